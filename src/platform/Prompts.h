@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace quiltara {
+
+enum class MessageButtons { Ok, YesNo, YesNoCancel };
+enum class MessageAnswer { Ok, Yes, No, Cancel };
+
+// What the save dialog is asked to show.
+struct SaveDialogOptions {
+    std::string defaultExtension; // without the dot, e.g. "png"
+    std::string initialFileName;  // empty: no initial name
+    bool overwritePrompt = true;  // ask before choosing an existing file
+    bool hideReadOnly = true;
+    std::string filter; // "name|pattern|name|pattern||"
+};
+
+// Every modal question the system asks the user. The desktop application
+// shows real message boxes and the real save dialog; tests and the headless
+// map maker answer them in their own ways.
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+
+    // Shows a message box with the caption "Quiltara" and returns the button chosen.
+    virtual MessageAnswer ShowMessage(const std::string& text, MessageButtons buttons) = 0;
+
+    // Shows the save dialog; the chosen full path, or nothing when cancelled.
+    virtual std::optional<std::string> AskSavePath(const SaveDialogOptions& options) = 0;
+};
+
+} // namespace quiltara
