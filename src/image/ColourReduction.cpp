@@ -34,7 +34,7 @@ PaletteBuilder::PaletteBuilder(RasterImage& output, Warning warning)
     : output_(output), warning_(std::move(warning)) {
     // Entries beyond the palette read as black, like PaletteEntry gives them.
     for (int i = 255; i >= 0; --i) {
-        Remember(output_.PaletteEntry(static_cast<std::uint8_t>(i)), static_cast<std::uint8_t>(i));
+        Remember(output_.PaletteEntry(static_cast<std::uint8_t>(i)), static_cast<std::int16_t>(i));
     }
 }
 
@@ -48,7 +48,7 @@ std::size_t PaletteBuilder::Slot(std::uint32_t key) const {
     return slot;
 }
 
-void PaletteBuilder::Remember(RgbQuad colour, std::uint8_t index) {
+void PaletteBuilder::Remember(RgbQuad colour, std::int16_t index) {
     // Filled from the highest index down, so the lowest index of a repeated
     // colour wins, as in the scan from entry 0.
     Entry& entry = table_[Slot(RgbKey(colour))];
@@ -57,9 +57,19 @@ void PaletteBuilder::Remember(RgbQuad colour, std::uint8_t index) {
     entry.index = index;
 }
 
+void PaletteBuilder::Relocate(RgbQuad colour) {
+    for (int i = 0; i < 256; ++i) {
+        if (SameRgb(output_.PaletteEntry(static_cast<std::uint8_t>(i)), colour)) {
+            Remember(colour, static_cast<std::int16_t>(i));
+            return;
+        }
+    }
+    Remember(colour, -1);
+}
+
 int PaletteBuilder::ExactIndex(RgbQuad colour) {
     const Entry& entry = table_[Slot(RgbKey(colour))];
-    if (entry.used) {
+    if (entry.used && entry.index >= 0) {
         return entry.index;
     }
     if (counter_ >= 255) {
@@ -67,11 +77,18 @@ int PaletteBuilder::ExactIndex(RgbQuad colour) {
     }
     ++counter_;
     const auto index = static_cast<std::uint8_t>(counter_);
-    output_.SetPaletteEntry(index, colour);
     // An entry beyond a small palette is not written, and a later scan would
     // not find the colour there either.
     if (index < output_.ColorCount() && output_.HasPixels()) {
+        const RgbQuad previous = output_.PaletteEntry(index);
+        output_.SetPaletteEntry(index, colour);
         Remember(colour, index);
+        // A colour that stood in the overwritten entry may still occur later
+        // in the palette, or not at all.
+        const Entry& old = table_[Slot(RgbKey(previous))];
+        if (old.used && old.index == index && !SameRgb(previous, colour)) {
+            Relocate(previous);
+        }
     }
     return counter_;
 }

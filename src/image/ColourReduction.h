@@ -41,14 +41,16 @@ public:
 private:
     struct Entry {
         std::uint32_t key = 0;
-        std::uint8_t index = 0;
+        std::int16_t index = -1; // -1: the colour is no longer in the palette
         bool used = false;
     };
     static constexpr int kTableBits = 10;
     static constexpr std::size_t kTableSize = std::size_t{1} << kTableBits;
 
     std::size_t Slot(std::uint32_t key) const;
-    void Remember(RgbQuad colour, std::uint8_t index);
+    void Remember(RgbQuad colour, std::int16_t index);
+    // Where colour now first occurs after its entry was overwritten.
+    void Relocate(RgbQuad colour);
     // IndexForColour's answer, with the palette scan replaced by a table
     // lookup that gives the same first match.
     int ExactIndex(RgbQuad colour);
