@@ -85,8 +85,21 @@ void RasterImage::PasteRows(const RasterImage& source, std::int32_t xOffset, std
     const std::uint8_t* sourceAlpha = transparency ? source.alpha_ : nullptr;
     const std::size_t sourceWidth = static_cast<std::size_t>(source.Width());
 
-    std::array<RgbQuad, 256> lut{};
     const bool palette = source.ColorCount() != 0;
+    if (!palette && !transparency) {
+        // The common case of an opaque true-colour tile: one copy per row.
+        const std::uint8_t* from = source.RowPointer(static_cast<std::uint32_t>(rows.first)) +
+                                   static_cast<std::size_t>(cols.first) * 3;
+        std::uint8_t* to = RowPointer(static_cast<std::uint32_t>(yOffset + rows.first)) +
+                           static_cast<std::size_t>(xOffset + cols.first) * 3;
+        for (std::int32_t y = rows.first; y < rows.last; ++y) {
+            std::memcpy(to, from, run * 3);
+            from += source.RowBytes();
+            to += RowBytes();
+        }
+        return;
+    }
+    std::array<RgbQuad, 256> lut{};
     if (palette) {
         for (std::uint32_t i = 0; i < 256; ++i) {
             lut[i] = source.PaletteEntry(static_cast<std::uint8_t>(i));
@@ -102,10 +115,6 @@ void RasterImage::PasteRows(const RasterImage& source, std::int32_t xOffset, std
                                            : nullptr;
         if (!palette) {
             const std::uint8_t* from = in + static_cast<std::size_t>(cols.first) * 3;
-            if (!transparency) {
-                std::memcpy(out, from, run * 3);
-                continue;
-            }
             for (std::int32_t x = cols.first; x < cols.last; ++x, from += 3, out += 3) {
                 const bool keyed =
                     from[0] == key.blue && from[1] == key.green && from[2] == key.red;
