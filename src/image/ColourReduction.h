@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -37,10 +39,27 @@ public:
     bool Warned() const { return warned_; }
 
 private:
+    struct Entry {
+        std::uint32_t key = 0;
+        std::int16_t index = -1; // -1: the colour is no longer in the palette
+        bool used = false;
+    };
+    static constexpr int kTableBits = 10;
+    static constexpr std::size_t kTableSize = std::size_t{1} << kTableBits;
+
+    std::size_t Slot(std::uint32_t key) const;
+    void Remember(RgbQuad colour, std::int16_t index);
+    // Where colour now first occurs after its entry was overwritten.
+    void Relocate(RgbQuad colour);
+    // IndexForColour's answer, with the palette scan replaced by a table
+    // lookup that gives the same first match.
+    int ExactIndex(RgbQuad colour);
+
     RasterImage& output_;
     Warning warning_;
     std::int32_t counter_ = 0;
     bool warned_ = false;
+    std::array<Entry, kTableSize> table_{};
 };
 
 } // namespace quiltara
