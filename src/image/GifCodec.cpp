@@ -67,13 +67,16 @@ private:
 
 int ReadFromStream(GifFileType* gif, GifByteType* buffer, int length) {
     auto* stream = static_cast<ByteStream*>(gif->UserData);
-    return length <= 0 ? 0 : static_cast<int>(stream->Read(buffer, 1, static_cast<std::size_t>(length)));
+    return length <= 0
+               ? 0
+               : static_cast<int>(stream->Read(buffer, 1, static_cast<std::size_t>(length)));
 }
 
 int WriteToStream(GifFileType* gif, const GifByteType* buffer, int length) {
     auto* stream = static_cast<ByteStream*>(gif->UserData);
-    return length <= 0 ? 0
-                       : static_cast<int>(stream->Write(buffer, 1, static_cast<std::size_t>(length)));
+    return length <= 0
+               ? 0
+               : static_cast<int>(stream->Write(buffer, 1, static_cast<std::size_t>(length)));
 }
 
 std::string GifMessage(int error) {

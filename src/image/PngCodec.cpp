@@ -50,8 +50,7 @@ public:
 // however the write ends, so the caller's image is left as it was.
 class PaletteSwap {
 public:
-    PaletteSwap(RasterImage& image, std::uint8_t a, std::uint8_t b)
-        : image_(image), a_(a), b_(b) {
+    PaletteSwap(RasterImage& image, std::uint8_t a, std::uint8_t b) : image_(image), a_(a), b_(b) {
         image_.SwapPaletteIndices(a_, b_);
     }
     PaletteSwap(const PaletteSwap&) = delete;
@@ -172,22 +171,22 @@ bool PngCodec::ReadBody(png_structp png, png_infop info, std::vector<std::uint8_
 
     int channels = 0;
     switch (colorType) {
-    case PNG_COLOR_TYPE_GRAY:
-    case PNG_COLOR_TYPE_PALETTE:
-        channels = 1;
-        break;
-    case PNG_COLOR_TYPE_RGB:
-        channels = 3;
-        break;
-    case PNG_COLOR_TYPE_GRAY_ALPHA:
-        channels = 2;
-        break;
-    case PNG_COLOR_TYPE_RGB_ALPHA:
-        channels = 4;
-        break;
-    default:
-        SetErrorText("unknown PNG color type");
-        return false;
+        case PNG_COLOR_TYPE_GRAY:
+        case PNG_COLOR_TYPE_PALETTE:
+            channels = 1;
+            break;
+        case PNG_COLOR_TYPE_RGB:
+            channels = 3;
+            break;
+        case PNG_COLOR_TYPE_GRAY_ALPHA:
+            channels = 2;
+            break;
+        case PNG_COLOR_TYPE_RGB_ALPHA:
+            channels = 4;
+            break;
+        default:
+            SetErrorText("unknown PNG color type");
+            return false;
     }
 
     int depth = std::min(bitDepth * channels, 8);
@@ -256,8 +255,8 @@ bool PngCodec::ReadBody(png_structp png, png_infop info, std::vector<std::uint8_
                 SetTransparentIndex(transColor->gray >> shift);
             }
         } else if (transCount > 1 && hasPalette && transAlpha != nullptr) {
-            const auto opaqueFrom = std::min<std::uint32_t>(ColorCount(),
-                                                            static_cast<std::uint32_t>(transCount));
+            const auto opaqueFrom =
+                std::min<std::uint32_t>(ColorCount(), static_cast<std::uint32_t>(transCount));
             for (std::uint32_t i = 0; i < ColorCount(); ++i) {
                 RgbQuad entry = PaletteEntry(static_cast<std::uint8_t>(i));
                 entry.reserved = i < opaqueFrom ? transAlpha[i] : 255;
@@ -442,8 +441,8 @@ void PngCodec::WriteBody(png_structp png, png_infop info, std::vector<std::uint8
 
     int channels = BitsPerPixel() == 24 ? 3 : 1;
     int bitDepth = BitsPerPixel() / channels;
-    int colorType = grey ? PNG_COLOR_TYPE_GRAY
-                         : (hasPalette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB);
+    int colorType =
+        grey ? PNG_COLOR_TYPE_GRAY : (hasPalette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB);
     if (hasAlpha) {
         // libpng has no palette-with-alpha type: such images go out as RGBA.
         colorType = grey ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_RGB_ALPHA;
@@ -515,9 +514,8 @@ void PngCodec::WriteBody(png_structp png, png_infop info, std::vector<std::uint8
                 const std::uint8_t* const alphaRow = alpha + std::size_t{y} * width;
                 std::uint8_t* out = buffer;
                 for (png_uint_32 x = 0; x < width; ++x) {
-                    const RgbQuad colour =
-                        PixelColorUnchecked(static_cast<std::int32_t>(x),
-                                            static_cast<std::int32_t>(y), false);
+                    const RgbQuad colour = PixelColorUnchecked(static_cast<std::int32_t>(x),
+                                                               static_cast<std::int32_t>(y), false);
                     std::uint8_t opacityValue = alphaRow[x];
                     if (keyOut && colour.blue == key.blue && colour.green == key.green &&
                         colour.red == key.red) {
@@ -542,6 +540,9 @@ void PngCodec::WriteBody(png_structp png, png_infop info, std::vector<std::uint8
         }
     }
     png_write_end(png, info);
+    // libpng itself never flushes after the end chunk; a stream that cannot
+    // push out the file's last bytes has not saved it.
+    OnFlush(png);
 }
 
 } // namespace quiltara

@@ -114,8 +114,8 @@ private:
 class TiffHandle {
 public:
     TiffHandle(TiffClient& client, const char* mode, const TiffOptions& options)
-        : tif_(TIFFClientOpenExt("stream", mode, &client, ReadProc, WriteProc, SeekProc,
-                                 CloseProc, SizeProc, MapProc, UnmapProc, options.get())) {}
+        : tif_(TIFFClientOpenExt("stream", mode, &client, ReadProc, WriteProc, SeekProc, CloseProc,
+                                 SizeProc, MapProc, UnmapProc, options.get())) {}
     TiffHandle(const TiffHandle&) = delete;
     TiffHandle& operator=(const TiffHandle&) = delete;
     ~TiffHandle() {
