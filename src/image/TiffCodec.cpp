@@ -162,8 +162,8 @@ bool TiffCodec::Decode(ByteStream* stream) {
     }
     TiffClient client{stream, stream->Tell(), this, false};
     TiffOptions options(client);
-    // "m": the stream cannot be mapped; "h": read the first directory only.
-    TiffHandle handle(client, "rmh", options);
+    // "m": the stream cannot be mapped into memory.
+    TiffHandle handle(client, "rm", options);
     TIFF* tif = handle.get();
     if (tif == nullptr) {
         if (!client.reported) {
