@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -124,6 +125,11 @@ TEST(RasterImageCreate, ResolutionSettersReachTheBlockHeader) {
     std::memcpy(&stored, image.PixelBlock(), sizeof stored);
     EXPECT_EQ(stored.xPelsPerMeter, 11811);
     EXPECT_EQ(stored.yPelsPerMeter, 3780);
+    // A resolution from a damaged file still gives a valid header value.
+    image.SetHorizontalDpi(INT32_MAX);
+    EXPECT_EQ(image.HorizontalDpi(), INT32_MAX);
+    EXPECT_EQ(image.Header().xPelsPerMeter, INT32_MAX);
+    image.SetHorizontalDpi(300);
     // Create keeps the resolution of the record.
     image.Create(3, 3, 8, 4);
     std::memcpy(&stored, image.PixelBlock(), sizeof stored);
