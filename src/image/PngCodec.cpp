@@ -422,6 +422,21 @@ bool PngCodec::WritesPaletteChunk() const {
     return ColorCount() > 0 && !HasAlpha() && !WritesGrey();
 }
 
+std::uint32_t PngCodec::HighestIndexUsed() const {
+    std::uint32_t highest = 0;
+    const auto width = static_cast<std::uint32_t>(Width());
+    const std::uint32_t bits = BitsPerPixel();
+    for (std::uint32_t y = 0; y < static_cast<std::uint32_t>(Height()); ++y) {
+        const std::uint8_t* row = RowPointer(y);
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint32_t bit = x * bits;
+            const std::uint32_t index = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+            highest = std::max(highest, index);
+        }
+    }
+    return highest;
+}
+
 bool PngCodec::WriteGuarded(png_structp png, png_infop info, std::vector<std::uint8_t>& row,
                             bool swapped) {
     if (setjmp(png_jmpbuf(png)) != 0) {
@@ -469,6 +484,11 @@ void PngCodec::WriteBody(png_structp png, png_infop info, std::vector<std::uint8
 
     std::uint32_t paletteCount = ImportantColorCount() != 0 ? ImportantColorCount() : ColorCount();
     paletteCount = std::min(paletteCount, ColorCount());
+    if (paletteCount < ColorCount()) {
+        // Pixels may use entries past the important ones (a bitmap's colour
+        // count is only a hint); a palette chunk without them is no PNG.
+        paletteCount = std::max(paletteCount, HighestIndexUsed() + 1);
+    }
     const bool writesPalette = WritesPaletteChunk();
     png_color palette[256] = {};
     png_byte opacity[256] = {};

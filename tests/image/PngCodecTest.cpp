@@ -365,6 +365,22 @@ TEST(PngWriter, TransparentPaletteEntryIsWrittenAsEntryZeroAndTheImageIsRestored
     EXPECT_EQ(RgbaReadback(back), RgbaReadback(image));
 }
 
+TEST(PngWriter, PaletteCoversEveryIndexThePixelsUse) {
+    RasterImage image(5, 3, 4, 4);
+    for (std::uint8_t i = 0; i < 16; ++i) {
+        image.SetPaletteEntry(i, RgbQuad{i, 0, 0, 0});
+    }
+    image.SetImportantColorCount(2);
+    image.PutPixelIndex(4, 2, 9);
+    const Bytes file = test::EncodeBytes(image, kFormatPng);
+    ASSERT_FALSE(file.empty()) << image.ErrorText();
+    EXPECT_EQ(Chunks(file).paletteCount, 10);
+    RasterImage back;
+    ASSERT_TRUE(test::DecodeBytes(back, file, kFormatPng));
+    EXPECT_EQ(back.PixelIndex(4, 2), 9);
+    EXPECT_EQ(back.PaletteEntry(9).blue, 9);
+}
+
 TEST(PngWriter, GreyKeyNamesTheGreyValue) {
     RasterImage image(6, 6, 8, 4);
     image.SetGreyRamp();
