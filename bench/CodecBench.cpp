@@ -3,10 +3,16 @@
 // the same work: the same encoded tiles from memory (or the same files), the
 // same pixel block, blue-green-red rows bottom-up, libpng's default filters
 // and compression.
+//
+// By default the tiles are synthetic, made here. With QUILTARA_BENCH_TILES
+// naming a folder of the 64 x 64 tiles "x=<col>y=<row>zoom=12.png" (as
+// ../shared/bench/make_tiles.py writes them), those tiles are read instead and
+// the map is stitched from them.
 #include <benchmark/benchmark.h>
 #include <png.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -184,9 +190,41 @@ public:
 
 // ---- shared inputs ----
 
+constexpr int kTilesPerSide = kMapSide / kTile;
+
+const char* RealTileFolder() {
+    const char* folder = std::getenv("QUILTARA_BENCH_TILES");
+    return folder != nullptr && *folder != '\0' ? folder : nullptr;
+}
+
+std::string RealTileName(int i) {
+    return "x=" + std::to_string(i % kTilesPerSide) + "y=" + std::to_string(i / kTilesPerSide) +
+           "zoom=12.png";
+}
+
+Bytes ReadFile(const std::string& path) {
+    Bytes bytes;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                         std::fclose);
+    if (file) {
+        std::uint8_t buffer[65536];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+            bytes.insert(bytes.end(), buffer, buffer + n);
+        }
+    }
+    return bytes;
+}
+
 const std::vector<Bytes>& EncodedTiles() {
     static const std::vector<Bytes> tiles = [] {
         std::vector<Bytes> encoded;
+        if (const char* folder = RealTileFolder()) {
+            for (int i = 0; i < kTilesPerRun; ++i) {
+                encoded.push_back(ReadFile(std::string(folder) + "/" + RealTileName(i)));
+            }
+            return encoded;
+        }
         for (int i = 0; i < kDistinctTiles; ++i) {
             auto tile = MakeTile(static_cast<unsigned>(i) + 1);
             quiltara::MemoryStream stream;
@@ -202,6 +240,9 @@ const std::vector<Bytes>& EncodedTiles() {
 
 const std::filesystem::path& TileFolder() {
     static const std::filesystem::path folder = [] {
+        if (const char* real = RealTileFolder()) {
+            return std::filesystem::path(real);
+        }
         const auto path = std::filesystem::temp_directory_path() / "quiltara-codec-bench-tiles";
         std::filesystem::create_directories(path);
         const auto& tiles = EncodedTiles();
@@ -217,6 +258,9 @@ const std::filesystem::path& TileFolder() {
 }
 
 std::string TilePath(int i) {
+    if (const char* folder = RealTileFolder()) {
+        return std::string(folder) + "/" + RealTileName(i);
+    }
     return (TileFolder() / (std::to_string(i % kDistinctTiles) + ".png")).string();
 }
 
@@ -250,7 +294,7 @@ void BM_DecodeTiles_Quiltara(benchmark::State& state) {
     const auto& tiles = EncodedTiles();
     for (auto _ : state) {
         for (int i = 0; i < kTilesPerRun; ++i) {
-            Bytes& data = const_cast<Bytes&>(tiles[static_cast<std::size_t>(i % kDistinctTiles)]);
+            Bytes& data = const_cast<Bytes&>(tiles[static_cast<std::size_t>(i) % tiles.size()]);
             quiltara::MemoryStream stream(data.data(), static_cast<std::uint32_t>(data.size()));
             RasterImage tile;
             if (!tile.Decode(&stream, quiltara::kFormatPng)) {
@@ -268,7 +312,7 @@ void BM_DecodeTiles_BareLibpng(benchmark::State& state) {
     const auto& tiles = EncodedTiles();
     for (auto _ : state) {
         for (int i = 0; i < kTilesPerRun; ++i) {
-            const Bytes& data = tiles[static_cast<std::size_t>(i % kDistinctTiles)];
+            const Bytes& data = tiles[static_cast<std::size_t>(i) % tiles.size()];
             BareReadSource source{data.data(), data.size(), 0};
             if (!BareDecode(BareRead, &source)) {
                 state.SkipWithError("decode failed");
