@@ -27,6 +27,9 @@ int main(int argc, char** argv) {
         // Clients keep one connection for a whole run of tiles.
         backend.set_keep_alive_max_count(1000000);
         backend.set_keep_alive_timeout(60);
+        // Headers and body go out in separate writes; without this the body
+        // waits for the relay's delayed acknowledgement of the headers.
+        backend.set_tcp_nodelay(true);
         const int backendPort = backend.bind_to_any_port("127.0.0.1");
         if (backendPort < 0) {
             std::fprintf(stderr, "demo-map-server: cannot bind the internal port\n");
