@@ -1,0 +1,17 @@
+#include "app/EmptyControlPanel.h"
+
+#include "app/AppIcon.h"
+#include "app/DialogUnits.h"
+
+namespace quiltara {
+
+EmptyControlPanel::EmptyControlPanel(QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
+    setWindowTitle(QStringLiteral("Toolbar"));
+    setWindowIcon(AppIcon());
+    setModal(false);
+    resize(DialogUnits(font()).Size(255, 275));
+}
+
+} // namespace quiltara
