@@ -22,21 +22,24 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
-void WhenModalOpens(std::function<void(QWidget*)> action, int timeoutMs) {
+void WhenModalOpens(std::function<void(QWidget*)> action, int timeoutMs,
+                    std::function<bool(QWidget*)> matches) {
     // Polls from inside the dialog's own event loop.
     auto timer = new QTimer(qApp);
     auto deadline = std::make_shared<QDeadlineTimer>(timeoutMs);
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, deadline, action = std::move(action)] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            action(modal);
-        } else if (deadline->hasExpired()) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
+    QObject::connect(timer, &QTimer::timeout,
+                     [timer, deadline, action = std::move(action), matches = std::move(matches)] {
+                         QWidget* modal = QApplication::activeModalWidget();
+                         if (modal != nullptr && (!matches || matches(modal))) {
+                             timer->stop();
+                             timer->deleteLater();
+                             action(modal);
+                         } else if (deadline->hasExpired()) {
+                             timer->stop();
+                             timer->deleteLater();
+                         }
+                     });
     timer->start();
 }
 

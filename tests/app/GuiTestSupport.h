@@ -14,8 +14,9 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
 
 // Calls action with the next modal dialog that opens (within timeoutMs), so a
 // test can answer a dialog that a call under test runs with exec(). The
-// action must close the dialog.
-void WhenModalOpens(std::function<void(QWidget*)> action, int timeoutMs = 10000);
+// action must close the dialog. With `matches`, only a dialog it accepts counts.
+void WhenModalOpens(std::function<void(QWidget*)> action, int timeoutMs = 10000,
+                    std::function<bool(QWidget*)> matches = {});
 
 // The widget of that object name below root, or none.
 template <typename Widget>
