@@ -1,6 +1,7 @@
 #include <QAbstractButton>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
@@ -27,7 +28,11 @@ struct Seen {
 MessageAnswer Answer(MessageButtons buttons, const QString& press, Seen* seen) {
     test::WhenModalOpens([press, seen](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
-        ASSERT_NE(box, nullptr);
+        if (box == nullptr) {
+            ADD_FAILURE() << "not a message box";
+            modal->close();
+            return;
+        }
         seen->caption = box->windowTitle();
         seen->text = box->text();
         for (QAbstractButton* button : box->buttons()) {
@@ -91,7 +96,11 @@ SaveDialogOptions MapOptions() {
 void SaveAs(const QString& path, const QString& overwriteAnswer, bool* askedOverwrite) {
     test::WhenModalOpens([=](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
-        ASSERT_NE(dialog, nullptr);
+        if (dialog == nullptr) {
+            ADD_FAILURE() << "not the save dialog";
+            modal->close();
+            return;
+        }
         EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
         EXPECT_EQ(dialog->nameFilters(),
                   (QStringList{QStringLiteral("png (*.png)"), QStringLiteral("All Files (*)")}));
@@ -108,7 +117,16 @@ void SaveAs(const QString& path, const QString& overwriteAnswer, bool* askedOver
                 },
                 5000, [](QWidget* shown) { return qobject_cast<QMessageBox*>(shown) != nullptr; });
         }
-        dialog->selectFile(path);
+        // Typed as a user would: the folder, then the name in the name box.
+        const QFileInfo file(path);
+        dialog->setDirectory(file.absolutePath());
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (name == nullptr) {
+            ADD_FAILURE() << "the save dialog has no name box";
+            dialog->reject();
+            return;
+        }
+        name->setText(file.fileName());
         QMetaObject::invokeMethod(dialog, "accept");
     });
 }
