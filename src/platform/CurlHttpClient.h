@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/HttpClient.h"
+
+namespace quiltara {
+
+// HttpClient on libcurl's blocking easy interface. One easy handle lives as
+// long as the client, so consecutive requests to the same host reuse one
+// connection.
+class CurlHttpClient : public HttpClient {
+public:
+    struct Timeouts {
+        long connectSeconds = 30;
+        // A transfer slower than lowSpeedBytesPerSecond for lowSpeedSeconds
+        // (including a server that never starts answering) is abandoned.
+        long lowSpeedSeconds = 30;
+        long lowSpeedBytesPerSecond = 1;
+    };
+
+    CurlHttpClient();
+    explicit CurlHttpClient(const Timeouts& timeouts);
+    ~CurlHttpClient() override;
+    CurlHttpClient(const CurlHttpClient&) = delete;
+    CurlHttpClient& operator=(const CurlHttpClient&) = delete;
+
+    HttpResult Get(const std::string& url, const std::vector<std::string>& headerLines,
+                   HttpBodySink& sink) override;
+
+private:
+    class Easy;
+    std::unique_ptr<Easy> easy_;
+    Timeouts timeouts_;
+};
+
+} // namespace quiltara

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quiltara {
+
+// Receives a response body block by block, as it arrives.
+class HttpBodySink {
+public:
+    virtual ~HttpBodySink() = default;
+
+    // One block of the body, never more than HttpClient::kMaxBlockSize bytes.
+    // An exception thrown here aborts the transfer and leaves Get() unchanged.
+    virtual void WriteBlock(std::span<const std::byte> block) = 0;
+};
+
+// How a GET ended once an answer had begun to arrive.
+struct HttpResult {
+    long status = 0;                  // the HTTP status of the final answer
+    unsigned long long bodyBytes = 0; // bytes handed to the sink
+    bool complete = false; // false: the server closed before the announced end of the body
+};
+
+// A request could not be made or answered: unknown host, refused connection,
+// a connection closed without any answer, a malformed or unsupported URL, or
+// a server that stopped sending (connect and low-speed timeouts).
+class HttpConnectionError : public std::runtime_error {
+public:
+    HttpConnectionError(std::string url, std::string reason)
+        : std::runtime_error("Cannot open '" + url + "': " + reason),
+          url_(std::move(url)),
+          reason_(std::move(reason)) {}
+
+    const std::string& Url() const { return url_; }
+    const std::string& Reason() const { return reason_; }
+
+private:
+    std::string url_;
+    std::string reason_;
+};
+
+// One blocking GET at a time, with extra header lines, streaming the body of
+// whatever status comes back into a sink. Redirects are followed; no proxy
+// and no cache are used.
+class HttpClient {
+public:
+    static constexpr std::size_t kMaxBlockSize = 32768;
+
+    virtual ~HttpClient() = default;
+
+    // headerLines: complete lines without line ends ("Accept: image/png"),
+    // sent in this order. Throws HttpConnectionError when no answer comes or
+    // the server stops sending; an exception from the sink passes through.
+    virtual HttpResult Get(const std::string& url, const std::vector<std::string>& headerLines,
+                           HttpBodySink& sink) = 0;
+};
+
+} // namespace quiltara

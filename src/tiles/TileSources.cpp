@@ -1,0 +1,74 @@
+#include "tiles/TileSources.h"
+
+#include <string>
+
+namespace quiltara {
+namespace {
+
+constexpr int kServerCount = 4;
+// One less than the word's length: the full word is never sent.
+constexpr int kLongestWord = static_cast<int>(kServerWord.size()) - 1;
+
+void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
+    size_t at = text.find(placeholder);
+    while (at != std::string::npos) {
+        text.replace(at, placeholder.size(), value);
+        // Continue after the inserted value, so a value that contains the
+        // placeholder itself is not expanded again.
+        at = text.find(placeholder, at + value.size());
+    }
+}
+
+} // namespace
+
+const char* DefaultSourceTemplate(MapLayer layer) {
+    switch (layer) {
+        case MapLayer::Map:
+            return "http://mt[SRVINDEX].google.com/vt/v=w2.97&hl=[HL]&x=[X]&y=[Y]&z=[Z]&s=[SERVER]";
+        case MapLayer::Satellite:
+            return "http://khm[SRVINDEX].google.com/kh/v=50&x=[X]&y=[Y]&z=[Z]&s=[SERVER]";
+        case MapLayer::Terrain:
+            return "http://mt[SRVINDEX].google.com/vt/"
+                   "v=w2p.115&hl=[HL]&x=[X]&y=[Y]&z=[Z]&s=[SERVER]";
+        case MapLayer::Hybrid:
+            return "http://mt[SRVINDEX].google.com/vt/"
+                   "lyrs=h@115&hl=[HL]&x=[X]&y=[Y]&z=[Z]&s=[SERVER]";
+    }
+    return "";
+}
+
+std::string ExpandSourceUrl(std::string sourceTemplate, std::string_view serverNumber, int column,
+                            int row, int zoom, std::string_view languageCode, int wordLength) {
+    const size_t letters = wordLength < 0 ? 0 : static_cast<size_t>(wordLength);
+    ReplaceAll(sourceTemplate, "[SRVINDEX]", serverNumber);
+    ReplaceAll(sourceTemplate, "[X]", std::to_string(column));
+    ReplaceAll(sourceTemplate, "[Y]", std::to_string(row));
+    ReplaceAll(sourceTemplate, "[Z]", std::to_string(zoom));
+    ReplaceAll(sourceTemplate, "[HL]", languageCode.empty() ? "en" : languageCode);
+    ReplaceAll(sourceTemplate, "[SERVER]", kServerWord.substr(0, letters));
+    return sourceTemplate;
+}
+
+bool FetchTileWithRetries(const std::string& sourceTemplate, int column, int row, int zoom,
+                          const std::filesystem::path& tilePath, std::string_view languageCode,
+                          RememberedServerNumber& remembered, TileUrlFetcher& fetcher) {
+    const bool rememberedAtEntry = remembered.Has();
+    for (int server = 0; server < kServerCount; ++server) {
+        for (int letters = 1; letters <= kLongestWord; ++letters) {
+            const std::string number =
+                remembered.Has() ? remembered.Text() : std::to_string(server);
+            const std::string url =
+                ExpandSourceUrl(sourceTemplate, number, column, row, zoom, languageCode, letters);
+            if (fetcher.FetchUrlToFile(tilePath, url)) {
+                remembered.RememberIfUnset(number);
+                return true;
+            }
+            if (rememberedAtEntry) {
+                return false;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace quiltara

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tiles/MapLayer.h"
+
+namespace quiltara {
+
+// The server word whose first 1 to 6 letters replace [SERVER].
+inline constexpr std::string_view kServerWord = "Galileo";
+
+// The default source URL template of a layer: "http://", a tile server host
+// whose first label is a fixed prefix directly followed by [SRVINDEX], then
+// the layer's path with its query keys (no "?").
+const char* DefaultSourceTemplate(MapLayer layer);
+
+// Replaces, in this order and each on the previous result, every [SRVINDEX]
+// by serverNumber, [X], [Y] and [Z] by column, row and zoom ("%d"), [HL] by
+// languageCode ("en" while it is empty) and [SERVER] by the first wordLength
+// letters of "Galileo". Placeholders match exactly, with case.
+std::string ExpandSourceUrl(std::string sourceTemplate, std::string_view serverNumber, int column,
+                            int row, int zoom, std::string_view languageCode, int wordLength);
+
+// The server number that worked first, as its text. The application owns one
+// for its whole run; it is set by the first successful tile request and never
+// changes afterwards, whatever layer or create-map run comes next.
+class RememberedServerNumber {
+public:
+    bool Has() const { return number_.has_value(); }
+    const std::string& Text() const { return *number_; }
+
+    // Keeps number only when none is remembered yet.
+    void RememberIfUnset(const std::string& number) {
+        if (!number_) {
+            number_ = number;
+        }
+    }
+
+private:
+    std::optional<std::string> number_;
+};
+
+// What fetches one URL into one tile file (the tile downloader).
+class TileUrlFetcher {
+public:
+    virtual ~TileUrlFetcher() = default;
+
+    // True when a usable tile file is at tilePath afterwards; false when none
+    // was obtained (and none is left there). Errors that end the run are thrown.
+    virtual bool FetchUrlToFile(const std::filesystem::path& tilePath, const std::string& url) = 0;
+};
+
+// Fetches one tile of one layer, trying server numbers 0 to 3 and, for each,
+// the server words "G" to "Galile" until one request gives a usable file.
+// Once a number is remembered, every attempt uses it and the first failure
+// ends the tile. Returns true when the tile file is usable. Errors thrown by
+// the fetcher pass through: nothing is retried around them.
+bool FetchTileWithRetries(const std::string& sourceTemplate, int column, int row, int zoom,
+                          const std::filesystem::path& tilePath, std::string_view languageCode,
+                          RememberedServerNumber& remembered, TileUrlFetcher& fetcher);
+
+} // namespace quiltara

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TestPaths.h"
+#include "tiles/MapLayer.h"
+
+namespace quiltara::test {
+
+// Faults the offline map service injects; the defaults serve every tile well.
+// Set fields directly or chain the setters:
+//   DemoServer server(DemoServerOptions().ErrorServer(0).ErrorServer(1));
+struct DemoServerOptions {
+    std::set<int> errorServers;            // these server numbers answer tiles with 503 + HTML
+    std::set<int> refuseServers;           // these server numbers close connections unanswered
+    std::string requiredWord;              // when set, tiles whose s= differs get 404 + HTML
+    std::vector<std::string> missingTiles; // "z/x/y" tiles answered 404 + HTML
+    bool truncate = false;                 // tile bodies are their first half (length announced)
+    bool cutConnection = false;            // tiles announce their full length, send half, close
+    bool stall = false;                    // tiles send half their body, then nothing more
+    int delayMs = 0;                       // wait before answering each tile
+
+    DemoServerOptions& ErrorServer(int number) {
+        errorServers.insert(number);
+        return *this;
+    }
+    DemoServerOptions& RefuseServer(int number) {
+        refuseServers.insert(number);
+        return *this;
+    }
+    DemoServerOptions& RequireWord(std::string word) {
+        requiredWord = std::move(word);
+        return *this;
+    }
+    DemoServerOptions& MissingTile(int zoom, int column, int row) {
+        missingTiles.push_back(std::to_string(zoom) + "/" + std::to_string(column) + "/" +
+                               std::to_string(row));
+        return *this;
+    }
+    DemoServerOptions& Truncate() {
+        truncate = true;
+        return *this;
+    }
+    DemoServerOptions& CutConnection() {
+        cutConnection = true;
+        return *this;
+    }
+    DemoServerOptions& Stall() {
+        stall = true;
+        return *this;
+    }
+    DemoServerOptions& DelayMs(int milliseconds) {
+        delayMs = milliseconds;
+        return *this;
+    }
+};
+
+// One request as the service received it.
+struct LoggedRequest {
+    std::string requestLine;              // "GET /vt/v=w2.97&... HTTP/1.1"
+    std::vector<std::string> headerLines; // "Name: value", in the order received
+
+    // The request target ("/vt/v=w2.97&hl=en&x=5&y=7&z=3&s=G").
+    std::string Target() const;
+    // A header's value (name matched without case), empty when absent.
+    std::string Header(const std::string& name) const;
+    // The server number of the Host header (mt2... is 2), -1 when it has none.
+    int ServerNumber() const;
+    // The value of a parameter of the target ("s" gives the server word),
+    // empty when absent; "a=1&b=2" lists after the path and after "?" both count.
+    std::string Param(const std::string& key) const;
+};
+
+// Starts the built demo-map-server on a free port of 127.0.0.1 for the
+// lifetime of the object and stops it on destruction. Throws
+// std::runtime_error when the server does not start. Every request is
+// logged and can be read back with Requests().
+//
+//   DemoServer server(DemoServerOptions().ErrorServer(0).ErrorServer(1));
+//   std::string url = ExpandSourceUrl(server.Template(MapLayer::Map), "2", 5, 7, 3, "", 1);
+//   ... fetch url ...
+//   EXPECT_EQ(server.Requests().back().ServerNumber(), 2);
+class DemoServer {
+public:
+    explicit DemoServer(const DemoServerOptions& options = {});
+    ~DemoServer();
+    DemoServer(const DemoServer&) = delete;
+    DemoServer& operator=(const DemoServer&) = delete;
+
+    // Path of the demo-map-server executable this build made.
+    static std::filesystem::path ExecutablePath();
+
+    int Port() const { return port_; }
+    // "http://127.0.0.1:PORT"
+    std::string BaseUrl() const;
+    // The map page: "http://maps.google.localhost:PORT"
+    std::string SiteAddress() const;
+    // The layer's default source URL template, its host moved to this server
+    // ("http://mt[SRVINDEX].google.localhost:PORT/vt/...").
+    std::string Template(MapLayer layer) const;
+    // A URL of this server that answers a valid PNG file of exactly `size` bytes.
+    std::string PaddedPngUrl(size_t size) const;
+
+    // Every request received so far, oldest first.
+    std::vector<LoggedRequest> Requests() const;
+    // Requests from now on only: forgets those received so far.
+    void ClearRequests();
+
+private:
+    class Process;
+
+    TempDir folder_;
+    std::unique_ptr<Process> process_;
+    int port_ = 0;
+    size_t skippedRequests_ = 0;
+};
+
+} // namespace quiltara::test

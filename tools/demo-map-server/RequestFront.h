@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace demomap {
+
+// The service's public port. It accepts each connection itself and relays it
+// to the HTTP server behind it, reading every request head on the way: that
+// is the only place where the request line and the header lines are still in
+// the order the client sent them (the HTTP library keeps headers sorted by
+// name), and where a connection can be closed without any answer, the way a
+// refusing server behaves.
+class RequestFront {
+public:
+    struct Options {
+        std::string logPath;         // empty: no request log
+        std::set<int> refuseServers; // server numbers whose connections are closed unanswered
+    };
+
+    RequestFront(int backendPort, Options options);
+    ~RequestFront();
+    RequestFront(const RequestFront&) = delete;
+    RequestFront& operator=(const RequestFront&) = delete;
+
+    // Binds 127.0.0.1:port (0 picks a free port) and returns the port bound.
+    int Listen(int port);
+
+    // Accepts connections until the process ends; each is relayed on its own thread.
+    [[noreturn]] void Run();
+
+private:
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+
+    void Relay(int clientFd);
+    // Logs one request head; false when the connection is to be refused.
+    bool AdmitRequest(const std::string& head);
+
+    int backendPort_;
+    Options options_;
+    int listenFd_ = -1;
+    std::mutex logMutex_;
+    std::unique_ptr<std::FILE, FileCloser> log_;
+};
+
+} // namespace demomap

@@ -1,0 +1,90 @@
+#include "ServerOptions.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace demomap {
+namespace {
+
+constexpr const char* kUsage = R"(usage: demo-map-server [options]
+Serves an offline stand-in for a tiled web map on 127.0.0.1. The first line of
+output is the port; the map page is http://maps.google.localhost:PORT/ and the
+tile hosts are mt0..mt3.google.localhost and khm0..khm3.google.localhost.
+
+  --port N              port to listen on; 0 (default) picks a free one
+  --log FILE            append every request line and its header lines, in the
+                        order received, each request ending in a blank line
+  --leaflet-dir DIR     where leaflet.js and leaflet.css are served from
+faults, for tests:
+  --error-server N      server number N answers tiles with 503 and an HTML page
+  --refuse-server N     server number N closes connections without an answer
+  --require-word W      tiles whose s= value is not W get 404 and an HTML page
+  --missing-tile Z/X/Y  that tile gets 404 and an HTML page (repeatable)
+  --truncate            each tile's body is its first half (length announced)
+  --cut-connection      each tile announces its full length, sends half, closes
+  --stall               each tile sends half its body and then stalls
+  --delay-ms N          wait N milliseconds before answering each tile
+)";
+
+bool ReadInt(const std::string& text, int& value) {
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && ptr == text.data() + text.size() && !text.empty();
+}
+
+} // namespace
+
+std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& args,
+                                                const std::string& defaultLeafletDir) {
+    ServerOptions options;
+    options.leafletDir = defaultLeafletDir;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        const std::string value = hasValue ? args[i + 1] : std::string();
+        int number = 0;
+        bool ok = true;
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return std::nullopt;
+        } else if (arg == "--truncate") {
+            options.truncate = true;
+            continue;
+        } else if (arg == "--cut-connection") {
+            options.cutConnection = true;
+            continue;
+        } else if (arg == "--stall") {
+            options.stall = true;
+            continue;
+        } else if (!hasValue) {
+            ok = false;
+        } else if (arg == "--port") {
+            ok = ReadInt(value, options.port) && options.port >= 0 && options.port < 65536;
+        } else if (arg == "--log") {
+            options.logPath = value;
+        } else if (arg == "--leaflet-dir") {
+            options.leafletDir = value;
+        } else if (arg == "--error-server") {
+            ok = ReadInt(value, number);
+            options.errorServers.insert(number);
+        } else if (arg == "--refuse-server") {
+            ok = ReadInt(value, number);
+            options.refuseServers.insert(number);
+        } else if (arg == "--require-word") {
+            options.requiredWord = value;
+        } else if (arg == "--missing-tile") {
+            options.missingTiles.insert(value);
+        } else if (arg == "--delay-ms") {
+            ok = ReadInt(value, options.delayMs) && options.delayMs >= 0;
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "demo-map-server: bad option %s\n%s", arg.c_str(), kUsage);
+            return std::nullopt;
+        }
+        ++i;
+    }
+    return options;
+}
+
+} // namespace demomap

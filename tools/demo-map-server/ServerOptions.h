@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace demomap {
+
+// Command-line options of demo-map-server. Everything but the port, the log
+// and the Leaflet folder injects a fault for tests.
+struct ServerOptions {
+    int port = 0;
+    std::string logPath;
+    std::string leafletDir;
+    std::set<int> errorServers;         // answer tiles with 503 and an HTML page
+    std::set<int> refuseServers;        // close connections without an answer
+    std::string requiredWord;           // tiles whose s= differs get 404
+    std::set<std::string> missingTiles; // "z/x/y" answered 404 with an HTML page
+    bool truncate = false;              // send the first half of each tile, honestly announced
+    bool cutConnection = false;         // announce the whole tile, send half, close
+    bool stall = false;                 // send half of each tile, then nothing more
+    int delayMs = 0;                    // wait before answering each tile
+};
+
+// Reads the options; nothing (after printing why on stderr) when they are
+// wrong or --help was asked.
+std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& args,
+                                                const std::string& defaultLeafletDir);
+
+} // namespace demomap

@@ -1,0 +1,147 @@
+#include "TileService.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <thread>
+
+#include "MapPage.h"
+#include "TileArt.h"
+#include "TileEncoders.h"
+#include "TileRequest.h"
+
+namespace demomap {
+namespace {
+
+constexpr size_t kCacheLimit = 8192;
+
+TileEncoding EncodingOf(TileLayer layer) {
+    switch (layer) {
+        case TileLayer::Map:
+            return TileEncoding::RgbPng;
+        case TileLayer::Satellite:
+            return TileEncoding::Jpeg;
+        case TileLayer::Terrain:
+            return TileEncoding::PalettePng;
+        case TileLayer::Hybrid:
+            return TileEncoding::RgbaPng;
+    }
+    return TileEncoding::RgbPng;
+}
+
+void SendError(httplib::Response& res, int status, const std::string& reason,
+               const std::string& detail) {
+    res.status = status;
+    res.set_content(ErrorPageHtml(status, reason, detail), "text/html; charset=UTF-8");
+}
+
+// Sends the first half of body and then either ends the connection (the
+// announced length is never reached) or stops sending altogether.
+void SendHalfThen(httplib::Response& res, std::shared_ptr<const std::string> body,
+                  const char* contentType, bool stall) {
+    res.set_content_provider(body->size(), contentType,
+                             [body, stall](size_t offset, size_t, httplib::DataSink& sink) {
+                                 const size_t half = body->size() / 2;
+                                 if (offset < half) {
+                                     sink.write(body->data() + offset, half - offset);
+                                     return true;
+                                 }
+                                 while (stall) {
+                                     std::this_thread::sleep_for(std::chrono::seconds(1));
+                                 }
+                                 return false;
+                             });
+}
+
+} // namespace
+
+std::string ErrorPageHtml(int status, const std::string& reason, const std::string& detail) {
+    const std::string title = std::to_string(status) + " " + reason;
+    return "<!DOCTYPE html>\n<html><head><title>" + title + "</title></head>\n<body><h1>" + title +
+           "</h1>\n<p>" + detail + "</p></body></html>\n";
+}
+
+TileService::TileService(ServerOptions options) : options_(std::move(options)) {}
+
+std::shared_ptr<const TileService::Tile> TileService::EncodedTile(const TileRequest& request) {
+    const TileKey key{static_cast<int>(request.layer), request.zoom, request.x, request.y};
+    {
+        std::lock_guard<std::mutex> lock(cacheMutex_);
+        if (auto found = cache_.find(key); found != cache_.end()) {
+            return found->second;
+        }
+    }
+    const TileEncoding encoding = EncodingOf(request.layer);
+    auto tile = std::make_shared<const Tile>(
+        Tile{EncodeTile(DrawTile(request), encoding),
+             encoding == TileEncoding::Jpeg ? "image/jpeg" : "image/png"});
+    std::lock_guard<std::mutex> lock(cacheMutex_);
+    if (cache_.size() >= kCacheLimit) {
+        cache_.clear();
+    }
+    cache_.emplace(key, tile);
+    return tile;
+}
+
+void TileService::Install(httplib::Server& server) {
+    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(MapPageHtml(), "text/html; charset=UTF-8");
+    });
+    server.set_mount_point("/leaflet", options_.leafletDir);
+
+    server.Get(R"(/padded/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+        try {
+            res.set_content(PaddedPng(std::stoul(req.matches[1])), "image/png");
+        } catch (const std::exception& error) {
+            SendError(res, 400, "Bad Request", error.what());
+        }
+    });
+
+    server.Get(R"(/(vt|kh)([/?].*)?)", [this](const httplib::Request& req, httplib::Response& res) {
+        if (options_.delayMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.delayMs));
+        }
+        const int number = ServerNumberFromHost(req.get_header_value("Host"));
+        if (options_.errorServers.count(number) != 0) {
+            SendError(res, 503, "Service Unavailable",
+                      "Server " + std::to_string(number) + " is not serving tiles.");
+            return;
+        }
+        const std::optional<TileRequest> tile = ParseTileRequest(req.target);
+        if (!tile || !TileOnGrid(*tile)) {
+            SendError(res, 404, "Not Found", "There is no such tile.");
+            return;
+        }
+        if (!options_.requiredWord.empty() && tile->word != options_.requiredWord) {
+            SendError(res, 404, "Not Found", "Unknown server word.");
+            return;
+        }
+        const std::string name = std::to_string(tile->zoom) + "/" + std::to_string(tile->x) + "/" +
+                                 std::to_string(tile->y);
+        if (options_.missingTiles.count(name) != 0) {
+            SendError(res, 404, "Not Found", "Tile " + name + " is missing.");
+            return;
+        }
+        std::shared_ptr<const Tile> encoded = EncodedTile(*tile);
+        if (options_.truncate) {
+            res.set_content(encoded->bytes.substr(0, encoded->bytes.size() / 2),
+                            encoded->contentType);
+        } else if (options_.cutConnection || options_.stall) {
+            SendHalfThen(res, std::shared_ptr<const std::string>(encoded, &encoded->bytes),
+                         encoded->contentType, options_.stall);
+        } else {
+            res.set_content(encoded->bytes, encoded->contentType);
+        }
+    });
+
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty() && !res.content_provider_) {
+            const char* reason = res.status == 404 ? "Not Found" : "Error";
+            res.set_content(
+                ErrorPageHtml(res.status, reason, "The page you asked for is not here."),
+                "text/html; charset=UTF-8");
+        }
+    });
+}
+
+} // namespace demomap

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <tuple>
+
+#include "ServerOptions.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace demomap {
+
+// The HTTP side of the service: the map page, Leaflet's files, the tile
+// endpoints with their faults, and /padded/N (a valid PNG of exactly N bytes).
+class TileService {
+public:
+    explicit TileService(ServerOptions options);
+
+    // Registers every route on the server.
+    void Install(httplib::Server& server);
+
+private:
+    struct Tile {
+        std::string bytes;
+        const char* contentType;
+    };
+    using TileKey = std::tuple<int, int, int, int>;
+
+    std::shared_ptr<const Tile> EncodedTile(const struct TileRequest& request);
+
+    ServerOptions options_;
+    std::mutex cacheMutex_;
+    std::map<TileKey, std::shared_ptr<const Tile>> cache_;
+};
+
+// An HTML error page with the given status line text, as map services send.
+std::string ErrorPageHtml(int status, const std::string& reason, const std::string& detail);
+
+} // namespace demomap

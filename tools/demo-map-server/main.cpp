@@ -1,0 +1,51 @@
+// demo-map-server: an offline stand-in for a tiled web map service, for the
+// demo and for every test that talks HTTP. See --help.
+#include <httplib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "RequestFront.h"
+#include "ServerOptions.h"
+#include "TileService.h"
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::optional<demomap::ServerOptions> options = demomap::ParseServerOptions(
+        std::vector<std::string>(argv + 1, argv + argc), DEMO_MAP_LEAFLET_DIR);
+    if (!options) {
+        return 2;
+    }
+    try {
+        demomap::TileService service(*options);
+        httplib::Server backend;
+        service.Install(backend);
+        // Clients keep one connection for a whole run of tiles.
+        backend.set_keep_alive_max_count(1000000);
+        backend.set_keep_alive_timeout(60);
+        // Headers and body go out in separate writes; without this the body
+        // waits for the relay's delayed acknowledgement of the headers.
+        backend.set_tcp_nodelay(true);
+        const int backendPort = backend.bind_to_any_port("127.0.0.1");
+        if (backendPort < 0) {
+            std::fprintf(stderr, "demo-map-server: cannot bind the internal port\n");
+            return 1;
+        }
+        std::thread serving([&backend] { backend.listen_after_bind(); });
+        serving.detach();
+
+        demomap::RequestFront front(backendPort, {options->logPath, options->refuseServers});
+        const int port = front.Listen(options->port);
+        std::printf("%d\n", port);
+        std::printf("Map page: http://maps.google.localhost:%d/\n", port);
+        std::fflush(stdout);
+        front.Run();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "demo-map-server: %s\n", error.what());
+        return 1;
+    }
+}
