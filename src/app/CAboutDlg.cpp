@@ -32,7 +32,7 @@ QPushButton* LinkButton(const QString& text, const QString& id, QWidget* parent)
 } // namespace
 
 CAboutDlg::CAboutDlg(Prompts& prompts, QWidget* parent)
-    : QDialog(parent),
+    : QDialog(parent, kDialogFlags),
       prompts_(prompts),
       mailLink_(
           LinkButton(QString::fromStdString(MailLinkCaption()), QStringLiteral("1023"), this)),

@@ -9,7 +9,7 @@
 namespace quiltara {
 
 CNumberInputDlg::CNumberInputDlg(const std::string& prompt, QWidget* parent)
-    : QDialog(parent), input_(new QLineEdit(this)) {
+    : QDialog(parent, kDialogFlags), input_(new QLineEdit(this)) {
     setObjectName(QStringLiteral("140"));
     setWindowTitle(QStringLiteral("Dialog"));
     const DialogUnits units(font());
@@ -35,7 +35,9 @@ CNumberInputDlg::CNumberInputDlg(const std::string& prompt, QWidget* parent)
     label->setObjectName(QStringLiteral("1027"));
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    units.Place(label, 7, 7, 217, 19);
+    // The template's 19 units hold two lines of the prompt; the standard
+    // zoom prompt needs three, so the prompt reaches down to the input box.
+    units.Place(label, 7, 7, 217, 25);
 
     input_->setFocus();
 }

@@ -22,6 +22,11 @@
 
 namespace quiltara {
 
+namespace {
+// Room for the window manager's border between the frame and the panel.
+constexpr int kPanelGap = 6;
+} // namespace
+
 CQuiltaraApp::CQuiltaraApp(SettingsStore& settings, Prompts& prompts, QStringList arguments)
     : settings_(settings),
       prompts_(prompts),
@@ -101,19 +106,23 @@ void CQuiltaraApp::BindApplicationCommands() {
 }
 
 void CQuiltaraApp::PlaceControlPanel() {
+    // To the right of the frame, level with its top, kept on the screen. The
+    // position is set before the panel's native window exists, so that it
+    // counts as the position of the panel's outer frame, like the main frame's.
+    const QRect frameRect = frame_->frameGeometry();
+    QPoint at(frameRect.right() + 1 + kPanelGap, frameRect.top());
+    if (const QScreen* screen = frame_->screen()) {
+        const QRect available = screen->availableGeometry();
+        at.setX(std::min(at.x(), available.right() + 1 - panel_->frameGeometry().width()));
+    }
+    panel_->move(at);
+
     // The panel has no parent, so it lives on when the frame is hidden, but it
     // stays above the frame like a window the frame owns.
     panel_->winId();
     if (frame_->windowHandle() != nullptr && panel_->windowHandle() != nullptr) {
         panel_->windowHandle()->setTransientParent(frame_->windowHandle());
     }
-    const QRect frameRect = frame_->frameGeometry();
-    QPoint at(frameRect.right() + 1, frameRect.top());
-    if (const QScreen* screen = frame_->screen()) {
-        const QRect available = screen->availableGeometry();
-        at.setX(std::min(at.x(), available.right() + 1 - panel_->frameGeometry().width()));
-    }
-    panel_->move(at);
 }
 
 void CQuiltaraApp::OnFrameClosed() {

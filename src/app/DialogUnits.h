@@ -8,6 +8,12 @@ class QWidget;
 
 namespace quiltara {
 
+// A dialog frame with a caption and a system menu: a title and a close box,
+// and no minimise or maximise buttons.
+inline constexpr Qt::WindowFlags kDialogFlags = Qt::Dialog | Qt::CustomizeWindowHint |
+                                                Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                                Qt::WindowCloseButtonHint;
+
 // Dialog layouts are given in dialog units, which scale with the dialog's
 // font: one horizontal unit is a quarter of the font's average character
 // width, one vertical unit an eighth of its character height. Every dialog

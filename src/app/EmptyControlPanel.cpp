@@ -5,9 +5,7 @@
 
 namespace quiltara {
 
-EmptyControlPanel::EmptyControlPanel(QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint) {
+EmptyControlPanel::EmptyControlPanel(QWidget* parent) : QDialog(parent, kDialogFlags) {
     setWindowTitle(QStringLiteral("Toolbar"));
     setWindowIcon(AppIcon());
     setModal(false);

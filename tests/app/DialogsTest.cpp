@@ -186,7 +186,7 @@ TEST(NumberInputDlgTest, KeepsItsSizeAndCaptionWhateverThePrompt) {
     EXPECT_EQ(longPrompt.windowTitle(), QStringLiteral("Dialog"));
     EXPECT_EQ(FindById<QLabel>(&longPrompt, 1027)->text().toStdString(),
               kZoomPrompt + kZoomPrompt + kZoomPrompt);
-    EXPECT_EQ(FindById<QLabel>(&longPrompt, 1027)->geometry(), units.Rect(7, 7, 217, 19));
+    EXPECT_EQ(FindById<QLabel>(&longPrompt, 1027)->geometry(), units.Rect(7, 7, 217, 25));
     EXPECT_EQ(FindById<QLineEdit>(&longPrompt, 1028)->geometry(), units.Rect(7, 33, 218, 12));
 }
 

@@ -87,7 +87,9 @@ int main(int argc, char* argv[]) {
         shown->show();
     }
     Wait(waitMs);
-    const QPixmap picture = QGuiApplication::primaryScreen()->grabWindow(0);
+    // A dialog is taken on its own: on a virtual X server the browser's
+    // drawing can land over windows stacked above it in a grab of the screen.
+    const QPixmap picture = shown ? shown->grab() : QGuiApplication::primaryScreen()->grabWindow(0);
     if (!picture.save(out)) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(out));
         return 1;

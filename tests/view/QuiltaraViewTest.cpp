@@ -5,9 +5,11 @@
 #include <QWebEngineView>
 
 #include <fstream>
+#include <regex>
 
 #include <gtest/gtest.h>
 
+#include "DemoServer.h"
 #include "GuiTestSupport.h"
 #include "TestPaths.h"
 #include "app/CMainFrame.h"
@@ -130,6 +132,49 @@ TEST_F(QuiltaraViewTest, PrintsThePageThroughQtsPrintSupport) {
     QFile file(pdf);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.read(5), QByteArray("%PDF-"));
+}
+
+// The number after "name=" in a tile URL, -1 when it has none.
+int UrlNumber(const std::string& url, const std::string& name) {
+    std::smatch match;
+    if (std::regex_search(url, match, std::regex("[?&]" + name + "=(-?[0-9]+)"))) {
+        return std::stoi(match[1]);
+    }
+    return -1;
+}
+
+TEST_F(QuiltaraViewTest, FindsTheTileImagesOfTheOfflineMapPage) {
+    test::DemoServer server;
+    Load(server.SiteAddress() + "/?lat=48.85&lng=2.35&zoom=5");
+    PageDocument* page = view_.GetPageDocument();
+    ASSERT_NE(page, nullptr);
+
+    // Away from the page's zoom buttons, layer switcher and attribution.
+    const PagePoint middle{200, 240};
+    std::optional<PageElement> tile;
+    EXPECT_TRUE(test::WaitUntil([&] {
+        tile = page->ElementAt(middle.x, middle.y);
+        return tile && tile->tagName == "IMG";
+    }));
+    ASSERT_TRUE(tile.has_value());
+    const int x = UrlNumber(tile->src, "x");
+    const int y = UrlNumber(tile->src, "y");
+    EXPECT_EQ(UrlNumber(tile->src, "zoom"), 5) << tile->src;
+    EXPECT_GE(x, 0) << tile->src;
+    EXPECT_GE(y, 0) << tile->src;
+    EXPECT_NE(tile->src.find("v=w2."), std::string::npos) << tile->src;
+    EXPECT_NE(tile->src.find("hl="), std::string::npos) << tile->src;
+
+    // Tiles are 256 pixels square, unscaled: a step of 256 reaches the neighbour.
+    const std::optional<PageElement> right = page->ElementAt(middle.x + 256, middle.y);
+    ASSERT_TRUE(right.has_value());
+    EXPECT_EQ(right->tagName, "IMG");
+    EXPECT_EQ(UrlNumber(right->src, "x"), x + 1) << right->src;
+    EXPECT_EQ(UrlNumber(right->src, "y"), y) << right->src;
+    const std::optional<PageElement> below = page->ElementAt(middle.x, middle.y + 200);
+    ASSERT_TRUE(below.has_value());
+    const int rowsDown = UrlNumber(below->src, "y") - y;
+    EXPECT_TRUE(rowsDown == 0 || rowsDown == 1) << below->src;
 }
 
 TEST(MainFrameViewTest, EveryCompletedPageShowsTheSelectionOverlayAgain) {
