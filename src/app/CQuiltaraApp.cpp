@@ -113,7 +113,9 @@ void CQuiltaraApp::PlaceControlPanel() {
     QPoint at(frameRect.right() + 1 + kPanelGap, frameRect.top());
     if (const QScreen* screen = frame_->screen()) {
         const QRect available = screen->availableGeometry();
-        at.setX(std::min(at.x(), available.right() + 1 - panel_->frameGeometry().width()));
+        // The panel's border is not known before it is shown; the frame's is.
+        const int border = frameRect.width() - frame_->width();
+        at.setX(std::min(at.x(), available.right() + 1 - panel_->width() - border));
     }
     panel_->move(at);
 
