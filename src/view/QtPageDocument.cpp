@@ -91,6 +91,8 @@ QVariant QtPageDocument::RunAndWait(const QString& script) {
     QObject::connect(page_.data(), &QObject::destroyed, &loop, &QEventLoop::quit);
     timeout.start(kAnswerTimeoutMs);
     if (!answer->arrived) {
+        // A page load finishing during the wait replaces the view's page
+        // document, this one included: nothing below touches a member.
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
     return answer->arrived ? answer->value : QVariant();
