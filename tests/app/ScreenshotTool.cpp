@@ -1,7 +1,8 @@
 // Takes a picture of the running program for the README: starts the real
 // application with settings in a temporary file, optionally navigates the
-// map view and opens a dialog, waits for the page to settle, and saves what
-// the X screen shows. Run it under xvfb-run.
+// map view, waits for the page to settle, and saves what the X screen shows
+// of the frame and the panel; or shows one dialog and saves that dialog alone.
+// Run it under xvfb-run, with a window manager for the window captions.
 //
 //   quiltara_screenshot OUT.png [--url URL] [--about | --number] [--wait MS]
 
@@ -89,7 +90,19 @@ int main(int argc, char* argv[]) {
     Wait(waitMs);
     // A dialog is taken on its own: on a virtual X server the browser's
     // drawing can land over windows stacked above it in a grab of the screen.
-    const QPixmap picture = shown ? shown->grab() : QGuiApplication::primaryScreen()->grabWindow(0);
+    QPixmap picture;
+    if (shown) {
+        picture = shown->grab();
+    } else {
+        // The frame and the panel with a little of the screen around them.
+        QScreen* screen = QGuiApplication::primaryScreen();
+        QRect area = app.MainFrame()->frameGeometry();
+        if (app.ControlPanel() != nullptr) {
+            area = area.united(app.ControlPanel()->frameGeometry());
+        }
+        area = area.adjusted(-12, -12, 12, 12).intersected(screen->geometry());
+        picture = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    }
     if (!picture.save(out)) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(out));
         return 1;
