@@ -91,18 +91,6 @@ TEST_F(StartCounterTest, MessagesAreWordForWordWithTheDonationQuestion) {
                   kQuestion);
 }
 
-TEST_F(StartCounterTest, ExactlySixStartsHaveAMessage) {
-    int withMessage = 0;
-    for (int n = 0; n <= 100; ++n) {
-        if (UsageMessageFor(n)) {
-            ++withMessage;
-            EXPECT_EQ(n % 5, 0) << n;
-            EXPECT_NE(UsageMessageFor(n)->find(std::to_string(n) + " times"), std::string::npos);
-        }
-    }
-    EXPECT_EQ(withMessage, 6);
-}
-
 TEST_F(StartCounterTest, YesOpensTheDonationPageAndNoOpensNothing) {
     Start(9, MessageAnswer::No);
     EXPECT_EQ(donationPagesOpened_, 0);
