@@ -12,8 +12,8 @@ packages=(
     zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
     # HTTP client and the bundled offline map service
     libcurl4-openssl-dev libcpp-httplib-dev curl libjs-leaflet
-    # desktop application
-    qt6-base-dev qt6-webengine-dev libgl-dev xvfb xauth
+    # desktop application (openbox: window captions in the README picture taken under Xvfb)
+    qt6-base-dev qt6-webengine-dev libgl-dev xvfb xauth openbox
     # benchmark helpers
     python3 python3-pil libvips-tools gdal-bin time
 )

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class QPrinter;
+class QWidget;
+
+namespace quiltara {
+
+class CMainFrame;
+class CQuiltaraDoc;
+class Prompts;
+class SettingsStore;
+
+// The application: starts the program and owns what lives as long as it does
+// (the document, the main frame with the map view, the control panel, the
+// printer settings). It handles the commands routed to the application:
+// About, New, Open and Print Setup.
+class CQuiltaraApp : public QObject {
+    Q_OBJECT
+
+public:
+    // arguments: the command line after the program name, Qt's own options
+    // already taken out. The settings store and the prompts outlive the app.
+    CQuiltaraApp(SettingsStore& settings, Prompts& prompts, QStringList arguments = {});
+    ~CQuiltaraApp() override;
+
+    // Start-up: counts the start (and thanks the user at every fifth start up
+    // to the thirtieth), builds and shows the frame with its map view, then
+    // the control panel. False when the program cannot go on.
+    bool InitInstance();
+
+    CMainFrame* MainFrame() const { return frame_.get(); }
+    QWidget* ControlPanel() const { return panel_.get(); }
+    CQuiltaraDoc& Document() const { return *document_; }
+    SettingsStore& Settings() const { return settings_; }
+    Prompts& GetPrompts() const { return prompts_; }
+    QPrinter& Printer() const { return *printer_; }
+
+    void OnAppAbout();
+    void OnFileNew();
+    void OnFileOpen();
+    void OnFilePrintSetup();
+
+protected:
+    // The frame with its map view; none when it cannot be made.
+    virtual std::unique_ptr<CMainFrame> CreateFrame();
+    virtual std::unique_ptr<QWidget> CreateControlPanel();
+
+private:
+    bool ProcessCommandLine();
+    void BindApplicationCommands();
+    void PlaceControlPanel();
+    void OnFrameClosed();
+
+    SettingsStore& settings_;
+    Prompts& prompts_;
+    QStringList arguments_;
+    std::unique_ptr<QPrinter> printer_;
+    std::unique_ptr<CQuiltaraDoc> document_;
+    std::unique_ptr<CMainFrame> frame_;
+    std::unique_ptr<QWidget> panel_;
+};
+
+} // namespace quiltara

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+namespace quiltara {
+
+// The maker's mail address, used by the About dialog's mail link.
+inline constexpr const char* kMakerMailAddress = "quiltara@example.org";
+
+// The donation page: a payment service's donation script with the payee's
+// account and the product, currency and amount in its query.
+inline constexpr const char* kDonationUrl =
+    "https://payments.example.org/us/cgi-bin/webscr?cmd=_xclick&business=donate@example.org"
+    "&item_name=Quiltara&currency_code=USD&amount=5";
+
+// Asks the desktop to open a web or mail address with its default handler.
+// The program goes on at once; a failure (no browser, no mail program) is silent.
+void ShellOpen(const std::string& address);
+
+// Opens the donation page.
+void OpenDonationPage();
+
+} // namespace quiltara

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quiltara {
+
+// What the page reports about the topmost element at one point.
+struct PageElement {
+    std::string tagName; // as the page gives it ("IMG" for an image in an HTML page)
+    std::string src;     // the element's src attribute; empty when it has none
+
+    bool operator==(const PageElement&) const = default;
+};
+
+// A point in the map view's client pixels (the page's hit-test takes the same).
+struct PagePoint {
+    int x = 0;
+    int y = 0;
+};
+
+// The loaded page as the position probe sees it: which element lies under a
+// point. The desktop application asks the live page; tests build one from a
+// grid of rectangles.
+class PageDocument {
+public:
+    virtual ~PageDocument() = default;
+
+    // The topmost element at (x, y), or nothing when no element lies there
+    // (outside the page, or the page is gone).
+    virtual std::optional<PageElement> ElementAt(int x, int y) = 0;
+
+    // The same question for many points at once, answered in order. A scan
+    // along a line asks for a whole run of pixels; an implementation that has
+    // to reach another process overrides this to answer in one round trip.
+    // The answers are those ElementAt would give one by one.
+    virtual std::vector<std::optional<PageElement>> ElementsAt(
+        const std::vector<PagePoint>& points) {
+        std::vector<std::optional<PageElement>> elements;
+        elements.reserve(points.size());
+        for (const PagePoint& point : points) {
+            elements.push_back(ElementAt(point.x, point.y));
+        }
+        return elements;
+    }
+};
+
+} // namespace quiltara
