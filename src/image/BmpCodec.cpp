@@ -127,12 +127,11 @@ bool BmpCodec::ReadHeader(ByteStream& stream, Layout& layout, std::uint32_t& pix
 
     const std::uint16_t bits = layout.bitCount;
     const std::uint32_t compression = layout.compression;
-    const bool validDepth = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 ||
-                            bits == 32;
-    const bool validCompression =
-        compression == kRgb || (compression == kRle8 && bits == 8) ||
-        (compression == kRle4 && bits == 4) ||
-        (compression == kBitFields && (bits == 16 || bits == 32));
+    const bool validDepth =
+        bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+    const bool validCompression = compression == kRgb || (compression == kRle8 && bits == 8) ||
+                                  (compression == kRle4 && bits == 4) ||
+                                  (compression == kBitFields && (bits == 16 || bits == 32));
     const bool topDown = layout.height < 0;
     if (!validDepth || !validCompression || layout.width <= 0 || layout.height == 0 ||
         layout.height == INT32_MIN || (topDown && (compression == kRle4 || compression == kRle8))) {
@@ -195,8 +194,8 @@ bool BmpCodec::Decode(ByteStream* stream) {
         return false;
     }
     const std::uint32_t depth = layout.bitCount <= 8 ? layout.bitCount : 24;
-    if (Create(static_cast<std::uint32_t>(layout.width), static_cast<std::uint32_t>(height),
-               depth, kFormatBmp) == nullptr) {
+    if (Create(static_cast<std::uint32_t>(layout.width), static_cast<std::uint32_t>(height), depth,
+               kFormatBmp) == nullptr) {
         return false;
     }
     if (layout.bitCount <= 8 && !ReadPalette(*stream, layout)) {

@@ -35,25 +35,25 @@ FileHandle OpenFile(const std::string& path, const char* mode) {
 // camera raw are not part of this build, so the chain below skips them.
 std::unique_ptr<RasterImage> MakeCodec(std::uint32_t id) {
     switch (id) {
-    case kFormatBmp:
-        return std::make_unique<BmpCodec>();
-    case kFormatGif:
-        return std::make_unique<GifCodec>();
-    case kFormatJpeg:
-        return std::make_unique<JpegCodec>();
-    case kFormatPng:
-        return std::make_unique<PngCodec>();
-    case kFormatTiff:
-        return std::make_unique<TiffCodec>();
-    default:
-        return nullptr;
+        case kFormatBmp:
+            return std::make_unique<BmpCodec>();
+        case kFormatGif:
+            return std::make_unique<GifCodec>();
+        case kFormatJpeg:
+            return std::make_unique<JpegCodec>();
+        case kFormatPng:
+            return std::make_unique<PngCodec>();
+        case kFormatTiff:
+            return std::make_unique<TiffCodec>();
+        default:
+            return nullptr;
     }
 }
 
 // The order in which unknown data is offered to the readers.
 constexpr std::uint32_t kSniffOrder[] = {
-    kFormatBmp, kFormatJpeg, kFormatIco,  kFormatGif,  kFormatPng,  kFormatTiff, kFormatMng,
-    kFormatTga, kFormatPcx,  kFormatWbmp, kFormatWmf,  kFormatJp2,  kFormatSka,  kFormatRaw,
+    kFormatBmp, kFormatJpeg, kFormatIco,  kFormatGif, kFormatPng, kFormatTiff, kFormatMng,
+    kFormatTga, kFormatPcx,  kFormatWbmp, kFormatWmf, kFormatJp2, kFormatSka,  kFormatRaw,
 };
 
 } // namespace

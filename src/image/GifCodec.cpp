@@ -13,6 +13,8 @@ namespace quiltara {
 
 namespace {
 
+constexpr std::int64_t kMaxScreenPixels = 64ll * 1024 * 1024;
+
 class GifReadHandle {
 public:
     explicit GifReadHandle(GifFileType* gif) : gif_(gif) {}
@@ -67,13 +69,16 @@ private:
 
 int ReadFromStream(GifFileType* gif, GifByteType* buffer, int length) {
     auto* stream = static_cast<ByteStream*>(gif->UserData);
-    return length <= 0 ? 0 : static_cast<int>(stream->Read(buffer, 1, static_cast<std::size_t>(length)));
+    return length <= 0
+               ? 0
+               : static_cast<int>(stream->Read(buffer, 1, static_cast<std::size_t>(length)));
 }
 
 int WriteToStream(GifFileType* gif, const GifByteType* buffer, int length) {
     auto* stream = static_cast<ByteStream*>(gif->UserData);
-    return length <= 0 ? 0
-                       : static_cast<int>(stream->Write(buffer, 1, static_cast<std::size_t>(length)));
+    return length <= 0
+               ? 0
+               : static_cast<int>(stream->Write(buffer, 1, static_cast<std::size_t>(length)));
 }
 
 std::string GifMessage(int error) {
@@ -156,8 +161,13 @@ bool GifCodec::Decode(ByteStream* stream) {
     std::int32_t height = gif->SHeight;
     std::int32_t left = frame.Left;
     std::int32_t top = frame.Top;
-    if (std::int64_t{left} + frame.Width > width || std::int64_t{top} + frame.Height > height) {
-        // A screen too small for its own picture: show the picture alone.
+    // A screen too small for its own picture, or one far larger than any
+    // real picture's (a few header bytes could otherwise make the reader
+    // fill gigabytes with the background): the picture is taken alone.
+    const std::int64_t screenPixels = std::int64_t{width} * height;
+    const std::int64_t framePixels = std::int64_t{frame.Width} * frame.Height;
+    if (std::int64_t{left} + frame.Width > width || std::int64_t{top} + frame.Height > height ||
+        screenPixels > std::max(kMaxScreenPixels, framePixels)) {
         width = frame.Width;
         height = frame.Height;
         left = 0;

@@ -320,21 +320,21 @@ void JpegCodec::ApplyResolution(const Decompressor& jpeg) {
         const ExifRecord& exif = exif_.Record();
         double factor = 0.0;
         switch (exif.resolutionUnit) {
-        case 1:
-        case 2:
-            factor = 1.0;
-            break;
-        case 3:
-            factor = 0.3937007874;
-            break;
-        case 4:
-            factor = 0.03937007874;
-            break;
-        case 5:
-            factor = 0.00003937007874;
-            break;
-        default:
-            break;
+            case 1:
+            case 2:
+                factor = 1.0;
+                break;
+            case 3:
+                factor = 0.3937007874;
+                break;
+            case 4:
+                factor = 0.03937007874;
+                break;
+            case 5:
+                factor = 0.00003937007874;
+                break;
+            default:
+                break;
         }
         // Values beyond a million dpi are damage, and would not fit the
         // pixels-per-metre field: they count as "not given".
@@ -351,21 +351,20 @@ void JpegCodec::ApplyResolution(const Decompressor& jpeg) {
         return;
     }
     switch (cinfo.density_unit) {
-    case 2:
-        SetHorizontalDpi(static_cast<std::int32_t>(std::floor(cinfo.X_density * 2.54 + 0.5)));
-        SetVerticalDpi(static_cast<std::int32_t>(std::floor(cinfo.Y_density * 2.54 + 0.5)));
-        break;
-    case 0:
-        if (cinfo.X_density != 0 && cinfo.Y_density != 0) {
-            SetVerticalDpi(static_cast<std::int32_t>(HorizontalDpi() *
-                                                     (static_cast<double>(cinfo.Y_density) /
-                                                      cinfo.X_density)));
-        }
-        break;
-    default:
-        SetHorizontalDpi(cinfo.X_density);
-        SetVerticalDpi(cinfo.Y_density);
-        break;
+        case 2:
+            SetHorizontalDpi(static_cast<std::int32_t>(std::floor(cinfo.X_density * 2.54 + 0.5)));
+            SetVerticalDpi(static_cast<std::int32_t>(std::floor(cinfo.Y_density * 2.54 + 0.5)));
+            break;
+        case 0:
+            if (cinfo.X_density != 0 && cinfo.Y_density != 0) {
+                SetVerticalDpi(static_cast<std::int32_t>(
+                    HorizontalDpi() * (static_cast<double>(cinfo.Y_density) / cinfo.X_density)));
+            }
+            break;
+        default:
+            SetHorizontalDpi(cinfo.X_density);
+            SetVerticalDpi(cinfo.Y_density);
+            break;
     }
 }
 

@@ -50,8 +50,7 @@ public:
 // however the write ends, so the caller's image is left as it was.
 class PaletteSwap {
 public:
-    PaletteSwap(RasterImage& image, std::uint8_t a, std::uint8_t b)
-        : image_(image), a_(a), b_(b) {
+    PaletteSwap(RasterImage& image, std::uint8_t a, std::uint8_t b) : image_(image), a_(a), b_(b) {
         image_.SwapPaletteIndices(a_, b_);
     }
     PaletteSwap(const PaletteSwap&) = delete;
@@ -172,22 +171,22 @@ bool PngCodec::ReadBody(png_structp png, png_infop info, std::vector<std::uint8_
 
     int channels = 0;
     switch (colorType) {
-    case PNG_COLOR_TYPE_GRAY:
-    case PNG_COLOR_TYPE_PALETTE:
-        channels = 1;
-        break;
-    case PNG_COLOR_TYPE_RGB:
-        channels = 3;
-        break;
-    case PNG_COLOR_TYPE_GRAY_ALPHA:
-        channels = 2;
-        break;
-    case PNG_COLOR_TYPE_RGB_ALPHA:
-        channels = 4;
-        break;
-    default:
-        SetErrorText("unknown PNG color type");
-        return false;
+        case PNG_COLOR_TYPE_GRAY:
+        case PNG_COLOR_TYPE_PALETTE:
+            channels = 1;
+            break;
+        case PNG_COLOR_TYPE_RGB:
+            channels = 3;
+            break;
+        case PNG_COLOR_TYPE_GRAY_ALPHA:
+            channels = 2;
+            break;
+        case PNG_COLOR_TYPE_RGB_ALPHA:
+            channels = 4;
+            break;
+        default:
+            SetErrorText("unknown PNG color type");
+            return false;
     }
 
     int depth = std::min(bitDepth * channels, 8);
@@ -256,8 +255,8 @@ bool PngCodec::ReadBody(png_structp png, png_infop info, std::vector<std::uint8_
                 SetTransparentIndex(transColor->gray >> shift);
             }
         } else if (transCount > 1 && hasPalette && transAlpha != nullptr) {
-            const auto opaqueFrom = std::min<std::uint32_t>(ColorCount(),
-                                                            static_cast<std::uint32_t>(transCount));
+            const auto opaqueFrom =
+                std::min<std::uint32_t>(ColorCount(), static_cast<std::uint32_t>(transCount));
             for (std::uint32_t i = 0; i < ColorCount(); ++i) {
                 RgbQuad entry = PaletteEntry(static_cast<std::uint8_t>(i));
                 entry.reserved = i < opaqueFrom ? transAlpha[i] : 255;
@@ -423,6 +422,21 @@ bool PngCodec::WritesPaletteChunk() const {
     return ColorCount() > 0 && !HasAlpha() && !WritesGrey();
 }
 
+std::uint32_t PngCodec::HighestIndexUsed() const {
+    std::uint32_t highest = 0;
+    const auto width = static_cast<std::uint32_t>(Width());
+    const std::uint32_t bits = BitsPerPixel();
+    for (std::uint32_t y = 0; y < static_cast<std::uint32_t>(Height()); ++y) {
+        const std::uint8_t* row = RowPointer(y);
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint32_t bit = x * bits;
+            const std::uint32_t index = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+            highest = std::max(highest, index);
+        }
+    }
+    return highest;
+}
+
 bool PngCodec::WriteGuarded(png_structp png, png_infop info, std::vector<std::uint8_t>& row,
                             bool swapped) {
     if (setjmp(png_jmpbuf(png)) != 0) {
@@ -442,8 +456,8 @@ void PngCodec::WriteBody(png_structp png, png_infop info, std::vector<std::uint8
 
     int channels = BitsPerPixel() == 24 ? 3 : 1;
     int bitDepth = BitsPerPixel() / channels;
-    int colorType = grey ? PNG_COLOR_TYPE_GRAY
-                         : (hasPalette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB);
+    int colorType =
+        grey ? PNG_COLOR_TYPE_GRAY : (hasPalette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB);
     if (hasAlpha) {
         // libpng has no palette-with-alpha type: such images go out as RGBA.
         colorType = grey ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_RGB_ALPHA;
@@ -470,6 +484,11 @@ void PngCodec::WriteBody(png_structp png, png_infop info, std::vector<std::uint8
 
     std::uint32_t paletteCount = ImportantColorCount() != 0 ? ImportantColorCount() : ColorCount();
     paletteCount = std::min(paletteCount, ColorCount());
+    if (paletteCount < ColorCount()) {
+        // Pixels may use entries past the important ones (a bitmap's colour
+        // count is only a hint); a palette chunk without them is no PNG.
+        paletteCount = std::max(paletteCount, HighestIndexUsed() + 1);
+    }
     const bool writesPalette = WritesPaletteChunk();
     png_color palette[256] = {};
     png_byte opacity[256] = {};
@@ -515,9 +534,8 @@ void PngCodec::WriteBody(png_structp png, png_infop info, std::vector<std::uint8
                 const std::uint8_t* const alphaRow = alpha + std::size_t{y} * width;
                 std::uint8_t* out = buffer;
                 for (png_uint_32 x = 0; x < width; ++x) {
-                    const RgbQuad colour =
-                        PixelColorUnchecked(static_cast<std::int32_t>(x),
-                                            static_cast<std::int32_t>(y), false);
+                    const RgbQuad colour = PixelColorUnchecked(static_cast<std::int32_t>(x),
+                                                               static_cast<std::int32_t>(y), false);
                     std::uint8_t opacityValue = alphaRow[x];
                     if (keyOut && colour.blue == key.blue && colour.green == key.green &&
                         colour.red == key.red) {
@@ -542,6 +560,9 @@ void PngCodec::WriteBody(png_structp png, png_infop info, std::vector<std::uint8
         }
     }
     png_write_end(png, info);
+    // libpng itself never flushes after the end chunk; a stream that cannot
+    // push out the file's last bytes has not saved it.
+    OnFlush(png);
 }
 
 } // namespace quiltara

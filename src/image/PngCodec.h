@@ -31,6 +31,7 @@ private:
     void ReadPixels(png_struct_def* png, png_info_def* info, int passes, std::uint8_t* buffer);
     bool WritesGrey() const;
     bool WritesPaletteChunk() const;
+    std::uint32_t HighestIndexUsed() const;
     bool WriteGuarded(png_struct_def* png, png_info_def* info, std::vector<std::uint8_t>& row,
                       bool swapped);
     void WriteBody(png_struct_def* png, png_info_def* info, std::vector<std::uint8_t>& row,

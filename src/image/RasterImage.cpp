@@ -72,9 +72,11 @@ std::uint8_t ReadIndex(const std::uint8_t* row, std::int32_t x, std::uint16_t de
     }
 }
 
-// Resolution in dots per inch to the header's pixels per metre.
+// Resolution in dots per inch to the header's pixels per metre. A resolution
+// read from a file can be absurd; the result is held to the field's range.
 std::int32_t DpiToPelsPerMeter(std::int32_t dpi) {
-    return static_cast<std::int32_t>(std::floor(dpi * 39.37007874015748 + 0.5));
+    const double pels = std::floor(dpi * 39.37007874015748 + 0.5);
+    return static_cast<std::int32_t>(std::min(pels, double{INT32_MAX}));
 }
 
 std::uint8_t* DuplicatePlane(const std::uint8_t* plane, std::size_t bytes) {

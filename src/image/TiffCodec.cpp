@@ -114,8 +114,8 @@ private:
 class TiffHandle {
 public:
     TiffHandle(TiffClient& client, const char* mode, const TiffOptions& options)
-        : tif_(TIFFClientOpenExt("stream", mode, &client, ReadProc, WriteProc, SeekProc,
-                                 CloseProc, SizeProc, MapProc, UnmapProc, options.get())) {}
+        : tif_(TIFFClientOpenExt("stream", mode, &client, ReadProc, WriteProc, SeekProc, CloseProc,
+                                 SizeProc, MapProc, UnmapProc, options.get())) {}
     TiffHandle(const TiffHandle&) = delete;
     TiffHandle& operator=(const TiffHandle&) = delete;
     ~TiffHandle() {
@@ -162,8 +162,8 @@ bool TiffCodec::Decode(ByteStream* stream) {
     }
     TiffClient client{stream, stream->Tell(), this, false};
     TiffOptions options(client);
-    // "m": the stream cannot be mapped; "h": read the first directory only.
-    TiffHandle handle(client, "rmh", options);
+    // "m": the stream cannot be mapped into memory.
+    TiffHandle handle(client, "rm", options);
     TIFF* tif = handle.get();
     if (tif == nullptr) {
         if (!client.reported) {
@@ -188,6 +188,100 @@ bool TiffCodec::Decode(ByteStream* stream) {
     if (Escape() != 0) {
         return false;
     }
+    const bool read = ReadsDirectly(tif) ? ReadScanlines(tif, client.reported)
+                                         : ReadThroughRgba(tif, client.reported);
+    if (!read) {
+        return false;
+    }
+
+    float xResolution = 0.0f;
+    float yResolution = 0.0f;
+    std::uint16_t unit = RESUNIT_INCH;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xResolution) == 1) {
+        SetHorizontalDpi(ResolutionToDpi(xResolution, unit));
+    }
+    if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yResolution) == 1) {
+        SetVerticalDpi(ResolutionToDpi(yResolution, unit));
+    }
+    return true;
+}
+
+// 8-bit RGB strips, with or without unassociated alpha, are read as they are:
+// libtiff's RGBA interface would premultiply the colours by their alpha.
+bool TiffCodec::ReadsDirectly(TIFF* tif) {
+    std::uint16_t bits = 0;
+    std::uint16_t samples = 0;
+    std::uint16_t photometric = 0;
+    std::uint16_t planar = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    if (TIFFIsTiled(tif) != 0 || TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1 ||
+        photometric != PHOTOMETRIC_RGB || bits != 8 || planar != PLANARCONFIG_CONTIG) {
+        return false;
+    }
+    if (samples == 3) {
+        return true;
+    }
+    std::uint16_t extraCount = 0;
+    std::uint16_t* extra = nullptr;
+    return samples == 4 && TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) == 1 &&
+           extraCount == 1 && extra[0] == EXTRASAMPLE_UNASSALPHA;
+}
+
+bool TiffCodec::ReadScanlines(TIFF* tif, bool& reported) {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint16_t samples = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    if (Create(width, height, 24, kFormatTiff) == nullptr) {
+        return false;
+    }
+    const bool withAlpha = samples == 4;
+    if (withAlpha && !CreateAlpha()) {
+        SetErrorText("RasterImage::Create can't allocate memory");
+        return false;
+    }
+    const tmsize_t lineBytes = TIFFScanlineSize(tif);
+    if (lineBytes < static_cast<tmsize_t>(std::size_t{width} * samples)) {
+        SetErrorText("TIFF: cannot read the picture");
+        return false;
+    }
+    std::vector<std::uint8_t> line(static_cast<std::size_t>(lineBytes));
+    for (std::uint32_t row = 0; row < height; ++row) {
+        if (Escape() != 0) {
+            return false;
+        }
+        if (TIFFReadScanline(tif, line.data(), row, 0) < 0) {
+            if (!reported) {
+                SetErrorText("TIFF: cannot read the picture");
+            }
+            return false;
+        }
+        const std::uint32_t y = height - 1 - row;
+        std::uint8_t* out = RowPointer(y);
+        std::uint8_t* alpha = withAlpha ? AlphaPlane() + std::size_t{y} * width : nullptr;
+        const std::uint8_t* in = line.data();
+        for (std::uint32_t x = 0; x < width; ++x, in += samples) {
+            out[3 * x] = in[2];
+            out[3 * x + 1] = in[1];
+            out[3 * x + 2] = in[0];
+            if (alpha != nullptr) {
+                alpha[x] = in[3];
+            }
+        }
+    }
+    return true;
+}
+
+bool TiffCodec::ReadThroughRgba(TIFF* tif, bool& reported) {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
     char message[1024] = {};
     if (TIFFRGBAImageOK(tif, message) != 1) {
         SetErrorText(std::string("TIFF: ") + message);
@@ -215,7 +309,7 @@ bool TiffCodec::Decode(ByteStream* stream) {
         reader.image.row_offset = static_cast<int>(top);
         reader.image.col_offset = 0;
         if (TIFFRGBAImageGet(&reader.image, raster.data(), width, rows) != 1) {
-            if (!client.reported) {
+            if (!reported) {
                 SetErrorText("TIFF: cannot read the picture");
             }
             return false;
@@ -238,16 +332,6 @@ bool TiffCodec::Decode(ByteStream* stream) {
         }
     }
 
-    float xResolution = 0.0f;
-    float yResolution = 0.0f;
-    std::uint16_t unit = RESUNIT_INCH;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
-    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xResolution) == 1) {
-        SetHorizontalDpi(ResolutionToDpi(xResolution, unit));
-    }
-    if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yResolution) == 1) {
-        SetVerticalDpi(ResolutionToDpi(yResolution, unit));
-    }
     return true;
 }
 

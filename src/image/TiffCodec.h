@@ -2,6 +2,8 @@
 
 #include "image/RasterImage.h"
 
+struct tiff;
+
 namespace quiltara {
 
 // TIFF reader and writer on libtiff. The reader takes the first directory
@@ -17,6 +19,11 @@ public:
     using RasterImage::Encode;
     bool Decode(ByteStream* stream) override;
     bool Encode(ByteStream* stream) override;
+
+private:
+    static bool ReadsDirectly(tiff* tif);
+    bool ReadScanlines(tiff* tif, bool& reported);
+    bool ReadThroughRgba(tiff* tif, bool& reported);
 };
 
 } // namespace quiltara

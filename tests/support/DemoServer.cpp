@@ -65,7 +65,11 @@ std::string ToLower(std::string text) {
 
 std::vector<std::string> Arguments(const DemoServerOptions& options,
                                    const std::filesystem::path& log) {
-    std::vector<std::string> args = {DemoServer::ExecutablePath().string(), "--port", "0", "--log",
+    std::vector<std::string> args = {DemoServer::ExecutablePath().string(),
+                                     "--port",
+                                     "0",
+                                     "--stop-on-input-end",
+                                     "--log",
                                      log.string()};
     for (int number : options.errorServers) {
         args.insert(args.end(), {"--error-server", std::to_string(number)});
@@ -107,8 +111,16 @@ public:
         }
         output_.Reset(fds[0]);
         UniqueFd writeEnd(fds[1]);
+        // The server's input: it ends when this process ends, however it
+        // ends, and the server then stops too (--stop-on-input-end).
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+        }
+        UniqueFd readEnd(fds[0]);
+        lifeline_.Reset(fds[1]);
         SpawnActions actions;
         posix_spawn_file_actions_adddup2(actions.Get(), writeEnd.Get(), STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(actions.Get(), readEnd.Get(), STDIN_FILENO);
         std::vector<char*> argv;
         for (const std::string& arg : args) {
             argv.push_back(const_cast<char*>(arg.c_str()));
@@ -158,6 +170,7 @@ public:
 private:
     pid_t pid_ = -1;
     UniqueFd output_;
+    UniqueFd lifeline_;
 };
 
 std::filesystem::path DemoServer::ExecutablePath() {

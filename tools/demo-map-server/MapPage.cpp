@@ -13,6 +13,9 @@ const std::string& MapPageHtml() {
 <style>
 html, body { margin: 0; padding: 0; height: 100%; }
 #map { position: absolute; top: 0; left: 0; right: 0; bottom: 0; background: #dde; }
+/* Leaflet lets pointer hit-tests pass through tiles; a position probe asks
+   the page for the element under a point, which must be the tile image. */
+.leaflet-tile-container, .leaflet-tile { pointer-events: auto; }
 </style>
 </head>
 <body>

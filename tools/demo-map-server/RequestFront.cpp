@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -144,6 +145,8 @@ void RequestFront::Run() {
     for (;;) {
         const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) {
+            // Out of descriptors or an aborted connection: try again shortly.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
         NoDelay(client);

@@ -15,6 +15,8 @@ tile hosts are mt0..mt3.google.localhost and khm0..khm3.google.localhost.
   --log FILE            append every request line and its header lines, in the
                         order received, each request ending in a blank line
   --leaflet-dir DIR     where leaflet.js and leaflet.css are served from
+  --stop-on-input-end   end when standard input ends (a test fixture holds the
+                        other end of a pipe, so the server never outlives it)
 faults, for tests:
   --error-server N      server number N answers tiles with 503 and an HTML page
   --refuse-server N     server number N closes connections without an answer
@@ -54,6 +56,9 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
             continue;
         } else if (arg == "--stall") {
             options.stall = true;
+            continue;
+        } else if (arg == "--stop-on-input-end") {
+            options.stopOnInputEnd = true;
             continue;
         } else if (!hasValue) {
             ok = false;

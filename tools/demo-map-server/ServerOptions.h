@@ -21,6 +21,7 @@ struct ServerOptions {
     bool cutConnection = false;         // announce the whole tile, send half, close
     bool stall = false;                 // send half of each tile, then nothing more
     int delayMs = 0;                    // wait before answering each tile
+    bool stopOnInputEnd = false;        // end when standard input reaches its end
 };
 
 // Reads the options; nothing (after printing why on stderr) when they are

@@ -14,6 +14,7 @@ namespace demomap {
 namespace {
 
 constexpr size_t kCacheLimit = 8192;
+constexpr size_t kLargestPadded = 16u << 20;
 
 TileEncoding EncodingOf(TileLayer layer) {
     switch (layer) {
@@ -91,7 +92,12 @@ void TileService::Install(httplib::Server& server) {
 
     server.Get(R"(/padded/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
         try {
-            res.set_content(PaddedPng(std::stoul(req.matches[1])), "image/png");
+            const size_t size = std::stoul(req.matches[1]);
+            if (size > kLargestPadded) {
+                SendError(res, 400, "Bad Request", "At most 16 MiB.");
+                return;
+            }
+            res.set_content(PaddedPng(size), "image/png");
         } catch (const std::exception& error) {
             SendError(res, 400, "Bad Request", error.what());
         }

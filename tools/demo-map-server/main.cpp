@@ -2,9 +2,13 @@
 // demo and for every test that talks HTTP. See --help.
 #include <httplib.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +17,24 @@
 #include "ServerOptions.h"
 #include "TileService.h"
 
+namespace {
+
+constexpr size_t kWorkerThreads = 96;
+
+// Ends the process once standard input reaches its end: the process that
+// started the server holds the pipe's other end, and its exit (even a
+// crash) closes it.
+void StopOnInputEnd() {
+    std::thread([] {
+        char buffer[256];
+        while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
+        }
+        std::_Exit(0);
+    }).detach();
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     const std::optional<demomap::ServerOptions> options = demomap::ParseServerOptions(
@@ -20,13 +42,23 @@ int main(int argc, char** argv) {
     if (!options) {
         return 2;
     }
+    if (options->stopOnInputEnd) {
+        StopOnInputEnd();
+    }
     try {
         demomap::TileService service(*options);
         httplib::Server backend;
         service.Install(backend);
-        // Clients keep one connection for a whole run of tiles.
+        // Clients keep one connection for a whole run of tiles. Each open
+        // connection holds one worker thread, and a browser opens up to six
+        // per tile host (nine hosts), so the pool must outnumber them or a
+        // page load waits for idle connections to time out.
         backend.set_keep_alive_max_count(1000000);
-        backend.set_keep_alive_timeout(60);
+        backend.set_keep_alive_timeout(10);
+        backend.new_task_queue = [] {
+            // The server takes ownership of the queue it is handed.
+            return std::make_unique<httplib::ThreadPool>(kWorkerThreads).release();
+        };
         // Headers and body go out in separate writes; without this the body
         // waits for the relay's delayed acknowledgement of the headers.
         backend.set_tcp_nodelay(true);

@@ -1,0 +1,154 @@
+// 1024 tiles from the offline map service: through FetchTileWithRetries (one
+// request per tile once the server number is remembered, every tile decoded
+// by the image check) beside one `curl --config` process fetching the same
+// URLs over one reused connection without decoding; and the decode-only
+// cost of the image check on the same files.
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "DemoServer.h"
+#include "TestPaths.h"
+#include "assembly/TileDownloader.h"
+#include "platform/CurlHttpClient.h"
+#include "platform/ScriptedPrompts.h"
+#include "tiles/TileSources.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace quiltara;
+
+constexpr int kZoom = 5;
+constexpr int kSide = 32; // 32 x 32 = 1024 tiles
+constexpr int kTiles = kSide * kSide;
+
+test::DemoServer& Server() {
+    static test::DemoServer server;
+    return server;
+}
+
+std::string TileUrl(int column, int row) {
+    return ExpandSourceUrl(Server().Template(MapLayer::Map), "0", column, row, kZoom, "", 1);
+}
+
+std::filesystem::path TilePath(const std::filesystem::path& folder, int column, int row) {
+    return folder / (LayerPrefix(MapLayer::Map) + TileFileName(column, row, kZoom));
+}
+
+// Runs curl once over a config file naming every URL and its output file.
+bool RunCurl(const std::filesystem::path& folder) {
+    const std::filesystem::path config = folder / "curl.config";
+    {
+        std::ofstream out(config);
+        out << "silent\nfail-early\nnoproxy = \"*\"\n";
+        for (const std::string& header : TileRequestHeaders()) {
+            out << "header = \"" << header << "\"\n";
+        }
+        for (int row = 0; row < kSide; ++row) {
+            for (int column = 0; column < kSide; ++column) {
+                out << "url = \"" << TileUrl(column, row) << "\"\n"
+                    << "output = \"" << TilePath(folder, column, row).string() << "\"\n";
+            }
+        }
+    }
+    std::string configText = config.string();
+    char curl[] = "curl";
+    char noRc[] = "-q";
+    char option[] = "--config";
+    char* argv[] = {curl, noRc, option, configText.data(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "curl", nullptr, nullptr, argv, environ) != 0) {
+        return false;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The tiles of one warm-up run, kept for the decode-only figure.
+const std::filesystem::path& DownloadedTiles() {
+    static test::TempDir folder;
+    static const bool fetched = RunCurl(folder.Path());
+    (void)fetched;
+    return folder.Path();
+}
+
+void BM_FetchTileWithRetries(benchmark::State& state) {
+    DownloadedTiles(); // the server has drawn every tile once
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto folder = std::make_unique<test::TempDir>();
+        ScriptedPrompts prompts;
+        RasterImageCheck check;
+        OverwriteChoice choice;
+        OverwriteRunState run;
+        RememberedServerNumber remembered;
+        remembered.RememberIfUnset("0");
+        state.ResumeTiming();
+
+        CurlHttpClient http;
+        TileDownloader downloader(http, prompts, check, choice, run);
+        int fetched = 0;
+        for (int row = 0; row < kSide; ++row) {
+            for (int column = 0; column < kSide; ++column) {
+                fetched += FetchTileWithRetries(Server().Template(MapLayer::Map), column, row,
+                                                kZoom, TilePath(folder->Path(), column, row), "",
+                                                remembered, downloader);
+            }
+        }
+        if (fetched != kTiles) {
+            state.SkipWithError("not every tile was fetched");
+        }
+        state.PauseTiming();
+        folder.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kTiles);
+}
+
+void BM_CurlConfigOneProcess(benchmark::State& state) {
+    DownloadedTiles();
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto folder = std::make_unique<test::TempDir>();
+        state.ResumeTiming();
+        if (!RunCurl(folder->Path())) {
+            state.SkipWithError("curl failed");
+        }
+        state.PauseTiming();
+        folder.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kTiles);
+}
+
+void BM_ImageCheckOnly(benchmark::State& state) {
+    const std::filesystem::path& folder = DownloadedTiles();
+    const RasterImageCheck check;
+    for (auto _ : state) {
+        int usable = 0;
+        for (int row = 0; row < kSide; ++row) {
+            for (int column = 0; column < kSide; ++column) {
+                usable += check.IsUsableImage(TilePath(folder, column, row));
+            }
+        }
+        if (usable != kTiles) {
+            state.SkipWithError("a downloaded tile failed the check");
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kTiles);
+}
+
+BENCHMARK(BM_FetchTileWithRetries)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_CurlConfigOneProcess)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_ImageCheckOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+} // namespace
+
+BENCHMARK_MAIN();

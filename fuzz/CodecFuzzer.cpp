@@ -1,0 +1,51 @@
+// libFuzzer target: arbitrary bytes through Decode from a memory stream, with
+// content sniffing (id 0) and as PNG (id 4), the way tiles arrive from the
+// network. A decoded image is also read back and written as PNG, so odd
+// images a reader can produce reach the writer too.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "image/MemoryStream.h"
+#include "image/RasterImage.h"
+#include "image/RgbaReadback.h"
+
+namespace {
+
+// Inputs may claim any size; the fuzzer's memory limit is not what is under
+// test here (refusal of oversized blocks has its own unit tests).
+constexpr std::uint64_t kPixelBlockLimit = 64ull * 1024 * 1024;
+
+void DecodeAs(std::vector<std::uint8_t>& data, std::uint32_t id) {
+    quiltara::MemoryStream stream(data.data(), static_cast<std::uint32_t>(data.size()));
+    quiltara::RasterImage image;
+    if (!image.Decode(&stream, id) || !image.HasPixels()) {
+        return;
+    }
+    const std::vector<std::uint8_t> rgba = quiltara::RgbaReadback(image);
+    if (rgba.size() != static_cast<std::size_t>(image.Width()) * image.Height() * 4) {
+        __builtin_trap();
+    }
+    quiltara::MemoryStream out;
+    out.OpenEmpty();
+    if (!image.Encode(&out, quiltara::kFormatPng)) {
+        __builtin_trap(); // every decoded image must be writable as PNG
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+    quiltara::SetPixelBlockLimit(kPixelBlockLimit);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > (1u << 24)) {
+        return 0;
+    }
+    std::vector<std::uint8_t> copy(data, data + size);
+    DecodeAs(copy, quiltara::kFormatUnknown);
+    DecodeAs(copy, quiltara::kFormatPng);
+    return 0;
+}
