@@ -272,10 +272,23 @@ const RasterImage& Map() {
         for (int i = 0; i < kDistinctTiles; ++i) {
             tiles.push_back(MakeTile(static_cast<unsigned>(i) + 1));
         }
-        for (int ty = 0; ty < kMapSide / kTile; ++ty) {
-            for (int tx = 0; tx < kMapSide / kTile; ++tx) {
+        const bool real = RealTileFolder() != nullptr;
+        RasterImage loaded;
+        for (int ty = 0; ty < kTilesPerSide; ++ty) {
+            for (int tx = 0; tx < kTilesPerSide; ++tx) {
+                if (real) {
+                    // Tile row 0 is the top of the map; stored rows count from the bottom.
+                    const int i = (kTilesPerSide - 1 - ty) * kTilesPerSide + tx;
+                    if (!loaded.LoadFile(TilePath(i), quiltara::kFormatPng) ||
+                        loaded.BitsPerPixel() != 24 || loaded.Width() != kTile ||
+                        loaded.Height() != kTile) {
+                        std::fprintf(stderr, "cannot use %s\n", TilePath(i).c_str());
+                        std::exit(1);
+                    }
+                }
                 const RasterImage& tile =
-                    *tiles[static_cast<std::size_t>((tx * 7 + ty * 3) % kDistinctTiles)];
+                    real ? loaded
+                         : *tiles[static_cast<std::size_t>((tx * 7 + ty * 3) % kDistinctTiles)];
                 for (int y = 0; y < kTile; ++y) {
                     std::memcpy(image->RowPointer(static_cast<std::uint32_t>(ty * kTile + y)) +
                                     std::size_t{3} * kTile * static_cast<std::size_t>(tx),

@@ -170,11 +170,13 @@ TEST(JpegReader, ImagesTooLargeForThePixelBlockAreRefusedBeforeDecoding) {
         EXPECT_STREQ(image.ErrorText(), "RasterImage::Create can't allocate memory");
 
         // Within 32 bits but beyond the configured limit.
-        SetPixelBlockLimit(1u << 20);
+        struct LimitGuard {
+            LimitGuard() { SetPixelBlockLimit(1u << 20); }
+            ~LimitGuard() { SetPixelBlockLimit(0); }
+        } limit;
         const Bytes large = WithClaimedSize(test::MakeJpeg(s), 4000, 4000);
         EXPECT_FALSE(test::DecodeBytes(image, large, kFormatJpeg));
         EXPECT_STREQ(image.ErrorText(), "RasterImage::Create can't allocate memory");
-        SetPixelBlockLimit(0);
     }
 }
 
