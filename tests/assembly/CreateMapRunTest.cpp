@@ -15,8 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Records every request and writes a small file for it, failing the tiles
-// (and throwing the run-ending error) it is told to.
+// Records every request and writes a small file for it, failing the layers
+// it is told to.
 class RecordingFetcher : public TileFetcher {
 public:
     struct Request {
@@ -29,9 +29,6 @@ public:
     bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
                    const std::string& tilePath) override {
         requests.push_back({sourceUrl, column, row, zoom, tilePath});
-        if (requests.size() == endRunAt) {
-            throw TileDownloadError(TileDownloadError::Cause::Connection, sourceUrl, "refused");
-        }
         if (failing.count(sourceUrl) != 0) {
             return false;
         }
@@ -42,7 +39,6 @@ public:
     int runs = 0;
     std::vector<Request> requests;
     std::set<std::string> failing;
-    std::size_t endRunAt = 0; // the request number (from 1) that ends the run
 };
 
 class RecordingProgress : public ProgressSink {
@@ -188,56 +184,6 @@ TEST_F(CreateMapRunTest, AFailedLayerDoesNotStopTheOthersAndIsReportedOnce) {
     EXPECT_EQ(prompts_.Messages()[1].buttons, MessageButtons::YesNo);
     const std::set<std::string> left = {"Map_m.png", "Sat_m.png", "Ter_m.png"};
     EXPECT_EQ(FilesInFolder(), left);
-}
-
-TEST_F(CreateMapRunTest, DeletingRemovesExactlyTheRunsTiles) {
-    sources_[MapLayer::Map].download = true;
-    sources_[MapLayer::Terrain].download = true;
-    sources_[MapLayer::Terrain].subfolder = "ter";
-    // Files the run did not make: another zoom, another layer, a note.
-    std::ofstream(Folder() + "Map_x=10y=20zoom=8.png") << "other zoom";
-    std::ofstream(Folder() + "Sat_x=10y=20zoom=7.png") << "layer not chosen";
-    std::ofstream(Folder() + "notes.txt") << "mine";
-    prompts_.QueueSavePath(Folder() + "m.png");
-    prompts_.QueueAnswer(MessageAnswer::Yes);
-
-    const CreateMapOutcome outcome = Run(sources_);
-
-    EXPECT_TRUE(outcome.tilesDeleted);
-    EXPECT_FALSE(outcome.deleteFailed);
-    EXPECT_EQ(prompts_.Texts(), std::vector<std::string>{kDeleteTilesQuestion});
-    const std::set<std::string> left = {"Map_m.png", "ter/Ter_m.png", "Map_x=10y=20zoom=8.png",
-                                        "Sat_x=10y=20zoom=7.png", "notes.txt"};
-    EXPECT_EQ(FilesInFolder(), left);
-    EXPECT_TRUE(fs::is_directory(Folder() + "ter")); // subfolders stay
-}
-
-TEST_F(CreateMapRunTest, WithNoLayerEnabledOnlyTheDeleteQuestionRemains) {
-    prompts_.QueueSavePath(Folder() + "m.png");
-    prompts_.QueueAnswer(MessageAnswer::Yes);
-    const CreateMapOutcome outcome = Run(sources_);
-    EXPECT_EQ(outcome.status, CreateMapStatus::Finished);
-    EXPECT_FALSE(outcome.tilesFailed);
-    EXPECT_TRUE(fetcher_.requests.empty());
-    EXPECT_EQ(prompts_.Texts(), std::vector<std::string>{kDeleteTilesQuestion});
-    EXPECT_TRUE(FilesInFolder().empty());
-}
-
-TEST_F(CreateMapRunTest, AnErrorThatEndsTheRunKeepsTheTilesAndSkipsTheRest) {
-    sources_[MapLayer::Map].download = true;
-    sources_[MapLayer::Satellite].download = true;
-    fetcher_.endRunAt = 4; // the satellite tile of the second cell
-    prompts_.QueueSavePath(Folder() + "m.png");
-
-    const CreateMapOutcome outcome = Run(sources_);
-
-    EXPECT_EQ(outcome.status, CreateMapStatus::Ended);
-    EXPECT_NE(outcome.endingError.find("sat://[X]/[Y]"), std::string::npos);
-    EXPECT_TRUE(prompts_.Messages().empty()); // no summary, no delete question
-    const std::set<std::string> left = {"Map_x=10y=20zoom=7.png", "Sat_x=10y=20zoom=7.png",
-                                        "Map_x=11y=20zoom=7.png"};
-    EXPECT_EQ(FilesInFolder(), left);
-    EXPECT_EQ(progress_.lines.back(), "Getting image x=11 y=20");
 }
 
 TEST_F(CreateMapRunTest, TheChosenPathSplitsAfterItsLastSeparator) {

@@ -137,21 +137,6 @@ TEST_F(MakeOptionsTest, LayersTemplatesAndSubfoldersMakeTheSourcesValues) {
     EXPECT_NE(Error({"--tiles=0,0,0,0", "--zoom=1", "--template-streets=x"}), "");
 }
 
-TEST_F(MakeOptionsTest, QuestionPolicies) {
-    MakeOptions o = Options({"--tiles=0,0,0,0", "--zoom=1"});
-    EXPECT_FALSE(o.existing.has_value());
-    EXPECT_FALSE(o.deleteTiles.has_value());
-    o = Options({"--tiles=0,0,0,0", "--zoom=1", "--existing=overwrite", "--delete-tiles"});
-    EXPECT_EQ(o.existing, ExistingPolicy::Overwrite);
-    EXPECT_EQ(o.deleteTiles, DeletePolicy::Delete);
-    o = Options({"--tiles=0,0,0,0", "--zoom=1", "--existing", "keep", "--keep-tiles"});
-    EXPECT_EQ(o.existing, ExistingPolicy::Keep);
-    EXPECT_EQ(o.deleteTiles, DeletePolicy::Keep);
-    EXPECT_NE(Error({"--tiles=0,0,0,0", "--zoom=1", "--existing=sometimes"}), "");
-    EXPECT_NE(Error({"--tiles=0,0,0,0", "--zoom=1", "--delete-tiles", "--keep-tiles"}), "");
-    EXPECT_NE(Error({"--tiles=0,0,0,0", "--zoom=1", "--delete-tiles=yes"}), "");
-}
-
 TEST_F(MakeOptionsTest, OutputMustNameAFileInAnExistingFolder) {
     ParseOutcome outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1"});
     EXPECT_NE(outcome.error.find("output"), std::string::npos);
@@ -161,6 +146,9 @@ TEST_F(MakeOptionsTest, OutputMustNameAFileInAnExistingFolder) {
     outcome = ParseMakeArguments(
         {"--tiles=0,0,0,0", "--zoom=1", (dir_ / "a.png").string(), (dir_ / "b.png").string()});
     EXPECT_NE(outcome.error, "");
+    outcome = ParseMakeArguments(
+        {"--tiles=0,0,0,0", "--zoom=1", "--delete-tiles", "--keep-tiles", "x.png"});
+    EXPECT_NE(outcome.error.find("contradict"), std::string::npos);
     outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1", "--bogus", "x.png"});
     EXPECT_NE(outcome.error.find("--bogus"), std::string::npos);
     EXPECT_TRUE(ParseMakeArguments({"--tiles=1", "--help"}).helpAsked);

@@ -172,60 +172,6 @@ TEST_F(MapStitcherTest, TransparentTilePixelsLeaveTheImageAsItWas) {
     EXPECT_EQ(image.PixelColor(120, 120).red, 255);
 }
 
-// More than 255 colours: each tile row has its own colours.
-void WriteColourfulTile(const std::string& path, int seed) {
-    RasterImage tile(256, 256, 24, kFormatPng);
-    for (int y = 0; y < 256; ++y) {
-        for (int x = 0; x < 256; ++x) {
-            tile.PutPixelColor(
-                x, y,
-                RgbQuad{static_cast<std::uint8_t>(seed * 50 + 7),
-                        static_cast<std::uint8_t>(x / 8 * 8), static_cast<std::uint8_t>(y), 0});
-        }
-    }
-    ASSERT_TRUE(tile.SaveFile(path, kFormatPng));
-}
-
-TEST_F(MapStitcherTest, WhenRgbCannotBeMadeEachLayerFallsBackToAPalette) {
-    MapSourcesValues sources;
-    sources[MapLayer::Map].download = true;
-    sources[MapLayer::Terrain].download = true;
-    WriteTiles(MapLayer::Map, "", range_, 7);
-    for (int x = range_.xFirst; x <= range_.xLast; ++x) {
-        for (int y = range_.yFirst; y <= range_.yLast; ++y) {
-            WriteColourfulTile(Folder() + "Ter_" + TileFileName(x, y, 7), x + y);
-        }
-    }
-    // 768 x 512: the 24-bit block needs 1179688 bytes, the 8-bit one 394280.
-    SetPixelBlockLimit(500000);
-    const std::vector<StitchedLayer> result =
-        Stitch(Folder(), "m.png", sources, range_, 7, prompts_, progress_);
-    SetPixelBlockLimit(0);
-
-    // The map layer has 7 colours and no warning; the terrain layer has
-    // thousands and warns once.
-    const std::vector<std::string> expected = {
-        kRgbModeFailedMessage,
-        kRgbModeFailedMessage,
-        "Too many colours in final output image, there may be some image quality loss",
-    };
-    EXPECT_EQ(prompts_.Texts(), expected);
-    ASSERT_EQ(result.size(), 2u);
-    EXPECT_TRUE(result[0].paletteMode);
-    EXPECT_TRUE(result[1].saved);
-
-    const RasterImage map(Folder() + "Map_m.png", kFormatPng);
-    ASSERT_TRUE(map.HasPixels());
-    EXPECT_EQ(map.Width(), 768);
-    for (int tx = 0; tx < 3; ++tx) {
-        for (int ty = 0; ty < 2; ++ty) {
-            EXPECT_EQ(PictureColour(map, tx * 256 + 5, ty * 256 + 5), TileColour(tx, ty, 0));
-            EXPECT_EQ(PictureColour(map, tx * 256, ty * 256), kMarker);
-        }
-    }
-    EXPECT_TRUE(fs::exists(Folder() + "Ter_m.png"));
-}
-
 TEST_F(MapStitcherTest, WhenNoImageCanBeMadeTheStitchStopsWithTheSize) {
     MapSourcesValues sources;
     sources[MapLayer::Map].download = true;
@@ -265,13 +211,6 @@ TEST_F(MapStitcherTest, TheFailureReportsLargeImagesInFullMegabytes) {
                   .find(" 65536 x 65536 pixels in size, "
                         "and would require 4096 MB to create: x"),
               std::string::npos);
-}
-
-TEST_F(MapStitcherTest, NoEnabledLayerWritesNothing) {
-    const MapSourcesValues sources;
-    WriteTiles(MapLayer::Map, "", range_, 7);
-    EXPECT_TRUE(Stitch(Folder(), "m.png", sources, range_, 7, prompts_, progress_).empty());
-    EXPECT_FALSE(fs::exists(Folder() + "Map_m.png"));
 }
 
 } // namespace

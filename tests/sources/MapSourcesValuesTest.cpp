@@ -89,13 +89,5 @@ TEST(MapSourcesValues, AnEmptyTemplateIsStoredEmptyAndOfferedAsTheDefaultNextTim
     EXPECT_EQ(offered.sourceUrl, DefaultSourceUrl(MapLayer::Hybrid));
 }
 
-TEST(MapSourcesValues, OnlyTheTemplatesSectionIsRead) {
-    MemorySettingsStore store;
-    store.WriteString("Other", "SourceURL_MAP", "http://elsewhere/");
-    EXPECT_TRUE(LoadOfferedSource(store, MapLayer::Map).usesDefault);
-    store.WriteString("Quiltara", "SourceURL_MAP", "http://mine/[X]");
-    EXPECT_EQ(LoadOfferedSource(store, MapLayer::Map).sourceUrl, "http://mine/[X]");
-}
-
 } // namespace
 } // namespace quiltara
