@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Makes a map of a sample area (central London at zoom 13) for all four layers
+# on the bundled offline map service: starts demo-map-server on a free port,
+# runs quiltara-make against it, prints where the images are, and stops the
+# server again, however the script ends.
+#
+# Usage: scripts/make-sample-map.sh DEMO_MAP_SERVER QUILTARA_MAKE [OUTPUT_DIR]
+#   OUTPUT_DIR defaults to demo-output/ in the current folder.
+set -euo pipefail
+if [ $# -lt 2 ]; then
+    echo "usage: $0 DEMO_MAP_SERVER QUILTARA_MAKE [OUTPUT_DIR]" >&2
+    exit 2
+fi
+server=$1
+maker=$2
+out=${3:-demo-output}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+log=$(mktemp /tmp/quiltara-demo-server.XXXXXX)
+pid=
+stop_server() {
+    if [ -n "$pid" ]; then
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+        pid=
+    fi
+    rm -f "$log"
+}
+trap stop_server EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+"$server" --port 0 >"$log" 2>&1 &
+pid=$!
+
+# The server prints its port on its first line once it listens.
+port=
+for _ in $(seq 1 100); do
+    if [ -s "$log" ] && [ "$(wc -l <"$log")" -ge 1 ]; then
+        port=$(head -1 "$log" | grep -oE '[0-9]+' | tail -1 || true)
+        [ -n "$port" ] && break
+    fi
+    if ! kill -0 "$pid" 2>/dev/null; then
+        break
+    fi
+    sleep 0.1
+done
+if [ -z "$port" ]; then
+    echo "demo-map-server did not start:" >&2
+    cat "$log" >&2
+    exit 1
+fi
+echo "demo-map-server listens on port $port"
+
+# The templates of the real service's paths, on the offline service's hosts;
+# *.localhost reaches 127.0.0.1 without any name server.
+roads="http://mt[SRVINDEX].google.localhost:$port"
+photos="http://khm[SRVINDEX].google.localhost:$port"
+status=0
+"$maker" --box=-0.16,51.49,-0.08,51.52 --zoom=13 --layers=all \
+    --template-map="$roads/vt/v=w2.97&hl=[HL]&x=[X]&y=[Y]&z=[Z]&s=[SERVER]" \
+    --template-satellite="$photos/kh/v=50&x=[X]&y=[Y]&z=[Z]&s=[SERVER]" \
+    --template-terrain="$roads/vt/v=w2p.115&hl=[HL]&x=[X]&y=[Y]&z=[Z]&s=[SERVER]" \
+    --template-hybrid="$roads/vt/lyrs=h@115&hl=[HL]&x=[X]&y=[Y]&z=[Z]&s=[SERVER]" \
+    --existing=overwrite --delete-tiles --output="$out/sample.png" </dev/null || status=$?
+
+echo
+found=0
+for prefix in Map Sat Ter Hyb; do
+    image=$out/${prefix}_sample.png
+    if [ -f "$image" ]; then
+        [ $found -eq 0 ] && echo "The map images:"
+        echo "  $image"
+        found=$((found + 1))
+    fi
+done
+if [ $found -eq 0 ]; then
+    echo "No map image was made." >&2
+    [ $status -ne 0 ] || status=1
+fi
+exit $status

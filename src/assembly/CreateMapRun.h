@@ -1,0 +1,123 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "assembly/MapStitcher.h"
+#include "assembly/ProgressSink.h"
+#include "assembly/TileDownloader.h"
+#include "platform/Prompts.h"
+#include "sources/MapSourcesValues.h"
+#include "tiles/TileGrid.h"
+#include "tiles/TileSources.h"
+
+namespace quiltara {
+
+inline constexpr const char* kStartingDownloadsLine = "Starting downloads...";
+inline constexpr const char* kDownloadErrorsMessage =
+    "There were errors downloading some of the images from Google Maps.  The resulting image may "
+    "not be 100% complete";
+inline constexpr const char* kDeleteTilesQuestion =
+    "Do you want to delete the individual map tiles currently stored in your output folder?";
+inline constexpr const char* kDeleteFailedMessage =
+    "One or more of the temp files couldnt be deleted, sorry";
+inline constexpr const char* kMapFileFilter = "png (*.png)|*.png|All Files (*.*)|*.*||";
+
+// Fetches tiles into tile files for a create-map run.
+class TileFetcher {
+public:
+    virtual ~TileFetcher() = default;
+
+    // A run starts: from now on the first existing tile file brings the
+    // overwrite question again.
+    virtual void StartRun() = 0;
+
+    // Fetches one tile of one layer from the layer's source URL template into
+    // tilePath; true when a usable file is there afterwards. An error that
+    // ends the run is thrown as TileDownloadError.
+    virtual bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
+                           const std::string& tilePath) = 0;
+};
+
+// The real fetcher: the tile downloader behind the retries over server
+// numbers and server words. The control panel owns the run state and the
+// language code, the application the remembered server number; this object
+// only refers to them.
+class DownloadingTileFetcher : public TileFetcher {
+public:
+    DownloadingTileFetcher(TileUrlFetcher& downloader, OverwriteRunState& runState,
+                           RememberedServerNumber& remembered, const std::string& languageCode)
+        : downloader_(downloader),
+          runState_(runState),
+          remembered_(remembered),
+          languageCode_(languageCode) {}
+
+    void StartRun() override { runState_.StartRun(); }
+    bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
+                   const std::string& tilePath) override {
+        return FetchTileWithRetries(sourceUrl, column, row, zoom, tilePath, languageCode_,
+                                    remembered_, downloader_);
+    }
+
+private:
+    TileUrlFetcher& downloader_;
+    OverwriteRunState& runState_;
+    RememberedServerNumber& remembered_;
+    const std::string& languageCode_;
+};
+
+// What the control panel holds for a run.
+struct CreateMapInputs {
+    std::span<const CTileCell> tiles; // rows top to bottom, columns left to right
+    TileRange range;
+    int outputZoom = 0; // the zoom list's current entry
+};
+
+// The collaborators of a run: the questions to the user, the map sources, the
+// progress list and the tile downloads.
+struct CreateMapServices {
+    Prompts& prompts;
+    MapSourcesProvider& mapSources;
+    ProgressSink& progress;
+    TileFetcher& fetcher;
+};
+
+enum class CreateMapStatus {
+    NothingToDo, // empty tile list: the button does nothing
+    Cancelled,   // the save dialog or the map sources were cancelled
+    Finished,    // downloads, stitch and delete question done
+    Ended,       // an error ended the run during the downloads
+};
+
+struct CreateMapOutcome {
+    CreateMapStatus status = CreateMapStatus::NothingToDo;
+    std::string outputFolder; // ends with a separator, or empty for the current folder
+    std::string fileName;
+    std::string endingError; // what ended the run (status Ended)
+    bool tilesFailed = false;
+    std::vector<StitchedLayer> images;
+    bool tilesDeleted = false; // Yes to the delete question
+    bool deleteFailed = false;
+};
+
+// The "4. Create Map Image" command: asks for the output file and the map
+// sources, fetches every tile of the list for every enabled layer, reports
+// failed tiles once, stitches one image per layer and offers to delete the
+// tile files. Synchronous; every question goes through services.prompts.
+// An error that ends the run leaves the tiles fetched so far on disk and
+// skips the summary, the stitch and the delete question.
+CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& services);
+
+// Splits the chosen full path into the output folder (everything before the
+// file name, separator included) and the file name.
+void SplitChosenPath(const std::string& path, std::string& folder, std::string& fileName);
+
+// Fetches one tile for every enabled layer into its layer folder, creating a
+// missing subfolder (one level). Every enabled layer is fetched even after an
+// earlier one failed; true when all succeeded (or none is enabled).
+bool FetchTileForAllLayers(const std::string& tileName, int column, int row, int zoom,
+                           const std::string& outputFolder, const MapSourcesValues& sources,
+                           TileFetcher& fetcher);
+
+} // namespace quiltara

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "assembly/ProgressSink.h"
+#include "platform/Prompts.h"
+#include "sources/MapSourcesValues.h"
+#include "tiles/MapLayer.h"
+#include "tiles/TileGrid.h"
+
+namespace quiltara {
+
+inline constexpr const char* kRgbModeFailedMessage =
+    "Could not create output image in RGB mode.  Will try to create in 256 colour mode - but the "
+    "image creation process may take a long time";
+
+// The warning when neither image can be made: this text, the size, ": " and
+// the image's error text.
+inline constexpr const char* kPaletteModeFailedMessage =
+    "Could not create output image in 256 colour mode.  This is most likely because of a memory "
+    "limitation on your PC.  The image you are trying to create is";
+
+// The folder of a layer's tiles and image: the output folder, then the
+// subfolder and a separator when there is one. outputFolder is empty (the
+// current folder) or ends with a separator.
+std::string LayerFolder(const std::string& outputFolder, const std::string& subfolder);
+
+// The stitched image of one layer: layer folder + layer prefix + chosen name.
+std::string LayerImagePath(const std::string& outputFolder, const std::string& fileName,
+                           MapLayer layer, const std::string& subfolder);
+
+// What became of one enabled layer.
+struct StitchedLayer {
+    MapLayer layer = MapLayer::Map;
+    std::string path;
+    bool created = false; // an output image could be made
+    bool paletteMode = false;
+    bool saved = false; // the file was written
+};
+
+// Builds one image per enabled layer, in layer order, from the tile files of
+// range at zoom, and saves it as PNG data (whatever the chosen name's
+// extension). When a 24-bit image cannot be made the layer falls back to a
+// 256-colour image; when that fails too, the stitch stops there and the
+// remaining layers get no image. Tiles that are missing or unreadable leave
+// their square black. Messages go through prompts; the result lists every
+// enabled layer.
+std::vector<StitchedLayer> Stitch(const std::string& outputFolder, const std::string& fileName,
+                                  const MapSourcesValues& sources, const TileRange& range, int zoom,
+                                  Prompts& prompts, ProgressSink& progress);
+
+// The text shown when neither image of width x height pixels can be made.
+std::string PaletteModeFailedText(long long width, long long height, const std::string& error);
+
+} // namespace quiltara

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <array>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "tiles/MapLayer.h"
+
+namespace quiltara {
+
+// What one create-map run does for one map layer.
+struct LayerSource {
+    bool download = false;
+    std::string sourceUrl; // source URL template, expanded for every tile
+    std::string subfolder; // empty: the output folder itself
+};
+
+// The map sources values of one create-map run: one entry per map layer.
+// A layer that is not downloaded is neither fetched, nor stitched, nor are
+// its tiles deleted.
+class MapSourcesValues {
+public:
+    LayerSource& operator[](MapLayer layer) { return layers_[Index(layer)]; }
+    const LayerSource& operator[](MapLayer layer) const { return layers_[Index(layer)]; }
+
+    bool IsDownloaded(MapLayer layer) const { return (*this)[layer].download; }
+    bool AnyDownloaded() const;
+
+private:
+    static std::size_t Index(MapLayer layer) { return static_cast<std::size_t>(layer); }
+
+    std::array<LayerSource, 4> layers_;
+};
+
+// The section of the settings store that holds the four templates (the same
+// section as the usage counter).
+inline constexpr const char* kSettingsSection = "Quiltara";
+
+// The per-user settings store as far as the map sources need it. The desktop
+// application keeps the values in its own store; tests and the headless map
+// maker use MemorySettingsStore.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+
+    // The stored text; empty when the value is absent or cannot be read.
+    virtual std::string ReadString(const std::string& section, const std::string& name) const = 0;
+
+    // Stores the text; a failed write is ignored by the callers.
+    virtual void WriteString(const std::string& section, const std::string& name,
+                             const std::string& value) = 0;
+};
+
+class MemorySettingsStore : public SettingsStore {
+public:
+    std::string ReadString(const std::string& section, const std::string& name) const override;
+    void WriteString(const std::string& section, const std::string& name,
+                     const std::string& value) override;
+
+    bool Contains(const std::string& section, const std::string& name) const;
+
+private:
+    std::map<std::pair<std::string, std::string>, std::string> values_;
+};
+
+// The layer's default source URL template.
+std::string DefaultSourceUrl(MapLayer layer);
+
+// How a layer's template is offered when the map sources are asked for: the
+// stored text, or the default template when nothing (or an empty text) is
+// stored; usesDefault tells which, and decides the "Default Source URL" box.
+struct OfferedSource {
+    std::string sourceUrl;
+    bool usesDefault = false;
+};
+
+OfferedSource LoadOfferedSource(const SettingsStore& store, MapLayer layer);
+
+// The values as they stand when the map sources are asked for: every
+// template offered as above, no layer downloaded, every subfolder empty.
+// The download choices and subfolders are never remembered between runs.
+MapSourcesValues InitialMapSourcesValues(const SettingsStore& store);
+
+// What a confirmed choice stores: all four templates, whether their layers are
+// downloaded or not, an empty template as the empty text.
+void StoreSourceUrls(SettingsStore& store, const MapSourcesValues& values);
+
+// Where a create-map run gets its map sources values: the map sources dialog
+// in the desktop application, the command line in the headless map maker.
+class MapSourcesProvider {
+public:
+    virtual ~MapSourcesProvider() = default;
+
+    // The values chosen for this run, or nothing when the user cancelled.
+    virtual std::optional<MapSourcesValues> AskMapSources() = 0;
+};
+
+// A provider that always gives the same answer (nothing: always cancelled).
+class FixedMapSources : public MapSourcesProvider {
+public:
+    explicit FixedMapSources(std::optional<MapSourcesValues> values) : values_(std::move(values)) {}
+
+    std::optional<MapSourcesValues> AskMapSources() override {
+        ++timesAsked_;
+        return values_;
+    }
+    int TimesAsked() const { return timesAsked_; }
+
+private:
+    std::optional<MapSourcesValues> values_;
+    int timesAsked_ = 0;
+};
+
+} // namespace quiltara

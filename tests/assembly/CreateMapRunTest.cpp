@@ -1,0 +1,201 @@
+#include "assembly/CreateMapRun.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "TestPaths.h"
+#include "assembly/TileDownloader.h"
+#include "platform/ScriptedPrompts.h"
+
+namespace quiltara {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Records every request and writes a small file for it, failing the layers
+// it is told to.
+class RecordingFetcher : public TileFetcher {
+public:
+    struct Request {
+        std::string sourceUrl;
+        int column, row, zoom;
+        std::string tilePath;
+    };
+
+    void StartRun() override { ++runs; }
+    bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
+                   const std::string& tilePath) override {
+        requests.push_back({sourceUrl, column, row, zoom, tilePath});
+        if (failing.count(sourceUrl) != 0) {
+            return false;
+        }
+        std::ofstream(tilePath) << "tile";
+        return fs::exists(tilePath);
+    }
+
+    int runs = 0;
+    std::vector<Request> requests;
+    std::set<std::string> failing;
+};
+
+class RecordingProgress : public ProgressSink {
+public:
+    void ClearLines() override { lines.clear(); }
+    void AddLine(const std::string& line) override { lines.push_back(line); }
+    std::vector<std::string> lines;
+};
+
+class CreateMapRunTest : public ::testing::Test {
+protected:
+    CreateMapRunTest() {
+        for (int row = 20; row <= 21; ++row) {
+            for (int col = 10; col <= 12; ++col) {
+                tiles_.push_back(CTileCell{col, row, 0, 0, 0, 0});
+            }
+        }
+        sources_[MapLayer::Map].sourceUrl = "map://[X]/[Y]";
+        sources_[MapLayer::Satellite].sourceUrl = "sat://[X]/[Y]";
+        sources_[MapLayer::Terrain].sourceUrl = "ter://[X]/[Y]";
+        sources_[MapLayer::Hybrid].sourceUrl = "hyb://[X]/[Y]";
+        progress_.lines = {"from an earlier run"};
+    }
+
+    std::string Folder() const { return dir_.Path().string() + "/"; }
+
+    CreateMapOutcome Run(std::optional<MapSourcesValues> sources) {
+        FixedMapSources provider(std::move(sources));
+        CreateMapServices services{prompts_, provider, progress_, fetcher_};
+        const CreateMapOutcome outcome =
+            CreateMap(CreateMapInputs{tiles_, TileRange{10, 20, 12, 21}, 7}, services);
+        timesAsked_ = provider.TimesAsked();
+        return outcome;
+    }
+
+    std::set<std::string> FilesInFolder() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(dir_.Path())) {
+            if (entry.is_regular_file()) {
+                names.insert(fs::relative(entry.path(), dir_.Path()).string());
+            }
+        }
+        return names;
+    }
+
+    test::TempDir dir_;
+    ScriptedPrompts prompts_;
+    RecordingProgress progress_;
+    RecordingFetcher fetcher_;
+    std::vector<CTileCell> tiles_;
+    MapSourcesValues sources_;
+    int timesAsked_ = 0;
+};
+
+TEST_F(CreateMapRunTest, AnEmptyTileListDoesNothing) {
+    tiles_.clear();
+    const CreateMapOutcome outcome = Run(sources_);
+    EXPECT_EQ(outcome.status, CreateMapStatus::NothingToDo);
+    EXPECT_TRUE(prompts_.SaveRequests().empty());
+    EXPECT_EQ(progress_.lines, std::vector<std::string>{"from an earlier run"});
+    EXPECT_EQ(fetcher_.runs, 0);
+}
+
+TEST_F(CreateMapRunTest, CancellingTheSaveDialogEndsTheRunAfterTheFirstLine) {
+    prompts_.QueueSavePath(std::nullopt);
+    const CreateMapOutcome outcome = Run(sources_);
+    EXPECT_EQ(outcome.status, CreateMapStatus::Cancelled);
+    EXPECT_EQ(progress_.lines, std::vector<std::string>{"Starting downloads..."});
+    EXPECT_EQ(timesAsked_, 0);
+    ASSERT_EQ(prompts_.SaveRequests().size(), 1u);
+    const SaveDialogOptions& dialog = prompts_.SaveRequests()[0];
+    EXPECT_EQ(dialog.defaultExtension, "png");
+    EXPECT_EQ(dialog.initialFileName, "");
+    EXPECT_TRUE(dialog.overwritePrompt);
+    EXPECT_TRUE(dialog.hideReadOnly);
+    EXPECT_EQ(dialog.filter, "png (*.png)|*.png|All Files (*.*)|*.*||");
+}
+
+TEST_F(CreateMapRunTest, CancellingTheMapSourcesEndsTheRunWithoutAFetch) {
+    prompts_.QueueSavePath(Folder() + "london.png");
+    const CreateMapOutcome outcome = Run(std::nullopt);
+    EXPECT_EQ(outcome.status, CreateMapStatus::Cancelled);
+    EXPECT_EQ(timesAsked_, 1);
+    EXPECT_TRUE(fetcher_.requests.empty());
+    EXPECT_TRUE(prompts_.Messages().empty());
+    EXPECT_TRUE(FilesInFolder().empty());
+}
+
+TEST_F(CreateMapRunTest, EveryTileOfEveryEnabledLayerIsFetchedInOrder) {
+    sources_[MapLayer::Map].download = true;
+    sources_[MapLayer::Hybrid].download = true;
+    sources_[MapLayer::Hybrid].subfolder = "hyb";
+    prompts_.QueueSavePath(Folder() + "london.png");
+    prompts_.QueueAnswer(MessageAnswer::No);
+
+    const CreateMapOutcome outcome = Run(sources_);
+
+    EXPECT_EQ(outcome.status, CreateMapStatus::Finished);
+    EXPECT_EQ(outcome.outputFolder, Folder());
+    EXPECT_EQ(outcome.fileName, "london.png");
+    EXPECT_EQ(fetcher_.runs, 1);
+    const std::vector<std::string> lines = {
+        "Starting downloads...",   "Getting image x=10 y=20", "Getting image x=11 y=20",
+        "Getting image x=12 y=20", "Getting image x=10 y=21", "Getting image x=11 y=21",
+        "Getting image x=12 y=21",
+    };
+    EXPECT_EQ(progress_.lines, lines);
+    ASSERT_EQ(fetcher_.requests.size(), 12u);
+    EXPECT_EQ(fetcher_.requests[0].sourceUrl, "map://[X]/[Y]");
+    EXPECT_EQ(fetcher_.requests[0].tilePath, Folder() + "Map_x=10y=20zoom=7.png");
+    EXPECT_EQ(fetcher_.requests[1].sourceUrl, "hyb://[X]/[Y]");
+    EXPECT_EQ(fetcher_.requests[1].tilePath, Folder() + "hyb/Hyb_x=10y=20zoom=7.png");
+    EXPECT_EQ(fetcher_.requests[11].column, 12);
+    EXPECT_EQ(fetcher_.requests[11].row, 21);
+    EXPECT_EQ(fetcher_.requests[11].zoom, 7);
+    EXPECT_TRUE(fs::is_directory(Folder() + "hyb"));
+
+    // The fake tiles are no images: the squares stay black, the images are written.
+    EXPECT_EQ(prompts_.Texts(), std::vector<std::string>{kDeleteTilesQuestion});
+    ASSERT_EQ(outcome.images.size(), 2u);
+    EXPECT_TRUE(fs::exists(Folder() + "Map_london.png"));
+    EXPECT_TRUE(fs::exists(Folder() + "hyb/Hyb_london.png"));
+    EXPECT_EQ(FilesInFolder().size(), 14u); // 12 tiles, 2 images: No keeps the tiles
+}
+
+TEST_F(CreateMapRunTest, AFailedLayerDoesNotStopTheOthersAndIsReportedOnce) {
+    sources_[MapLayer::Map].download = true;
+    sources_[MapLayer::Satellite].download = true;
+    sources_[MapLayer::Terrain].download = true;
+    fetcher_.failing = {"sat://[X]/[Y]"};
+    prompts_.QueueSavePath(Folder() + "m.png");
+    prompts_.QueueAnswer(MessageAnswer::Ok);
+    prompts_.QueueAnswer(MessageAnswer::Yes);
+
+    const CreateMapOutcome outcome = Run(sources_);
+
+    EXPECT_EQ(fetcher_.requests.size(), 18u);
+    EXPECT_TRUE(outcome.tilesFailed);
+    // The failed tiles are missing, so deleting them fails too.
+    const std::vector<std::string> texts = {kDownloadErrorsMessage, kDeleteTilesQuestion,
+                                            kDeleteFailedMessage};
+    EXPECT_EQ(prompts_.Texts(), texts);
+    EXPECT_EQ(prompts_.Messages()[1].buttons, MessageButtons::YesNo);
+    const std::set<std::string> left = {"Map_m.png", "Sat_m.png", "Ter_m.png"};
+    EXPECT_EQ(FilesInFolder(), left);
+}
+
+TEST_F(CreateMapRunTest, TheChosenPathSplitsAfterItsLastSeparator) {
+    std::string folder;
+    std::string name;
+    SplitChosenPath("/home/me/maps/london.png", folder, name);
+    EXPECT_EQ(folder, "/home/me/maps/");
+    EXPECT_EQ(name, "london.png");
+    SplitChosenPath("london.jpg", folder, name);
+    EXPECT_EQ(folder, "");
+    EXPECT_EQ(name, "london.jpg");
+}
+
+} // namespace
+} // namespace quiltara

@@ -1,0 +1,158 @@
+#include "MakeOptions.h"
+
+#include <gtest/gtest.h>
+
+#include "TestPaths.h"
+
+namespace quiltara::make {
+namespace {
+
+class MakeOptionsTest : public ::testing::Test {
+protected:
+    ParseOutcome Parse(std::vector<std::string> args) {
+        args.push_back("--output=" + (dir_ / "map.png").string());
+        return ParseMakeArguments(args);
+    }
+    MakeOptions Options(std::vector<std::string> args) {
+        ParseOutcome outcome = Parse(std::move(args));
+        EXPECT_EQ(outcome.error, "");
+        EXPECT_TRUE(outcome.options.has_value());
+        return outcome.options.value_or(MakeOptions{});
+    }
+    std::string Error(std::vector<std::string> args) {
+        const ParseOutcome outcome = Parse(std::move(args));
+        EXPECT_FALSE(outcome.options.has_value());
+        return outcome.error;
+    }
+
+    test::TempDir dir_;
+};
+
+TEST_F(MakeOptionsTest, TileRangeGivesTheListRowByRow) {
+    const MakeOptions o = Options({"--tiles", "4,7,6,8", "--zoom=5"});
+    EXPECT_EQ(o.zoom, 5);
+    EXPECT_EQ(o.range.xFirst, 4);
+    EXPECT_EQ(o.range.yFirst, 7);
+    EXPECT_EQ(o.range.xLast, 6);
+    EXPECT_EQ(o.range.yLast, 8);
+    ASSERT_EQ(o.tiles.size(), 6u);
+    const int expected[6][2] = {{4, 7}, {5, 7}, {6, 7}, {4, 8}, {5, 8}, {6, 8}};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(o.tiles[i].column, expected[i][0]);
+        EXPECT_EQ(o.tiles[i].row, expected[i][1]);
+    }
+    EXPECT_EQ(o.outputPath, (dir_ / "map.png").string());
+}
+
+TEST_F(MakeOptionsTest, TileRangesOutsideTheGridOrBackwardsAreRefused) {
+    EXPECT_NE(Error({"--tiles=0,0,4,0", "--zoom=2"}).find("0 to 3"), std::string::npos);
+    EXPECT_NE(Error({"--tiles=-1,0,1,0", "--zoom=2"}), "");
+    EXPECT_NE(Error({"--tiles=2,0,1,0", "--zoom=2"}), "");
+    EXPECT_NE(Error({"--tiles=1,2,3", "--zoom=2"}), "");
+    EXPECT_NE(Error({"--tiles=1,2,3,x", "--zoom=2"}), "");
+    EXPECT_NE(Error({"--tiles=0,0,1,1", "--zoom=31"}), "");
+    EXPECT_NE(Error({"--tiles=0,0,1,1"}).find("--zoom"), std::string::npos);
+}
+
+TEST_F(MakeOptionsTest, SelectionTakesThePanelsPath) {
+    const MakeOptions o =
+        Options({"--selection=20.25,10.5,12.75,21.5", "--page-zoom=5", "--zoom=6"});
+    EXPECT_EQ(o.range.xFirst, 21);
+    EXPECT_EQ(o.range.xLast, 25);
+    EXPECT_EQ(o.range.yFirst, 40);
+    EXPECT_EQ(o.range.yLast, 43); // the bottom edge on a boundary takes the row below it
+    EXPECT_EQ(o.tiles.size(), 20u);
+
+    EXPECT_NE(Error({"--selection=20.25,10.5,12.75,21.5", "--page-zoom=6", "--zoom=6"})
+                  .find("Choose a higher zoom"),
+              std::string::npos);
+    EXPECT_NE(Error({"--selection=20.25,10.5,12.75,21.5", "--zoom=6"}).find("--page-zoom"),
+              std::string::npos);
+}
+
+TEST_F(MakeOptionsTest, BoxInDegreesCoversTheTilesItTouches) {
+    // Zoom 2: columns are 90 degrees wide; rows split at 0 and +-66.51 degrees.
+    MakeOptions o = Options({"--box=-170,10,-100,60", "--zoom=2"});
+    EXPECT_EQ(o.range.xFirst, 0);
+    EXPECT_EQ(o.range.xLast, 0);
+    EXPECT_EQ(o.range.yFirst, 1);
+    EXPECT_EQ(o.range.yLast, 1);
+
+    // An east edge on a column boundary takes the column beyond it, as a
+    // selection edge does; just short of the boundary it does not.
+    o = Options({"--box=-170,10,-90,60", "--zoom=2"});
+    EXPECT_EQ(o.range.xLast, 1);
+    o = Options({"--box=-170,10,-90.001,60", "--zoom=2"});
+    EXPECT_EQ(o.range.xLast, 0);
+
+    // The whole world ends at the last column and row, not beyond.
+    o = Options({"--box=-180,-85.05,180,85.05", "--zoom=3"});
+    EXPECT_EQ(o.range.xFirst, 0);
+    EXPECT_EQ(o.range.yFirst, 0);
+    EXPECT_EQ(o.range.xLast, 7);
+    EXPECT_EQ(o.range.yLast, 7);
+    EXPECT_EQ(o.tiles.size(), 64u);
+
+    // London at zoom 10: column 511, row 340 holds 51.5 N, 0.1 W.
+    o = Options({"--box=-0.12,51.50,-0.11,51.51", "--zoom=10"});
+    EXPECT_EQ(o.range.xFirst, 511);
+    EXPECT_EQ(o.range.yFirst, 340);
+    EXPECT_EQ(o.tiles.size(), 1u);
+
+    EXPECT_NE(Error({"--box=10,0,5,1", "--zoom=3"}), "");
+    EXPECT_NE(Error({"--box=0,10,5,1", "--zoom=3"}), "");
+    EXPECT_NE(Error({"--box=0,0,5,89", "--zoom=3"}), "");
+    EXPECT_NE(Error({"--box=0,0,5,5", "--zoom=0"}), "");
+}
+
+TEST_F(MakeOptionsTest, AreaMustBeGivenExactlyOnce) {
+    EXPECT_NE(Error({"--zoom=3"}), "");
+    EXPECT_NE(Error({"--tiles=0,0,1,1", "--box=0,0,5,5", "--zoom=3"}), "");
+    EXPECT_NE(Error({"--tiles=0,0,1,1", "--page-zoom=1", "--zoom=3"}), "");
+}
+
+TEST_F(MakeOptionsTest, LayersTemplatesAndSubfoldersMakeTheSourcesValues) {
+    const MakeOptions o =
+        Options({"--tiles=0,0,0,0", "--zoom=1", "--layers=sat,hybrid", "--template-sat",
+                 "http://a/[X]", "--subfolder-hybrid=hyb", "--hl=de"});
+    const MapSourcesValues v = o.SourcesValues();
+    EXPECT_FALSE(v.IsDownloaded(MapLayer::Map));
+    EXPECT_TRUE(v.IsDownloaded(MapLayer::Satellite));
+    EXPECT_FALSE(v.IsDownloaded(MapLayer::Terrain));
+    EXPECT_TRUE(v.IsDownloaded(MapLayer::Hybrid));
+    EXPECT_EQ(v[MapLayer::Satellite].sourceUrl, "http://a/[X]");
+    EXPECT_EQ(v[MapLayer::Hybrid].sourceUrl, DefaultSourceUrl(MapLayer::Hybrid));
+    EXPECT_EQ(v[MapLayer::Hybrid].subfolder, "hyb");
+    EXPECT_EQ(v[MapLayer::Map].subfolder, "");
+    EXPECT_EQ(o.languageCode, "de");
+
+    EXPECT_TRUE(
+        Options({"--tiles=0,0,0,0", "--zoom=1"}).SourcesValues().IsDownloaded(MapLayer::Map));
+    const MapSourcesValues all =
+        Options({"--tiles=0,0,0,0", "--zoom=1", "--layers=all"}).SourcesValues();
+    for (MapLayer layer : kAllLayers) {
+        EXPECT_TRUE(all.IsDownloaded(layer));
+    }
+    EXPECT_NE(Error({"--tiles=0,0,0,0", "--zoom=1", "--layers=map,roads"}), "");
+    EXPECT_NE(Error({"--tiles=0,0,0,0", "--zoom=1", "--template-streets=x"}), "");
+}
+
+TEST_F(MakeOptionsTest, OutputMustNameAFileInAnExistingFolder) {
+    ParseOutcome outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1"});
+    EXPECT_NE(outcome.error.find("output"), std::string::npos);
+    outcome = ParseMakeArguments(
+        {"--tiles=0,0,0,0", "--zoom=1", (dir_ / "missing" / "map.png").string()});
+    EXPECT_NE(outcome.error.find("does not exist"), std::string::npos);
+    outcome = ParseMakeArguments(
+        {"--tiles=0,0,0,0", "--zoom=1", (dir_ / "a.png").string(), (dir_ / "b.png").string()});
+    EXPECT_NE(outcome.error, "");
+    outcome = ParseMakeArguments(
+        {"--tiles=0,0,0,0", "--zoom=1", "--delete-tiles", "--keep-tiles", "x.png"});
+    EXPECT_NE(outcome.error.find("contradict"), std::string::npos);
+    outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1", "--bogus", "x.png"});
+    EXPECT_NE(outcome.error.find("--bogus"), std::string::npos);
+    EXPECT_TRUE(ParseMakeArguments({"--tiles=1", "--help"}).helpAsked);
+}
+
+} // namespace
+} // namespace quiltara::make

@@ -1,0 +1,207 @@
+// The quiltara-make program against the offline map service, and its
+// terminal prompts.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "Console.h"
+#include "DemoServer.h"
+#include "TerminalPrompts.h"
+#include "TestPaths.h"
+#include "assembly/CreateMapRun.h"
+
+namespace quiltara::make {
+namespace {
+
+namespace fs = std::filesystem;
+using test::DemoServer;
+using test::DemoServerOptions;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+struct Finished {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class QuiltaraMake : public ::testing::Test {
+protected:
+    Finished Make(const std::vector<std::string>& args, const std::string& input = "") {
+        const fs::path program = test::BinaryDir() / "tools" / "quiltara-make" / "quiltara-make";
+        std::ofstream(dir_ / "stdin.txt") << input;
+        std::string command = Quoted(program.string());
+        for (const std::string& arg : args) {
+            command += " " + Quoted(arg);
+        }
+        command += " <" + Quoted((dir_ / "stdin.txt").string()) + " >" +
+                   Quoted((dir_ / "stdout.txt").string()) + " 2>" +
+                   Quoted((dir_ / "stderr.txt").string());
+        const int raw = std::system(command.c_str());
+        Finished finished;
+        finished.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        finished.out = ReadFile(dir_ / "stdout.txt");
+        finished.err = ReadFile(dir_ / "stderr.txt");
+        return finished;
+    }
+
+    std::vector<std::string> AreaAndTemplates(const DemoServer& server) {
+        std::vector<std::string> args = {"--tiles=10,20,12,21", "--zoom=5"};
+        for (MapLayer layer : kAllLayers) {
+            args.push_back(std::string("--template-") + LayerOptionName(layer) + "=" +
+                           server.Template(layer));
+        }
+        return args;
+    }
+
+    std::set<std::string> Images() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(out_)) {
+            names.insert(fs::relative(entry.path(), out_).string());
+        }
+        return names;
+    }
+
+    test::TempDir dir_;
+    fs::path out_ = [this] {
+        fs::create_directory(dir_ / "maps");
+        return dir_ / "maps";
+    }();
+};
+
+TEST_F(QuiltaraMake, MakesTheImagesPrintsTheRunAndDeletesTheTiles) {
+    DemoServer server;
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--layers=map,terrain", "--subfolder-terrain=ter", "--delete-tiles",
+                             "--output", (out_ / "city.png").string()});
+    const Finished run = Make(args);
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Starting downloads...\n"));
+    EXPECT_THAT(run.out, HasSubstr("Getting image x=10 y=20  [1/6, "));
+    EXPECT_THAT(run.out, HasSubstr("Getting image x=12 y=21  [6/6, "));
+    EXPECT_THAT(run.out, HasSubstr(std::string("[Quiltara] ") + kDeleteTilesQuestion +
+                                   " [Yes/No] Yes (--delete-tiles)\n"));
+    EXPECT_THAT(run.out, HasSubstr("map image: " + (out_ / "Map_city.png").string() + "\n"));
+    EXPECT_THAT(run.out,
+                HasSubstr("terrain image: " + (out_ / "ter" / "Ter_city.png").string() + "\n"));
+    EXPECT_EQ(run.err, "");
+    const std::set<std::string> left = {"Map_city.png", "ter", "ter/Ter_city.png"};
+    EXPECT_EQ(Images(), left);
+}
+
+TEST_F(QuiltaraMake, FailedTilesGiveTheMessageAndStatusThree) {
+    DemoServer server(DemoServerOptions().MissingTile(5, 12, 21));
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--quiet", (out_ / "city.png").string()});
+    const Finished run = Make(args);
+
+    EXPECT_EQ(run.status, 3);
+    EXPECT_THAT(run.out, HasSubstr(std::string("[Quiltara] ") + kDownloadErrorsMessage + "\n"));
+    EXPECT_THAT(run.out, Not(HasSubstr("Getting image"))); // --quiet
+    // Not on a terminal, and no choice given: the tiles are kept.
+    EXPECT_THAT(run.out, HasSubstr("[Yes/No] No (--keep-tiles)"));
+    EXPECT_THAT(run.err, HasSubstr("could not be downloaded"));
+    EXPECT_TRUE(fs::exists(out_ / "Map_city.png"));
+    EXPECT_TRUE(fs::exists(out_ / ("Map_" + TileFileName(10, 20, 5))));
+}
+
+TEST_F(QuiltaraMake, AnAnswerIsReadForEachQuestionWhenAsked) {
+    DemoServer server;
+    std::ofstream(out_ / ("Map_" + TileFileName(11, 20, 5))) << "kept";
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--existing=ask", (out_ / "city.png").string()});
+    // A reply that is no answer brings the question again; No keeps the file.
+    const Finished run = Make(args, "maybe\nn\n");
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string question =
+        OverwriteQuestion((out_ / ("Map_" + TileFileName(11, 20, 5))).string());
+    const auto first = run.out.find("[Quiltara] " + question + " [y/n/c] ");
+    ASSERT_NE(first, std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("[Quiltara] " + question + " [y/n/c] ", first + 1), std::string::npos);
+    EXPECT_EQ(ReadFile(out_ / ("Map_" + TileFileName(11, 20, 5))), "kept");
+    // The delete question is not asked off a terminal unless told: the tiles stay.
+    EXPECT_THAT(run.out, HasSubstr("[Yes/No] No (--keep-tiles)"));
+    EXPECT_EQ(Images().size(), 7u);
+}
+
+TEST_F(QuiltaraMake, AnUnreachableServerEndsTheRunWithStatusOne) {
+    DemoServer server;
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--layers=map,satellite",
+                             "--template-satellite=http://127.0.0.1:1/kh/x=[X]&y=[Y]&z=[Z]",
+                             "--delete-tiles", (out_ / "city.png").string()});
+    const Finished run = Make(args);
+
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("quiltara-make: the run ended: "));
+    EXPECT_THAT(run.err, HasSubstr("127.0.0.1:1"));
+    EXPECT_THAT(run.out, Not(HasSubstr(kDeleteTilesQuestion)));
+    EXPECT_EQ(Images(), std::set<std::string>{"Map_" + TileFileName(10, 20, 5)});
+}
+
+TEST_F(QuiltaraMake, BadArgumentsGiveStatusTwoAndTheReason) {
+    Finished run = Make({"--tiles=1,1,0,0", "--zoom=3", (out_ / "x.png").string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.err, HasSubstr("quiltara-make: --tiles"));
+    EXPECT_THAT(run.err, HasSubstr("--help"));
+    run = Make({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_THAT(run.out, HasSubstr("Usage: quiltara-make"));
+    EXPECT_TRUE(Images().empty());
+}
+
+TEST(TerminalPrompts, PoliciesAnswerTheirQuestionsAndEveryTextIsPrinted) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* memory = open_memstream(&buffer, &size);
+    ASSERT_NE(memory, nullptr);
+    {
+        Console console(memory, false);
+        std::istringstream input("");
+        TerminalPrompts prompts(console, input, ExistingPolicy::Overwrite, DeletePolicy::Ask,
+                                "/maps/x.png");
+        EXPECT_EQ(prompts.ShowMessage("Overwrite?", MessageButtons::YesNoCancel),
+                  MessageAnswer::Yes);
+        EXPECT_EQ(prompts.ShowMessage("Note.", MessageButtons::Ok), MessageAnswer::Ok);
+        // Asked, but nobody answers: No, which changes nothing on disk.
+        EXPECT_EQ(prompts.ShowMessage("Delete?", MessageButtons::YesNo), MessageAnswer::No);
+        EXPECT_EQ(prompts.AskSavePath(SaveDialogOptions{}), "/maps/x.png");
+
+        TerminalPrompts keep(console, input, ExistingPolicy::Keep, DeletePolicy::Delete, "");
+        EXPECT_EQ(keep.ShowMessage("Overwrite?", MessageButtons::YesNoCancel), MessageAnswer::No);
+        EXPECT_EQ(keep.ShowMessage("Delete?", MessageButtons::YesNo), MessageAnswer::Yes);
+    }
+    std::fclose(memory);
+    const std::string printed(buffer, size);
+    std::free(buffer);
+    EXPECT_EQ(printed,
+              "[Quiltara] Overwrite? [Yes/No/Cancel] Yes (--existing=overwrite)\n"
+              "[Quiltara] Note.\n"
+              "[Quiltara] Delete? [y/n] (no answer: No)\n"
+              "[Quiltara] Overwrite? [Yes/No/Cancel] No (--existing=keep)\n"
+              "[Quiltara] Delete? [Yes/No] Yes (--delete-tiles)\n");
+}
+
+} // namespace
+} // namespace quiltara::make

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace quiltara::make {
+
+// The map maker's output: whole lines, and on a terminal one status line that
+// is rewritten in place and ended before anything else is printed.
+class Console {
+public:
+    Console(std::FILE* out, bool isTerminal) : out_(out), terminal_(isTerminal) {}
+
+    bool IsTerminal() const { return terminal_; }
+
+    // Prints text as a line of its own.
+    void Line(const std::string& text);
+    // Replaces the status line on a terminal; elsewhere prints text as a line.
+    void Status(const std::string& text);
+    // Prints text without ending the line (a question waiting for its answer).
+    void Ask(const std::string& text);
+
+private:
+    void EndStatus();
+
+    std::FILE* out_;
+    bool terminal_;
+    bool statusOpen_ = false;
+};
+
+} // namespace quiltara::make

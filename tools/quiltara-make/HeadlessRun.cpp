@@ -1,0 +1,87 @@
+#include "HeadlessRun.h"
+
+#include "TerminalProgress.h"
+#include "TerminalPrompts.h"
+#include "tiles/TextFormat.h"
+
+namespace quiltara::make {
+namespace {
+
+std::string LayerList(const MapSourcesValues& sources) {
+    std::string list;
+    for (MapLayer layer : kAllLayers) {
+        if (sources.IsDownloaded(layer)) {
+            list += list.empty() ? "" : ", ";
+            list += LayerOptionName(layer);
+        }
+    }
+    return list.empty() ? "no layer" : list;
+}
+
+} // namespace
+
+int ExitStatusFor(const CreateMapOutcome& outcome) {
+    if (outcome.status != CreateMapStatus::Finished) {
+        return kExitFailed;
+    }
+    for (const StitchedLayer& image : outcome.images) {
+        if (!image.saved) {
+            return kExitFailed;
+        }
+    }
+    return outcome.tilesFailed ? kExitIncomplete : kExitMade;
+}
+
+int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::istream& input,
+                bool interactive, HttpClient& http) {
+    const ExistingPolicy existing =
+        options.existing.value_or(interactive ? ExistingPolicy::Ask : ExistingPolicy::Keep);
+    const DeletePolicy deleteTiles =
+        options.deleteTiles.value_or(interactive ? DeletePolicy::Ask : DeletePolicy::Keep);
+    TerminalPrompts prompts(out, input, existing, deleteTiles, options.outputPath);
+    const MapSourcesValues sources = options.SourcesValues();
+    FixedMapSources mapSources(sources);
+    TerminalProgress progress(out, options.quiet);
+    // The state the desktop application keeps in its panel and application
+    // objects lives for this one run here.
+    const RasterImageCheck imageCheck;
+    OverwriteChoice choice;
+    OverwriteRunState runState;
+    RememberedServerNumber remembered;
+    TileDownloader downloader(http, prompts, imageCheck, choice, runState);
+    DownloadingTileFetcher fetcher(downloader, runState, remembered, options.languageCode);
+    CreateMapServices services{prompts, mapSources, progress, fetcher};
+    const CreateMapInputs inputs{options.tiles, options.range, options.zoom};
+
+    if (!options.quiet) {
+        out.Line(FormatText("Making %s from %zu tiles (%i x %i) at zoom %i: ",
+                            LayerList(sources).c_str(), options.tiles.size(),
+                            options.range.Columns(), options.range.Rows(), options.zoom) +
+                 options.areaText);
+    }
+    const CreateMapOutcome outcome = CreateMap(inputs, services);
+
+    if (outcome.status == CreateMapStatus::Ended) {
+        errors.Line("quiltara-make: the run ended: " + outcome.endingError);
+        errors.Line("quiltara-make: the tiles fetched so far are kept in " +
+                    (outcome.outputFolder.empty() ? std::string(".") : outcome.outputFolder));
+        return ExitStatusFor(outcome);
+    }
+    for (const StitchedLayer& image : outcome.images) {
+        const std::string layer = LayerOptionName(image.layer);
+        if (image.saved) {
+            out.Line(layer + " image: " + image.path);
+        } else if (image.created) {
+            errors.Line("quiltara-make: the " + layer + " image could not be written to " +
+                        image.path);
+        } else {
+            errors.Line("quiltara-make: no " + layer + " image: not enough memory");
+        }
+    }
+    if (outcome.tilesFailed) {
+        errors.Line("quiltara-make: some tiles could not be downloaded; their squares are black");
+    }
+    return ExitStatusFor(outcome);
+}
+
+} // namespace quiltara::make

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <istream>
+
+#include "Console.h"
+#include "MakeOptions.h"
+#include "assembly/CreateMapRun.h"
+#include "platform/HttpClient.h"
+
+namespace quiltara::make {
+
+// Exit statuses of the map maker.
+enum ExitStatus : int {
+    kExitMade = 0,   // every chosen layer's image was written
+    kExitFailed = 1, // the run ended early, or an image could not be made or written
+    kExitBadArguments = 2,
+    kExitIncomplete = 3, // the images were written, but some tiles failed to download
+};
+
+// Runs the create-map command with the options: prints every message, the
+// progress and where the images went, and returns the exit status.
+// interactive: questions without a policy are asked on input; otherwise the
+// existing tiles are kept, and so are the tiles after the stitch.
+int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::istream& input,
+                bool interactive, HttpClient& http);
+
+// The exit status a finished (or ended) run deserves.
+int ExitStatusFor(const CreateMapOutcome& outcome);
+
+} // namespace quiltara::make

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sources/MapSourcesValues.h"
+#include "tiles/MapLayer.h"
+#include "tiles/TileGrid.h"
+
+namespace quiltara::make {
+
+// What to answer when a tile file is already in the output folder.
+enum class ExistingPolicy { Ask, Overwrite, Keep };
+
+// What to answer when the run offers to delete the tile files.
+enum class DeletePolicy { Ask, Delete, Keep };
+
+// Everything the command line decides about one run of the map maker.
+struct MakeOptions {
+    std::vector<CTileCell> tiles; // rows top to bottom, columns left to right
+    TileRange range;
+    int zoom = 0;
+    std::string areaText; // the area as the user gave it, for the report
+
+    std::string outputPath; // the chosen file, absolute
+    std::array<bool, 4> layers{};
+    std::array<std::optional<std::string>, 4> templates; // nothing: the default
+    std::array<std::string, 4> subfolders;
+    std::string languageCode;
+
+    std::optional<ExistingPolicy> existing;  // nothing: ask on a terminal, keep otherwise
+    std::optional<DeletePolicy> deleteTiles; // nothing: ask on a terminal, keep otherwise
+    bool quiet = false;
+
+    // The map sources values of the run: chosen layers, templates, subfolders.
+    MapSourcesValues SourcesValues() const;
+};
+
+struct ParseOutcome {
+    std::optional<MakeOptions> options; // set when the arguments are usable
+    bool helpAsked = false;
+    std::string error; // set when they are not
+};
+
+// Reads the arguments after the program name.
+ParseOutcome ParseMakeArguments(const std::vector<std::string>& args);
+
+// The text --help prints.
+std::string MakeUsage();
+
+// The layer named on the command line ("map", "satellite", "sat", ...).
+std::optional<MapLayer> LayerFromName(const std::string& name);
+
+// The command line's name of a layer ("map", "satellite", "terrain", "hybrid").
+const char* LayerOptionName(MapLayer layer);
+
+// The tile range covering a west/south/east/north box in degrees at the
+// output zoom, with its tile list; nothing (and a reason) when the box or the
+// zoom cannot be used.
+std::optional<RangeUpdate> RangeForBox(double west, double south, double east, double north,
+                                       int zoom, std::string& error);
+
+} // namespace quiltara::make
