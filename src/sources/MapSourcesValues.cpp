@@ -11,34 +11,19 @@ bool MapSourcesValues::AnyDownloaded() const {
                        [](const LayerSource& layer) { return layer.download; });
 }
 
-std::string MemorySettingsStore::ReadString(const std::string& section,
-                                            const std::string& name) const {
-    const auto found = values_.find({section, name});
-    return found == values_.end() ? std::string() : found->second;
-}
-
-void MemorySettingsStore::WriteString(const std::string& section, const std::string& name,
-                                      const std::string& value) {
-    values_[{section, name}] = value;
-}
-
-bool MemorySettingsStore::Contains(const std::string& section, const std::string& name) const {
-    return values_.count({section, name}) != 0;
-}
-
 std::string DefaultSourceUrl(MapLayer layer) {
     return DefaultSourceTemplate(layer);
 }
 
-OfferedSource LoadOfferedSource(const SettingsStore& store, MapLayer layer) {
-    std::string stored = store.ReadString(kSettingsSection, LayerSettingsName(layer));
+OfferedSource LoadOfferedSource(SettingsStore& store, MapLayer layer) {
+    std::string stored = store.GetString(LayerSettingsName(layer), "");
     if (stored.empty()) {
         return {DefaultSourceUrl(layer), true};
     }
     return {std::move(stored), false};
 }
 
-MapSourcesValues InitialMapSourcesValues(const SettingsStore& store) {
+MapSourcesValues InitialMapSourcesValues(SettingsStore& store) {
     MapSourcesValues values;
     for (MapLayer layer : kAllLayers) {
         values[layer].sourceUrl = LoadOfferedSource(store, layer).sourceUrl;
@@ -48,7 +33,7 @@ MapSourcesValues InitialMapSourcesValues(const SettingsStore& store) {
 
 void StoreSourceUrls(SettingsStore& store, const MapSourcesValues& values) {
     for (MapLayer layer : kAllLayers) {
-        store.WriteString(kSettingsSection, LayerSettingsName(layer), values[layer].sourceUrl);
+        store.SetString(LayerSettingsName(layer), values[layer].sourceUrl);
     }
 }
 

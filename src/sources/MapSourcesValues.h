@@ -1,11 +1,11 @@
 #pragma once
 
 #include <array>
-#include <map>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "platform/SettingsStore.h"
 #include "tiles/MapLayer.h"
 
 namespace quiltara {
@@ -34,37 +34,6 @@ private:
     std::array<LayerSource, 4> layers_;
 };
 
-// The section of the settings store that holds the four templates (the same
-// section as the usage counter).
-inline constexpr const char* kSettingsSection = "Quiltara";
-
-// The per-user settings store as far as the map sources need it. The desktop
-// application keeps the values in its own store; tests and the headless map
-// maker use MemorySettingsStore.
-class SettingsStore {
-public:
-    virtual ~SettingsStore() = default;
-
-    // The stored text; empty when the value is absent or cannot be read.
-    virtual std::string ReadString(const std::string& section, const std::string& name) const = 0;
-
-    // Stores the text; a failed write is ignored by the callers.
-    virtual void WriteString(const std::string& section, const std::string& name,
-                             const std::string& value) = 0;
-};
-
-class MemorySettingsStore : public SettingsStore {
-public:
-    std::string ReadString(const std::string& section, const std::string& name) const override;
-    void WriteString(const std::string& section, const std::string& name,
-                     const std::string& value) override;
-
-    bool Contains(const std::string& section, const std::string& name) const;
-
-private:
-    std::map<std::pair<std::string, std::string>, std::string> values_;
-};
-
 // The layer's default source URL template.
 std::string DefaultSourceUrl(MapLayer layer);
 
@@ -76,12 +45,12 @@ struct OfferedSource {
     bool usesDefault = false;
 };
 
-OfferedSource LoadOfferedSource(const SettingsStore& store, MapLayer layer);
+OfferedSource LoadOfferedSource(SettingsStore& store, MapLayer layer);
 
 // The values as they stand when the map sources are asked for: every
 // template offered as above, no layer downloaded, every subfolder empty.
 // The download choices and subfolders are never remembered between runs.
-MapSourcesValues InitialMapSourcesValues(const SettingsStore& store);
+MapSourcesValues InitialMapSourcesValues(SettingsStore& store);
 
 // What a confirmed choice stores: all four templates, whether their layers are
 // downloaded or not, an empty template as the empty text.

@@ -1,5 +1,7 @@
 #include "sources/MapSourcesValues.h"
 
+#include "platform/MemorySettingsStore.h"
+
 #include <gtest/gtest.h>
 
 namespace quiltara {
@@ -39,7 +41,7 @@ TEST(MapSourcesValues, DefaultTemplatesNameNumberedServersAndTheLayerPaths) {
 }
 
 TEST(MapSourcesValues, NothingStoredOffersTheDefaultsWithNoLayerChosen) {
-    const MemorySettingsStore store;
+    MemorySettingsStore store;
     const MapSourcesValues values = InitialMapSourcesValues(store);
     EXPECT_FALSE(values.AnyDownloaded());
     for (MapLayer layer : kAllLayers) {
@@ -60,10 +62,10 @@ TEST(MapSourcesValues, StoringKeepsAllFourTemplatesUnderTheirNames) {
     StoreSourceUrls(store, values);
 
     // Every template is stored, the layers that are not downloaded included.
-    EXPECT_EQ(store.ReadString("Quiltara", "SourceURL_MAP"), DefaultSourceUrl(MapLayer::Map));
-    EXPECT_EQ(store.ReadString("Quiltara", "SourceURL_SAT"), DefaultSourceUrl(MapLayer::Satellite));
-    EXPECT_EQ(store.ReadString("Quiltara", "SourceURL_TER"), "http://tiles.example/[Z]/[X]/[Y]");
-    EXPECT_EQ(store.ReadString("Quiltara", "SourceURL_HYB"), DefaultSourceUrl(MapLayer::Hybrid));
+    EXPECT_EQ(store.GetString("SourceURL_MAP", ""), DefaultSourceUrl(MapLayer::Map));
+    EXPECT_EQ(store.GetString("SourceURL_SAT", ""), DefaultSourceUrl(MapLayer::Satellite));
+    EXPECT_EQ(store.GetString("SourceURL_TER", ""), "http://tiles.example/[Z]/[X]/[Y]");
+    EXPECT_EQ(store.GetString("SourceURL_HYB", ""), DefaultSourceUrl(MapLayer::Hybrid));
 
     // The next time the stored texts are offered as the user's own, and the
     // download choices and subfolders start afresh.
@@ -81,8 +83,8 @@ TEST(MapSourcesValues, AnEmptyTemplateIsStoredEmptyAndOfferedAsTheDefaultNextTim
     MapSourcesValues values = InitialMapSourcesValues(store);
     values[MapLayer::Hybrid].sourceUrl.clear();
     StoreSourceUrls(store, values);
-    EXPECT_TRUE(store.Contains("Quiltara", "SourceURL_HYB"));
-    EXPECT_EQ(store.ReadString("Quiltara", "SourceURL_HYB"), "");
+    EXPECT_TRUE(store.Contains("SourceURL_HYB"));
+    EXPECT_EQ(store.GetString("SourceURL_HYB", ""), "");
 
     const OfferedSource offered = LoadOfferedSource(store, MapLayer::Hybrid);
     EXPECT_TRUE(offered.usesDefault);
