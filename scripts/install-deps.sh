@@ -13,7 +13,7 @@ packages=(
     # HTTP client and the bundled offline map service
     libcurl4-openssl-dev libcpp-httplib-dev curl libjs-leaflet
     # desktop application (openbox: window captions in the README picture taken under Xvfb)
-    qt6-base-dev qt6-webengine-dev libgl-dev xvfb xauth openbox
+    qt6-base-dev qt6-webengine-dev libgl-dev xvfb xauth fonts-dejavu-core openbox
     # benchmark helpers
     python3 python3-pil libvips-tools gdal-bin time
 )
