@@ -133,17 +133,20 @@ bool TileDownloader::FetchUrlToFile(const std::filesystem::path& tilePath, const
     if (AnythingAt(tilePath) && KeepExistingFile(tilePath)) {
         return true;
     }
+    HttpResult answer;
     {
         TileFileSink sink(tilePath);
         try {
             // The body is kept whatever the status: the image check judges it.
-            http_.Get(url, TileRequestHeaders(), sink);
+            answer = http_.Get(url, TileRequestHeaders(), sink);
         } catch (const HttpConnectionError& error) {
             throw TileDownloadError(TileDownloadError::Cause::Connection, url, error.Reason());
         }
         sink.Finish();
     }
-    if (!imageCheck_.IsUsableImage(tilePath)) {
+    // A body cut short of its announced length is a truncated tile even when
+    // the decoder makes a picture of what came (JPEG data does).
+    if (!answer.complete || !imageCheck_.IsUsableImage(tilePath)) {
         std::error_code ignored;
         std::filesystem::remove(tilePath, ignored);
         return false;

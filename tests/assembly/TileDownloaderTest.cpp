@@ -123,6 +123,8 @@ TEST(TileDownloader, BadAnswersAreDeletedAndReportedAsFalse) {
                                                      errorPage.Url(MapLayer::Map, 1, 2, 3, "1")));
     EXPECT_FALSE(half.Fetch(MapLayer::Map, 1, 1, 3));
     EXPECT_FALSE(closedEarly.Fetch(MapLayer::Terrain, 1, 1, 3));
+    // JPEG data decodes as far as it goes: only the cut itself tells.
+    EXPECT_FALSE(closedEarly.Fetch(MapLayer::Satellite, 1, 1, 3));
     for (const Downloads* each : {&missing, &errorPage, &half, &closedEarly}) {
         EXPECT_TRUE(std::filesystem::is_empty(each->folder.Path()))
             << "a failed attempt left a file in " << each->folder.Path();
