@@ -12,9 +12,11 @@
 
 #include "Console.h"
 #include "DemoServer.h"
+#include "HeadlessRun.h"
 #include "TerminalPrompts.h"
 #include "TestPaths.h"
 #include "assembly/CreateMapRun.h"
+#include "platform/CurlHttpClient.h"
 
 namespace quiltara::make {
 namespace {
@@ -158,6 +160,38 @@ TEST_F(QuiltaraMake, AnUnreachableServerEndsTheRunWithStatusOne) {
     EXPECT_THAT(run.err, HasSubstr("127.0.0.1:1"));
     EXPECT_THAT(run.out, Not(HasSubstr(kDeleteTilesQuestion)));
     EXPECT_EQ(Images(), std::set<std::string>{"Map_" + TileFileName(10, 20, 5)});
+}
+
+TEST_F(QuiltaraMake, AnEndedRunClosesTheTerminalStatusLineBeforeItsErrors) {
+    DemoServer server;
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--layers=map,satellite",
+                             "--template-satellite=http://127.0.0.1:1/kh/x=[X]&y=[Y]&z=[Z]",
+                             (out_ / "city.png").string()});
+    const ParseOutcome parsed = ParseMakeArguments(args);
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* memory = open_memstream(&buffer, &size);
+    ASSERT_NE(memory, nullptr);
+    std::FILE* errorsFile = std::tmpfile();
+    ASSERT_NE(errorsFile, nullptr);
+    int status = 0;
+    {
+        Console out(memory, true); // as on a terminal: tile lines are rewritten in place
+        Console errors(errorsFile, false);
+        std::istringstream input("");
+        CurlHttpClient http;
+        status = RunMapMaker(*parsed.options, out, errors, input, false, http);
+    }
+    std::fclose(errorsFile);
+    std::fclose(memory);
+    const std::string printed(buffer, size);
+    std::free(buffer);
+    EXPECT_EQ(status, kExitFailed);
+    EXPECT_THAT(printed, HasSubstr("\r\033[KGetting image x=10 y=20  [1/6, "));
+    ASSERT_FALSE(printed.empty());
+    EXPECT_EQ(printed.back(), '\n') << printed;
 }
 
 TEST_F(QuiltaraMake, BadArgumentsGiveStatusTwoAndTheReason) {

@@ -19,10 +19,11 @@ public:
     void Status(const std::string& text);
     // Prints text without ending the line (a question waiting for its answer).
     void Ask(const std::string& text);
-
-private:
+    // Ends an open status line, so that what comes next (on this output or
+    // on another one sharing the terminal) starts on a line of its own.
     void EndStatus();
 
+private:
     std::FILE* out_;
     bool terminal_;
     bool statusOpen_ = false;

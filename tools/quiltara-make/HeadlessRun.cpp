@@ -60,6 +60,8 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
                  options.areaText);
     }
     const CreateMapOutcome outcome = CreateMap(inputs, services);
+    // The errors below go to the other output, usually the same terminal.
+    out.EndStatus();
 
     if (outcome.status == CreateMapStatus::Ended) {
         errors.Line("quiltara-make: the run ended: " + outcome.endingError);

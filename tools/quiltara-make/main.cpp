@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
         quiltara::CurlHttpClient http;
         return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, http);
     } catch (const std::exception& error) {
+        out.EndStatus();
         errors.Line(std::string("quiltara-make: ") + error.what());
         return kExitFailed;
     }
