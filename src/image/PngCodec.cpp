@@ -102,11 +102,10 @@ bool ResizeRow(std::vector<std::uint8_t>& row, std::size_t length) {
     }
 }
 
-// Larger values are nonsense from a damaged chunk; they would overflow the
-// pixels-per-metre field, so they count as "not given" (96 dpi).
+// A value the signed resolution field cannot hold counts as "not given"
+// (96 dpi); every other value is taken as it is.
 std::int32_t ClampDpi(double value) {
-    constexpr double kMaxDpi = 1000000.0;
-    return value > kMaxDpi ? 0 : static_cast<std::int32_t>(value);
+    return value > INT32_MAX ? 0 : static_cast<std::int32_t>(value);
 }
 
 std::int32_t MetresToDpi(png_uint_32 perMetre) {

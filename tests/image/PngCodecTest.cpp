@@ -178,6 +178,17 @@ TEST(PngReader, ResolutionFromThePhysicalSizeChunk) {
     ASSERT_TRUE(test::DecodeBytes(aspect, test::MakePng(s), kFormatPng));
     EXPECT_EQ(aspect.HorizontalDpi(), 3);
     EXPECT_EQ(aspect.VerticalDpi(), 2);
+    // Large values are taken as they are while the signed field holds them.
+    s.density = PngSample::Density{2000000, 0x80000000u, PNG_RESOLUTION_UNKNOWN};
+    RasterImage large;
+    ASSERT_TRUE(test::DecodeBytes(large, test::MakePng(s), kFormatPng));
+    EXPECT_EQ(large.HorizontalDpi(), 2000000);
+    EXPECT_EQ(large.VerticalDpi(), 96);
+    s.density = PngSample::Density{100000000, 1, PNG_RESOLUTION_METER};
+    RasterImage fine;
+    ASSERT_TRUE(test::DecodeBytes(fine, test::MakePng(s), kFormatPng));
+    EXPECT_EQ(fine.HorizontalDpi(), 2540000);
+    EXPECT_EQ(fine.VerticalDpi(), 96);
 }
 
 TEST(PngReader, HeaderOnlyRequestGivesSizeWithoutPixels) {
