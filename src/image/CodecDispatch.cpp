@@ -162,8 +162,8 @@ bool RasterImage::Decode(ByteStream* stream, std::uint32_t id) {
             }
             codec->CopySettingsFrom(*this);
             if (codec->Decode(stream)) {
-                AdoptFrom(*codec, true);
-                return true;
+                // A borrowing image refuses to give up what it shows.
+                return AdoptFrom(*codec, true);
             }
             stream->Seek(start, 0);
         }
@@ -180,8 +180,7 @@ bool RasterImage::Decode(ByteStream* stream, std::uint32_t id) {
         SetErrorText(codec->ErrorText());
         return false;
     }
-    AdoptFrom(*codec, true);
-    return true;
+    return AdoptFrom(*codec, true);
 }
 
 bool RasterImage::Encode(ByteStream* stream, std::uint32_t id) {

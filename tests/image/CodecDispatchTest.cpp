@@ -250,6 +250,23 @@ TEST(Dispatch, SniffingFindsEachFormatFromTheStreamsPosition) {
     }
 }
 
+TEST(Dispatch, ABorrowingImageCannotTakeADecodedPicture) {
+    RasterImage owner(3, 2, 24, 4);
+    test::FillPattern(owner);
+    const RasterImage before(owner);
+    RasterImage source(5, 5, 24, 4);
+    const Bytes png = test::EncodeBytes(source, kFormatPng);
+    RasterImage view;
+    view.BorrowFrom(owner);
+    for (std::uint32_t id : {kFormatPng, kFormatUnknown}) {
+        SCOPED_TRACE(id);
+        EXPECT_FALSE(test::DecodeBytes(view, png, id));
+        EXPECT_EQ(view.Width(), 3);
+        EXPECT_EQ(view.PixelBlock(), owner.PixelBlock());
+    }
+    EXPECT_EQ(std::memcmp(owner.PixelBlock(), before.PixelBlock(), owner.BlockSize()), 0);
+}
+
 TEST(Dispatch, FailedNamedReaderLeavesItsTextAndTheImage) {
     RasterImage image(2, 2, 24, 4);
     const Bytes garbage(100, 0x42);
