@@ -271,11 +271,13 @@ bool BmpCodec::ReadRunLengthRows(ByteStream& stream, const Layout& layout) {
     const std::int32_t width = Width();
     const std::int32_t height = Height();
     const bool fourBit = layout.compression == kRle4;
-    std::int32_t x = 0;
-    std::int32_t y = 0;
+    // Moves to the right are not bounded by the data's own rules: a long file
+    // of them would take a 32-bit column past its largest value.
+    std::int64_t x = 0;
+    std::int64_t y = 0;
     const auto put = [&](std::uint8_t index) {
         if (x < width && y < height) {
-            PutPixelIndex(x, y, index);
+            PutPixelIndex(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), index);
         }
         ++x;
     };
