@@ -54,9 +54,10 @@ std::uint8_t Channel(std::uint32_t pixel, std::uint32_t mask) {
     if (mask == 0) {
         return 0;
     }
+    // Worked out in 64 bits: a mask wider than 24 bits would wrap around.
     const int shift = std::countr_zero(mask);
-    const std::uint32_t maximum = mask >> shift;
-    const std::uint32_t value = (pixel & mask) >> shift;
+    const std::uint64_t maximum = mask >> shift;
+    const std::uint64_t value = (pixel & mask) >> shift;
     return static_cast<std::uint8_t>((value * 255 + maximum / 2) / maximum);
 }
 

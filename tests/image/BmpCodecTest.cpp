@@ -127,6 +127,18 @@ TEST(BmpReader, SixteenBitFiveSixFiveAndTopDownRows) {
     EXPECT_EQ(image.PixelColor(1, 0), (RgbQuad{255, 0, 0, 0}));
 }
 
+TEST(BmpReader, WideMasksScaleWithoutWrappingAround) {
+    Bytes pixels;
+    Put(pixels, 0xFFFFFFFF, 4);
+    Put(pixels, 0x80000000, 4);
+    RasterImage image;
+    ASSERT_TRUE(test::DecodeBytes(
+        image, Bitmap(2, 1, 32, 3, {}, pixels, 40, {0xFFFFFFFF, 0, 0xFFFFFF00}), kFormatBmp))
+        << image.ErrorText();
+    EXPECT_EQ(image.PixelColor(0, 0), (RgbQuad{255, 0, 255, 0}));
+    EXPECT_EQ(image.PixelColor(1, 0), (RgbQuad{128, 0, 128, 0}));
+}
+
 TEST(BmpReader, ThirtyTwoBitWithAlphaMaskFillsTheAlphaPlane) {
     Bytes pixels;
     Put(pixels, 0x80102030, 4); // alpha 0x80, red 0x10, green 0x20, blue 0x30
