@@ -54,9 +54,10 @@ std::uint8_t Channel(std::uint32_t pixel, std::uint32_t mask) {
     if (mask == 0) {
         return 0;
     }
+    // Worked out in 64 bits: a mask wider than 24 bits would wrap around.
     const int shift = std::countr_zero(mask);
-    const std::uint32_t maximum = mask >> shift;
-    const std::uint32_t value = (pixel & mask) >> shift;
+    const std::uint64_t maximum = mask >> shift;
+    const std::uint64_t value = (pixel & mask) >> shift;
     return static_cast<std::uint8_t>((value * 255 + maximum / 2) / maximum);
 }
 
@@ -271,11 +272,13 @@ bool BmpCodec::ReadRunLengthRows(ByteStream& stream, const Layout& layout) {
     const std::int32_t width = Width();
     const std::int32_t height = Height();
     const bool fourBit = layout.compression == kRle4;
-    std::int32_t x = 0;
-    std::int32_t y = 0;
+    // Moves to the right are not bounded by the data's own rules: a long file
+    // of them would take a 32-bit column past its largest value.
+    std::int64_t x = 0;
+    std::int64_t y = 0;
     const auto put = [&](std::uint8_t index) {
         if (x < width && y < height) {
-            PutPixelIndex(x, y, index);
+            PutPixelIndex(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), index);
         }
         ++x;
     };

@@ -56,6 +56,17 @@ constexpr std::uint32_t kSniffOrder[] = {
     kFormatTga, kFormatPcx,  kFormatWbmp, kFormatWmf, kFormatJp2, kFormatSka,  kFormatRaw,
 };
 
+// A reader starts from the caller's settings so that its options (escape,
+// codec options, quality, decoding scale) reach it. The transparency that
+// described the caller's previous picture must not describe the new one: a
+// reader sets it only when the data has some.
+void PrepareReader(RasterImage& codec, const RasterImage& caller) {
+    codec.CopySettingsFrom(caller);
+    codec.SetTransparentIndex(-1);
+    codec.SetTransparentColor(RgbQuad{});
+    codec.SetPaletteHasAlpha(false);
+}
+
 } // namespace
 
 std::uint32_t RasterImage::FormatSlot(std::uint32_t id) {
@@ -160,10 +171,10 @@ bool RasterImage::Decode(ByteStream* stream, std::uint32_t id) {
             if (!codec) {
                 continue;
             }
-            codec->CopySettingsFrom(*this);
+            PrepareReader(*codec, *this);
             if (codec->Decode(stream)) {
-                AdoptFrom(*codec, true);
-                return true;
+                // A borrowing image refuses to give up what it shows.
+                return AdoptFrom(*codec, true);
             }
             stream->Seek(start, 0);
         }
@@ -175,13 +186,12 @@ bool RasterImage::Decode(ByteStream* stream, std::uint32_t id) {
         SetErrorText(kUnknownDecode);
         return false;
     }
-    codec->CopySettingsFrom(*this);
+    PrepareReader(*codec, *this);
     if (!codec->Decode(stream)) {
         SetErrorText(codec->ErrorText());
         return false;
     }
-    AdoptFrom(*codec, true);
-    return true;
+    return AdoptFrom(*codec, true);
 }
 
 bool RasterImage::Encode(ByteStream* stream, std::uint32_t id) {

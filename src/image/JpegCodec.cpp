@@ -336,11 +336,11 @@ void JpegCodec::ApplyResolution(const Decompressor& jpeg) {
             default:
                 break;
         }
-        // Values beyond a million dpi are damage, and would not fit the
-        // pixels-per-metre field: they count as "not given".
+        // A value the signed resolution field cannot hold counts as "not
+        // given" (96 dpi).
         const auto toDpi = [factor](double resolution) {
             const double dpi = resolution / factor;
-            return dpi > 1000000.0 ? 0 : static_cast<std::int32_t>(dpi);
+            return dpi > INT32_MAX ? 0 : static_cast<std::int32_t>(dpi);
         };
         if (factor != 0.0 && exif.xResolution != 0.0) {
             SetHorizontalDpi(toDpi(exif.xResolution));

@@ -102,11 +102,10 @@ bool ResizeRow(std::vector<std::uint8_t>& row, std::size_t length) {
     }
 }
 
-// Larger values are nonsense from a damaged chunk; they would overflow the
-// pixels-per-metre field, so they count as "not given" (96 dpi).
+// A value the signed resolution field cannot hold counts as "not given"
+// (96 dpi); every other value is taken as it is.
 std::int32_t ClampDpi(double value) {
-    constexpr double kMaxDpi = 1000000.0;
-    return value > kMaxDpi ? 0 : static_cast<std::int32_t>(value);
+    return value > INT32_MAX ? 0 : static_cast<std::int32_t>(value);
 }
 
 std::int32_t MetresToDpi(png_uint_32 perMetre) {
@@ -401,7 +400,8 @@ bool PngCodec::Encode(ByteStream* stream) {
     // A palette image whose transparent entry is not entry 0 is written with
     // the two entries exchanged, so the one-byte transparency chunk can name it.
     std::optional<PaletteSwap> swap;
-    if (WritesPaletteChunk() && TransparentIndex() > 0 && TransparentIndex() < 256) {
+    if (WritesPaletteChunk() && TransparentIndex() > 0 &&
+        TransparentIndex() < static_cast<std::int32_t>(ColorCount())) {
         swap.emplace(*this, 0, static_cast<std::uint8_t>(TransparentIndex()));
     }
     std::vector<std::uint8_t> row;
@@ -468,7 +468,11 @@ void PngCodec::WriteBody(png_structp png, png_infop info, std::vector<std::uint8
     png_set_IHDR(png, info, width, height, bitDepth, colorType, interlace,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
 
-    const bool transparent = HasTransparentColor();
+    // A palette image's transparent index must name one of its entries; any
+    // other index marks no pixel, and entry 0 must not be marked in its place.
+    const bool transparent =
+        HasTransparentColor() &&
+        (!hasPalette || TransparentIndex() < static_cast<std::int32_t>(ColorCount()));
     png_color_16 background{};
     background.red = background.green = background.blue = 255;
     if (transparent) {

@@ -92,6 +92,23 @@ TEST(BmpReader, RunsLeavingTheImageAreCut) {
     EXPECT_EQ(image.PixelIndex(3, 1), 0);
 }
 
+TEST(BmpReader, EndlessDeltasToTheRightDoNotOverflowTheColumn) {
+    // Enough moves of 255 columns to the right to pass the largest signed
+    // 32-bit column, then one pixel and the end of the bitmap.
+    constexpr std::size_t kMoves = (std::size_t{1} << 31) / 255 + 10;
+    Bytes rle;
+    rle.reserve(4 * kMoves + 4);
+    for (std::size_t i = 0; i < kMoves; ++i) {
+        rle.insert(rle.end(), {0, 2, 255, 0});
+    }
+    rle.insert(rle.end(), {1, 3, 0, 1});
+    RasterImage image;
+    ASSERT_TRUE(test::DecodeBytes(image, Bitmap(2, 1, 8, 1, kFourColours, rle), kFormatBmp))
+        << image.ErrorText();
+    EXPECT_EQ(image.PixelIndex(0, 0), 0);
+    EXPECT_EQ(image.PixelIndex(1, 0), 0);
+}
+
 TEST(BmpReader, SixteenBitFiveSixFiveAndTopDownRows) {
     // Two rows stored top first: white, black / pure red, pure blue.
     Bytes pixels;
@@ -108,6 +125,18 @@ TEST(BmpReader, SixteenBitFiveSixFiveAndTopDownRows) {
     EXPECT_EQ(image.PixelColor(1, 1), (RgbQuad{0, 0, 0, 0}));
     EXPECT_EQ(image.PixelColor(0, 0), (RgbQuad{0, 0, 255, 0}));
     EXPECT_EQ(image.PixelColor(1, 0), (RgbQuad{255, 0, 0, 0}));
+}
+
+TEST(BmpReader, WideMasksScaleWithoutWrappingAround) {
+    Bytes pixels;
+    Put(pixels, 0xFFFFFFFF, 4);
+    Put(pixels, 0x80000000, 4);
+    RasterImage image;
+    ASSERT_TRUE(test::DecodeBytes(
+        image, Bitmap(2, 1, 32, 3, {}, pixels, 40, {0xFFFFFFFF, 0, 0xFFFFFF00}), kFormatBmp))
+        << image.ErrorText();
+    EXPECT_EQ(image.PixelColor(0, 0), (RgbQuad{255, 0, 255, 0}));
+    EXPECT_EQ(image.PixelColor(1, 0), (RgbQuad{128, 0, 128, 0}));
 }
 
 TEST(BmpReader, ThirtyTwoBitWithAlphaMaskFillsTheAlphaPlane) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@ namespace quiltara {
 namespace {
 
 using test::Bytes;
+using test::PngSample;
 
 constexpr const char* kUnknownDecode = "Decode: Unknown or wrong format";
 
@@ -248,6 +250,50 @@ TEST(Dispatch, SniffingFindsEachFormatFromTheStreamsPosition) {
         EXPECT_EQ(header.Width(), format == kFormatJpeg ? 16 : 7);
         EXPECT_EQ(header.Height(), format == kFormatJpeg ? 16 : 5);
     }
+}
+
+TEST(Dispatch, TransparencyOfAnEarlierPictureDoesNotReachTheNextOne) {
+    PngSample keyed;
+    keyed.colorType = PNG_COLOR_TYPE_PALETTE;
+    keyed.palette = {0, 0, 0, 200, 10, 10};
+    keyed.paletteOpacity = {0};
+    keyed.sample = [](std::uint32_t x, std::uint32_t, int) { return std::uint16_t(x % 2); };
+    PngSample faded = keyed;
+    faded.paletteOpacity = {0, 128};
+    PngSample plain;
+    plain.sample = [](std::uint32_t, std::uint32_t, int) { return std::uint16_t{0}; }; // black
+    RasterImage image;
+    for (const PngSample* earlier : {&keyed, &faded}) {
+        for (std::uint32_t id : {kFormatPng, kFormatUnknown}) {
+            ASSERT_TRUE(test::DecodeBytes(image, test::MakePng(*earlier), kFormatPng));
+            ASSERT_TRUE(image.HasTransparentColor() || image.PaletteHasAlpha());
+            ASSERT_TRUE(test::DecodeBytes(image, test::MakePng(plain), id));
+            EXPECT_FALSE(image.HasTransparentColor());
+            EXPECT_FALSE(image.PaletteHasAlpha());
+            EXPECT_FALSE(image.IsTransparentAt(0, 0));
+        }
+    }
+    // Options the caller sets for the read still reach the reader.
+    image.SetEscape(-1);
+    ASSERT_TRUE(test::DecodeBytes(image, test::MakePng(keyed), kFormatPng));
+    EXPECT_FALSE(image.HasPixels());
+}
+
+TEST(Dispatch, ABorrowingImageCannotTakeADecodedPicture) {
+    RasterImage owner(3, 2, 24, 4);
+    test::FillPattern(owner);
+    const RasterImage before(owner);
+    RasterImage source(5, 5, 24, 4);
+    const Bytes png = test::EncodeBytes(source, kFormatPng);
+    RasterImage view;
+    view.BorrowFrom(owner);
+    for (std::uint32_t id : {kFormatPng, kFormatUnknown}) {
+        SCOPED_TRACE(id);
+        EXPECT_FALSE(test::DecodeBytes(view, png, id));
+        EXPECT_EQ(view.Width(), 3);
+        EXPECT_EQ(view.PixelBlock(), owner.PixelBlock());
+    }
+    EXPECT_EQ(std::memcmp(owner.PixelBlock(), before.PixelBlock(), owner.BlockSize()), 0);
 }
 
 TEST(Dispatch, FailedNamedReaderLeavesItsTextAndTheImage) {

@@ -198,6 +198,8 @@ TEST(JpegReader, ResolutionFromExifElseFromJfif) {
         // An EXIF block wins even when it gives nothing usable.
         {"EXIF unknown unit", test::MakeExif(false, 300, 1, 300, 1, 9), 1, 200, 200, 96, 96},
         {"EXIF zero resolution", test::MakeExif(false, 0, 1, 300, 1, 2), 1, 200, 200, 96, 300},
+        {"EXIF large and oversized", test::MakeExif(false, 3000000, 1, 4000000000u, 1, 2), 1, 72,
+         72, 3000000, 96},
         {"JFIF dots per inch", {}, 1, 300, 150, 300, 150},
         {"JFIF dots per centimetre", {}, 2, 100, 40, 254, 102},
         {"JFIF aspect ratio", {}, 0, 2, 3, 96, 144},

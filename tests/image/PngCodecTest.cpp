@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <utility>
 
 #include "CodecSamples.h"
 #include "TestPaths.h"
@@ -178,6 +179,17 @@ TEST(PngReader, ResolutionFromThePhysicalSizeChunk) {
     ASSERT_TRUE(test::DecodeBytes(aspect, test::MakePng(s), kFormatPng));
     EXPECT_EQ(aspect.HorizontalDpi(), 3);
     EXPECT_EQ(aspect.VerticalDpi(), 2);
+    // Large values are taken as they are while the signed field holds them.
+    s.density = PngSample::Density{2000000, 0x80000000u, PNG_RESOLUTION_UNKNOWN};
+    RasterImage large;
+    ASSERT_TRUE(test::DecodeBytes(large, test::MakePng(s), kFormatPng));
+    EXPECT_EQ(large.HorizontalDpi(), 2000000);
+    EXPECT_EQ(large.VerticalDpi(), 96);
+    s.density = PngSample::Density{100000000, 1, PNG_RESOLUTION_METER};
+    RasterImage fine;
+    ASSERT_TRUE(test::DecodeBytes(fine, test::MakePng(s), kFormatPng));
+    EXPECT_EQ(fine.HorizontalDpi(), 2540000);
+    EXPECT_EQ(fine.VerticalDpi(), 96);
 }
 
 TEST(PngReader, HeaderOnlyRequestGivesSizeWithoutPixels) {
@@ -363,6 +375,26 @@ TEST(PngWriter, TransparentPaletteEntryIsWrittenAsEntryZeroAndTheImageIsRestored
     ASSERT_TRUE(test::DecodeBytes(back, file, kFormatPng));
     EXPECT_EQ(back.TransparentIndex(), 0);
     EXPECT_EQ(RgbaReadback(back), RgbaReadback(image));
+}
+
+TEST(PngWriter, TransparentIndexOutsideThePaletteMakesNothingTransparent) {
+    // No pixel can hold such an index, so entry 0 must not be marked in its place.
+    for (const auto& [depth, index] : {std::pair{4, 20}, std::pair{8, 300}}) {
+        SCOPED_TRACE(depth);
+        RasterImage image(7, 4, static_cast<std::uint32_t>(depth), 4);
+        for (std::uint32_t i = 0; i < image.ColorCount(); ++i) {
+            image.SetPaletteEntry(static_cast<std::uint8_t>(i),
+                                  RgbQuad{static_cast<std::uint8_t>(i), 40, 90, 0});
+        }
+        test::FillPattern(image);
+        image.SetTransparentIndex(index);
+        const Bytes file = test::EncodeBytes(image, kFormatPng);
+        ASSERT_FALSE(file.empty()) << image.ErrorText();
+        EXPECT_FALSE(Chunks(file).hasTransparency);
+        RasterImage back;
+        ASSERT_TRUE(test::DecodeBytes(back, file, kFormatPng));
+        EXPECT_EQ(RgbaReadback(back), RgbaReadback(image));
+    }
 }
 
 TEST(PngWriter, PaletteCoversEveryIndexThePixelsUse) {
