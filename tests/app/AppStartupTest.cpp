@@ -1,3 +1,4 @@
+#include <QDialog>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
@@ -6,6 +7,7 @@
 #include <QWebEngineView>
 
 #include <fstream>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -140,6 +142,40 @@ TEST_F(AppStartupTest, ADocumentNamedOnTheCommandLineIsOpenedOrEndsTheStart) {
     ASSERT_EQ(prompts_.Texts().size(), 1u);
     EXPECT_EQ(prompts_.Texts().front(), "Could not open " + missing.toStdString() + ".");
     EXPECT_EQ(StoredTimesUsed(), 2);
+}
+
+TEST_F(AppStartupTest, TheApplicationsCommandsNewAboutAndPrintSetup) {
+    const QString existing = QString::fromStdString((dir_ / "route.qlt").string());
+    std::ofstream(existing.toStdString()) << "kept";
+    QtSettingsStore settings(IniPath());
+    CQuiltaraApp app(settings, prompts_);
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame* frame = app.MainFrame();
+
+    // Each command's dialog, as it came up; closed at once.
+    QStringList seen;
+    const auto closeNextDialog = [&seen](const std::function<void(QDialog*)>& close) {
+        test::WhenModalOpens([&seen, close](QWidget* modal) {
+            seen << QString::fromLatin1(modal->metaObject()->className()) + QLatin1Char('|') +
+                        modal->objectName() + QLatin1Char('|') + modal->windowTitle();
+            close(qobject_cast<QDialog*>(modal));
+        });
+    };
+
+    ASSERT_TRUE(app.Document().OnOpenDocument(existing));
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("route.qlt - Quiltara"));
+    frame->Command(57600)->trigger(); // &New
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Untitled - Quiltara"));
+    EXPECT_TRUE(app.Document().PathName().isEmpty());
+
+    closeNextDialog([](QDialog* dialog) { dialog->reject(); });
+    frame->Command(57664)->trigger(); // &About Quiltara...
+    closeNextDialog([](QDialog* dialog) { dialog->reject(); });
+    frame->Command(57606)->trigger(); // P&rint Setup...
+    ASSERT_EQ(seen.size(), 2);
+    EXPECT_EQ(seen[0], QStringLiteral("quiltara::CAboutDlg|100|About Quiltara"));
+    EXPECT_TRUE(seen[1].startsWith(QStringLiteral("QPageSetupDialog|"))) << seen[1].toStdString();
+    EXPECT_TRUE(prompts_.Messages().empty());
 }
 
 TEST_F(AppStartupTest, ClosingTheFrameClosesThePanelToo) {

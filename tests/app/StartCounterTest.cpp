@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -61,7 +62,8 @@ struct Case {
 };
 
 TEST_F(StartCounterTest, CountsEveryStartAndThanksOnlyAtTheFifthsUpToThirty) {
-    for (const Case c : {Case{3, false}, Case{4, true}, Case{5, false}, Case{28, false},
+    for (const Case c : {Case{3, false}, Case{4, true}, Case{5, false}, Case{9, true},
+                         Case{14, true}, Case{19, true}, Case{24, true}, Case{28, false},
                          Case{29, true}, Case{30, false}, Case{34, false}}) {
         SCOPED_TRACE(c.previous + 1);
         const size_t shownBefore = prompts_.Messages().size();
@@ -72,23 +74,35 @@ TEST_F(StartCounterTest, CountsEveryStartAndThanksOnlyAtTheFifthsUpToThirty) {
 }
 
 TEST_F(StartCounterTest, MessagesAreWordForWordWithTheDonationQuestion) {
-    Start(4);
-    Start(29);
-    ASSERT_EQ(prompts_.Messages().size(), 2u);
-    EXPECT_EQ(prompts_.Messages()[0].text,
-              "You have used the Quiltara 5 times so far, we hope you are getting used to the "
-              "controls, have fun." +
-                  kQuestion);
-    EXPECT_EQ(prompts_.Messages()[1].text,
-              "You have used the Quiltara 30 times now, we hope you have donated by now - your "
-              "support is appreciated, Enjoy!" +
-                  kQuestion);
-    EXPECT_EQ(prompts_.Messages()[0].buttons, MessageButtons::YesNo);
-    EXPECT_EQ(*UsageMessageFor(20),
-              "You have used the Quiltara 20 times now, have you donated a few bucks yet?  "
-              "Continued support to this software will result in swift updates and few "
-              "features." +
-                  kQuestion);
+    const std::pair<int, std::string> kThanks[] = {
+        {5,
+         "You have used the Quiltara 5 times so far, we hope you are getting used to the "
+         "controls, have fun."},
+        {10,
+         "You have used the Quiltara 10 times so far, you should have produced some fairly "
+         "large maps in this time, keep mapping!"},
+        {15,
+         "You have used the Quiltara 15 times now, we trust you have got lots of use out of "
+         "this software, please consider donating a few bucks."},
+        {20,
+         "You have used the Quiltara 20 times now, have you donated a few bucks yet?  "
+         "Continued support to this software will result in swift updates and few "
+         "features."},
+        {25,
+         "You have used the Quiltara 25 times now, have you donated a few bucks yet?  Please "
+         "contact the author and suggest some improvements if you can think of any."},
+        {30,
+         "You have used the Quiltara 30 times now, we hope you have donated by now - your "
+         "support is appreciated, Enjoy!"},
+    };
+    for (const auto& [count, thanks] : kThanks) {
+        SCOPED_TRACE(count);
+        const size_t shownBefore = prompts_.Messages().size();
+        Start(count - 1);
+        ASSERT_EQ(prompts_.Messages().size(), shownBefore + 1);
+        EXPECT_EQ(prompts_.Messages().back().text, thanks + kQuestion);
+        EXPECT_EQ(prompts_.Messages().back().buttons, MessageButtons::YesNo);
+    }
 }
 
 TEST_F(StartCounterTest, YesOpensTheDonationPageAndNoOpensNothing) {
