@@ -34,6 +34,7 @@ CNumberInputDlg::CNumberInputDlg(const std::string& prompt, QWidget* parent)
     auto* label = new QLabel(QString::fromStdString(prompt), this);
     label->setObjectName(QStringLiteral("1027"));
     label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText); // the prompt is shown as given, never as markup
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // The template's 19 units hold two lines of the prompt; the standard
     // zoom prompt needs three, so the prompt reaches down to the input box.

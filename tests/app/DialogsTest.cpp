@@ -190,5 +190,12 @@ TEST(NumberInputDlgTest, KeepsItsSizeAndCaptionWhateverThePrompt) {
     EXPECT_EQ(FindById<QLineEdit>(&longPrompt, 1028)->geometry(), units.Rect(7, 33, 218, 12));
 }
 
+TEST(NumberInputDlgTest, ThePromptIsShownAsGivenNeverAsMarkup) {
+    CNumberInputDlg dialog("Zoom <b>up</b> to 19");
+    QLabel* prompt = FindById<QLabel>(&dialog, 1027);
+    EXPECT_EQ(prompt->textFormat(), Qt::PlainText);
+    EXPECT_EQ(prompt->text(), QStringLiteral("Zoom <b>up</b> to 19"));
+}
+
 } // namespace
 } // namespace quiltara
