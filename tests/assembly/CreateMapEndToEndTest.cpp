@@ -97,15 +97,7 @@ protected:
 
     std::string Folder() const { return dir_.Path().string() + "/"; }
 
-    std::set<std::string> FilesInFolder() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::recursive_directory_iterator(dir_.Path())) {
-            if (entry.is_regular_file()) {
-                names.insert(fs::relative(entry.path(), dir_.Path()).string());
-            }
-        }
-        return names;
-    }
+    std::set<std::string> FilesInFolder() const { return test::FilesBelow(dir_.Path()); }
 
     std::string TilePath(MapLayer layer, int col, int row, const std::string& subfolder = "") {
         return LayerFolder(Folder(), subfolder) + LayerPrefix(layer) +

@@ -74,15 +74,7 @@ protected:
         return outcome;
     }
 
-    std::set<std::string> FilesInFolder() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::recursive_directory_iterator(dir_.Path())) {
-            if (entry.is_regular_file()) {
-                names.insert(fs::relative(entry.path(), dir_.Path()).string());
-            }
-        }
-        return names;
-    }
+    std::set<std::string> FilesInFolder() const { return test::FilesBelow(dir_.Path()); }
 
     test::TempDir dir_;
     ScriptedPrompts prompts_;

@@ -3,9 +3,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -205,24 +202,12 @@ TEST(TileDownloader, ANewRunAsksAgainWhateverThePreviousRunAnswered) {
     EXPECT_NE(ReadFile(downloads.Tile(MapLayer::Map, 1, 0, 2)), "old");
 }
 
-// A loopback port that nothing listens on: bound once, then released.
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 TEST(TileDownloader, AClosedPortEndsTheRunWithTheUrlAndTheReason) {
     DemoServer server;
     Downloads downloads(server);
-    const std::string url = "http://mt0.google.localhost:" + std::to_string(ClosedPort()) +
-                            "/vt/v=w2.97&hl=en&x=0&y=0&z=0&s=G";
+    const std::string url =
+        "http://mt0.google.localhost:" + std::to_string(test::ClosedLoopbackPort()) +
+        "/vt/v=w2.97&hl=en&x=0&y=0&z=0&s=G";
     const std::filesystem::path tile = downloads.Tile(MapLayer::Map, 0, 0, 0);
     try {
         downloads.downloader.FetchUrlToFile(tile, url);

@@ -2,14 +2,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 
 #include "DemoServer.h"
 #include "HttpTestSinks.h"
+#include "TestPaths.h"
 #include "tiles/TileSources.h"
 
 namespace quiltara {
@@ -28,19 +26,6 @@ CurlHttpClient::Timeouts QuickTimeouts() {
     timeouts.connectSeconds = 5;
     timeouts.lowSpeedSeconds = 2;
     return timeouts;
-}
-
-// A loopback port that nothing listens on: bound once, then released.
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 TEST(CurlHttpClient, SendsTheExtraHeaderLinesVerbatimAndInOrder) {
@@ -111,7 +96,8 @@ TEST(CurlHttpClient, ReusesItsHandleAcrossRequestsAndHosts) {
 TEST(CurlHttpClient, ConnectionFailuresNameTheUrlAndTheReason) {
     CurlHttpClient client(QuickTimeouts());
     MemorySink sink;
-    const std::string closed = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/vt/x=1";
+    const std::string closed =
+        "http://127.0.0.1:" + std::to_string(test::ClosedLoopbackPort()) + "/vt/x=1";
     try {
         client.Get(closed, kTileHeaders, sink);
         FAIL() << "a closed port must throw";

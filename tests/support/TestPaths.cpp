@@ -1,5 +1,9 @@
 #include "TestPaths.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
@@ -16,6 +20,34 @@ std::filesystem::path TestDataDir() {
 
 std::filesystem::path BinaryDir() {
     return QUILTARA_BINARY_DIR;
+}
+
+std::set<std::string> FilesBelow(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            names.insert(std::filesystem::relative(entry.path(), folder).string());
+        }
+    }
+    return names;
+}
+
+int ClosedLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        throw std::runtime_error("cannot create a socket");
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    ::close(fd);
+    if (!bound) {
+        throw std::runtime_error("cannot find a free loopback port");
+    }
+    return ntohs(address.sin_port);
 }
 
 TempDir::TempDir() {

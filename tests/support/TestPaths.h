@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 namespace quiltara::test {
@@ -14,6 +15,12 @@ std::filesystem::path TestDataDir();
 
 // The build's top folder (tools such as demo-map-server are built below it).
 std::filesystem::path BinaryDir();
+
+// Every regular file below folder, as paths relative to it.
+std::set<std::string> FilesBelow(const std::filesystem::path& folder);
+
+// A loopback port that nothing listens on: bound once, then released.
+int ClosedLoopbackPort();
 
 // A fresh, empty folder under the system's temporary folder, removed again
 // when the object goes out of scope.
