@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QWindow>
 
+#include "app/AppIcon.h"
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/CQuiltaraDoc.h"
@@ -37,6 +38,12 @@ CQuiltaraApp::CQuiltaraApp(SettingsStore& settings, Prompts& prompts, QStringLis
 CQuiltaraApp::~CQuiltaraApp() = default;
 
 bool CQuiltaraApp::InitInstance() {
+    // Before any window, so that every window shows it, message boxes
+    // without a parent included; the desktop entry of the same name lets
+    // the desktop match the windows to the installed icon.
+    QApplication::setWindowIcon(AppIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("quiltara"));
+
     // Counted before anything else can fail, so every start is counted.
     CountStart(settings_, prompts_, [] { OpenDonationPage(); });
 
