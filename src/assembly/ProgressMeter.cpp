@@ -33,13 +33,18 @@ std::optional<std::chrono::seconds> ProgressMeter::TimeLeft(Clock::time_point no
     return std::chrono::seconds(static_cast<long long>(seconds));
 }
 
-std::string ProgressMeter::DownloadText(Clock::time_point now) const {
-    std::string text = FormatText("Downloading: %zu of %zu tiles", done_, total_);
+std::string ProgressMeter::SpeedText(Clock::time_point now) const {
     const std::optional<double> rate = Rate(now);
-    if (rate) {
-        text += FormatText(", %.1f tiles/s, ", *rate) + DurationText(*TimeLeft(now)) + " left";
+    if (!rate) {
+        return {};
     }
-    return text;
+    return FormatText("%.1f tiles/s, ", *rate) + DurationText(*TimeLeft(now)) + " left";
+}
+
+std::string ProgressMeter::DownloadText(Clock::time_point now) const {
+    const std::string speed = SpeedText(now);
+    return FormatText("Downloading: %zu of %zu tiles", done_, total_) +
+           (speed.empty() ? "" : ", " + speed);
 }
 
 std::string DurationText(std::chrono::seconds duration) {

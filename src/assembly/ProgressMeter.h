@@ -26,6 +26,8 @@ public:
     // At that rate; nothing while there is no rate.
     std::optional<std::chrono::seconds> TimeLeft(Clock::time_point now) const;
 
+    // "3.4 tiles/s, 0:32 left"; empty while there is no rate.
+    std::string SpeedText(Clock::time_point now) const;
     // "Downloading: 12 of 120 tiles, 3.4 tiles/s, 0:32 left"
     std::string DownloadText(Clock::time_point now) const;
 

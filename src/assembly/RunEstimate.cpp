@@ -17,6 +17,10 @@ constexpr std::int64_t kTileSize = 256;
 constexpr std::array<std::uint64_t, 4> kTypicalTileBytes = {20 * 1024, 25 * 1024, 15 * 1024,
                                                             10 * 1024};
 
+std::string Counted(std::int64_t count, const char* noun) {
+    return FormatText("%lld %s%s", static_cast<long long>(count), noun, count == 1 ? "" : "s");
+}
+
 } // namespace
 
 RunEstimate EstimateRun(std::size_t tileCount, const TileRange& range,
@@ -45,10 +49,9 @@ RunEstimate EstimateRun(std::size_t tileCount, const TileRange& range,
 }
 
 std::string EstimateText(const RunEstimate& e) {
-    std::string text =
-        FormatText("Estimate: %lld tiles x %i layers = %lld downloads, roughly ",
-                   static_cast<long long>(e.tiles), e.layers, static_cast<long long>(e.downloads)) +
-        ByteSizeText(e.downloadBytes);
+    std::string text = "Estimate: " + Counted(e.tiles, "tile") + " x " +
+                       Counted(e.layers, "layer") + " = " + Counted(e.downloads, "download") +
+                       ", roughly " + ByteSizeText(e.downloadBytes);
     if (e.layers == 0) {
         return text + "; no image to stitch";
     }
