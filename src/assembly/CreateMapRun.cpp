@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "assembly/RunEstimate.h"
+#include "assembly/WorldFile.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TextFormat.h"
 
@@ -48,7 +50,20 @@ bool DeleteTiles(const std::vector<std::string>& tileNames, const std::string& o
     return allDeleted;
 }
 
+bool StopRequested(const CreateMapServices& services) {
+    return services.cancel != nullptr && services.cancel->Requested();
+}
+
 } // namespace
+
+std::string StoppedRunText(std::size_t fetched, std::size_t count) {
+    return FormatText(
+        "The run was stopped: %zu of %zu tiles were fetched and are kept in the "
+        "output folder.  To finish the map, run it again and answer No when asked "
+        "whether to overwrite the existing files: only the missing tiles are then "
+        "fetched.",
+        fetched, count);
+}
 
 void SplitChosenPath(const std::string& path, std::string& folder, std::string& fileName) {
     const auto slash = path.find_last_of('/');
@@ -103,17 +118,21 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     }
     const MapSourcesValues& sources = *asked;
     SplitChosenPath(*chosen, outcome.outputFolder, outcome.fileName);
+    services.progress.RunEstimated(
+        EstimateRun(inputs.tiles.size(), inputs.range, sources, MachineMemoryBytes()));
 
+    const std::size_t count = inputs.tiles.size();
     try {
-        const std::size_t count = inputs.tiles.size();
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t i = 0; i < count && !StopRequested(services); ++i) {
             const CTileCell& cell = inputs.tiles[i];
             services.progress.TileStarted(i, count);
             services.progress.AddLine(FormatText("Getting image x=%i y=%i", cell.column, cell.row));
             const std::string tileName = TileFileName(cell.column, cell.row, zoom);
             tileNames.push_back(tileName);
-            if (!FetchTileForAllLayers(tileName, cell.column, cell.row, zoom, outcome.outputFolder,
-                                       sources, services.fetcher)) {
+            if (FetchTileForAllLayers(tileName, cell.column, cell.row, zoom, outcome.outputFolder,
+                                      sources, services.fetcher)) {
+                ++outcome.tilesFetched;
+            } else {
                 outcome.tilesFailed = true;
             }
         }
@@ -124,12 +143,31 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
         return outcome;
     }
 
+    if (StopRequested(services)) {
+        // Stopped between tiles: what is on disk is whole, and a run that
+        // keeps the existing tiles picks up from there.
+        outcome.status = CreateMapStatus::Stopped;
+        services.prompts.ShowMessage(StoppedRunText(outcome.tilesFetched, count),
+                                     MessageButtons::Ok);
+        return outcome;
+    }
     if (outcome.tilesFailed) {
         services.prompts.ShowMessage(kDownloadErrorsMessage, MessageButtons::Ok);
     }
     outcome.images = Stitch(outcome.outputFolder, outcome.fileName, sources, inputs.range, zoom,
                             services.prompts, services.progress);
+    for (const StitchedLayer& image : outcome.images) {
+        if (image.saved && !WriteGeoreference(image.path, inputs.range, zoom)) {
+            outcome.georeferenceFailed = true;
+        }
+    }
     outcome.status = CreateMapStatus::Finished;
+    if (StopRequested(services)) {
+        // Stopped while stitching: the images are made; the tiles stay, as
+        // nobody answered the delete question.
+        outcome.status = CreateMapStatus::Stopped;
+        return outcome;
+    }
 
     if (services.prompts.ShowMessage(kDeleteTilesQuestion, MessageButtons::YesNo) ==
         MessageAnswer::Yes) {

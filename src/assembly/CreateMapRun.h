@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "assembly/CancelFlag.h"
 #include "assembly/MapStitcher.h"
 #include "assembly/ProgressSink.h"
 #include "assembly/TileDownloader.h"
@@ -81,6 +82,7 @@ struct CreateMapServices {
     MapSourcesProvider& mapSources;
     ProgressSink& progress;
     TileFetcher& fetcher;
+    const CancelFlag* cancel = nullptr; // looked at between tiles; none: never stopped
 };
 
 enum class CreateMapStatus {
@@ -88,6 +90,7 @@ enum class CreateMapStatus {
     Cancelled,   // the save dialog or the map sources were cancelled
     Finished,    // downloads, stitch and delete question done
     Ended,       // an error ended the run during the downloads
+    Stopped,     // the user stopped it: finished tiles kept, no stitch, no delete question
 };
 
 struct CreateMapOutcome {
@@ -99,7 +102,12 @@ struct CreateMapOutcome {
     std::vector<StitchedLayer> images;
     bool tilesDeleted = false; // Yes to the delete question
     bool deleteFailed = false;
+    std::size_t tilesFetched = 0;    // cells with every enabled layer fetched (or kept)
+    bool georeferenceFailed = false; // a saved image lacks its world or projection file
 };
+
+// The one message of a stopped run.
+std::string StoppedRunText(std::size_t fetched, std::size_t count);
 
 // The "4. Create Map Image" command: asks for the output file and the map
 // sources, fetches every tile of the list for every enabled layer, reports

@@ -107,7 +107,9 @@ TEST_F(QuiltaraMake, MakesTheImagesPrintsTheRunAndDeletesTheTiles) {
     EXPECT_THAT(run.out,
                 HasSubstr("terrain image: " + (out_ / "ter" / "Ter_city.png").string() + "\n"));
     EXPECT_EQ(run.err, "");
-    const std::set<std::string> left = {"Map_city.png", "ter", "ter/Ter_city.png"};
+    const std::set<std::string> left = {
+        "Map_city.png",     "Map_city.pgw",     "Map_city.prj",    "ter",
+        "ter/Ter_city.png", "ter/Ter_city.pgw", "ter/Ter_city.prj"};
     EXPECT_EQ(Images(), left);
 }
 
@@ -144,7 +146,7 @@ TEST_F(QuiltaraMake, AnAnswerIsReadForEachQuestionWhenAsked) {
     EXPECT_EQ(ReadFile(out_ / ("Map_" + TileFileName(11, 20, 5))), "kept");
     // The delete question is not asked off a terminal unless told: the tiles stay.
     EXPECT_THAT(run.out, HasSubstr("[Yes/No] No (--keep-tiles)"));
-    EXPECT_EQ(Images().size(), 7u);
+    EXPECT_EQ(Images().size(), 9u); // 6 tiles, the image, its world and projection files
 }
 
 TEST_F(QuiltaraMake, AnUnreachableServerEndsTheRunWithStatusOne) {

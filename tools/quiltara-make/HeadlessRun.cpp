@@ -2,6 +2,7 @@
 
 #include "TerminalProgress.h"
 #include "TerminalPrompts.h"
+#include "assembly/RunEstimate.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara::make {
@@ -33,7 +34,7 @@ int ExitStatusFor(const CreateMapOutcome& outcome) {
 }
 
 int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::istream& input,
-                bool interactive, HttpClient& http) {
+                bool interactive, HttpClient& http, const CancelFlag* cancel) {
     const ExistingPolicy existing =
         options.existing.value_or(interactive ? ExistingPolicy::Ask : ExistingPolicy::Keep);
     const DeletePolicy deleteTiles =
@@ -50,7 +51,7 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     RememberedServerNumber remembered;
     TileDownloader downloader(http, prompts, imageCheck, choice, runState);
     DownloadingTileFetcher fetcher(downloader, runState, remembered, options.languageCode);
-    CreateMapServices services{prompts, mapSources, progress, fetcher};
+    CreateMapServices services{prompts, mapSources, progress, fetcher, cancel};
     const CreateMapInputs inputs{options.tiles, options.range, options.zoom};
 
     if (!options.quiet) {
@@ -58,6 +59,11 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
                             LayerList(sources).c_str(), options.tiles.size(),
                             options.range.Columns(), options.range.Rows(), options.zoom) +
                  options.areaText);
+    }
+    if (options.dryRun) {
+        out.Line(EstimateText(
+            EstimateRun(options.tiles.size(), options.range, sources, MachineMemoryBytes())));
+        return kExitMade;
     }
     const CreateMapOutcome outcome = CreateMap(inputs, services);
     // The errors below go to the other output, usually the same terminal.
@@ -67,6 +73,18 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         errors.Line("quiltara-make: the run ended: " + outcome.endingError);
         errors.Line("quiltara-make: the tiles fetched so far are kept in " +
                     (outcome.outputFolder.empty() ? std::string(".") : outcome.outputFolder));
+        return ExitStatusFor(outcome);
+    }
+    if (outcome.status == CreateMapStatus::Stopped && outcome.images.empty()) {
+        errors.Line(
+            "quiltara-make: stopped; run again with --existing=keep to fetch only the "
+            "missing tiles");
+        return ExitStatusFor(outcome);
+    }
+    if (outcome.status == CreateMapStatus::Stopped && outcome.images.empty()) {
+        errors.Line(
+            "quiltara-make: stopped; run again with --existing=keep to fetch only the "
+            "missing tiles");
         return ExitStatusFor(outcome);
     }
     for (const StitchedLayer& image : outcome.images) {
@@ -80,8 +98,16 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
             errors.Line("quiltara-make: no " + layer + " image: not enough memory");
         }
     }
+    if (outcome.georeferenceFailed) {
+        errors.Line(
+            "quiltara-make: a world file (.pgw) or projection file (.prj) could not be "
+            "written beside an image");
+    }
     if (outcome.tilesFailed) {
         errors.Line("quiltara-make: some tiles could not be downloaded; their squares are black");
+    }
+    if (outcome.status == CreateMapStatus::Stopped) {
+        errors.Line("quiltara-make: stopped before the tiles could be deleted; they are kept");
     }
     return ExitStatusFor(outcome);
 }

@@ -21,8 +21,9 @@ enum ExitStatus : int {
 // progress and where the images went, and returns the exit status.
 // interactive: questions without a policy are asked on input; otherwise the
 // existing tiles are kept, and so are the tiles after the stitch.
+// cancel, when given, stops the run between tiles.
 int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::istream& input,
-                bool interactive, HttpClient& http);
+                bool interactive, HttpClient& http, const CancelFlag* cancel = nullptr);
 
 // The exit status a finished (or ended) run deserves.
 int ExitStatusFor(const CreateMapOutcome& outcome);

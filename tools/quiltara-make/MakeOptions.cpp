@@ -350,11 +350,11 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             options.deleteTiles = wanted;
             continue;
         }
-        if (name == "--quiet") {
+        if (name == "--quiet" || name == "--dry-run") {
             if (value) {
                 return fail(name + " takes no value");
             }
-            options.quiet = true;
+            (name == "--quiet" ? options.quiet : options.dryRun) = true;
             continue;
         }
 
@@ -450,9 +450,14 @@ Options:
                            delete the tile files afterwards or keep them
                            (default: ask on a terminal, keep otherwise)
   --quiet                  no progress lines
+  --dry-run                print the estimate (downloads, image size, memory)
+                           and stop: nothing is fetched or written
   -h, --help               this text
 
 Every message of the run is printed as it would be shown in a message box.
+Each image gets a world file (.pgw) and a projection file (.prj) beside it.
+Ctrl-C stops after the tile in flight and keeps every finished tile; run
+again with --existing=keep to fetch the rest. A second Ctrl-C ends at once.
 Exit status: 0 every image made; 1 the run ended early or an image could not
 be made; 2 bad arguments; 3 images made, but some tiles failed to download.
 )";

@@ -33,6 +33,7 @@ struct MakeOptions {
     std::optional<ExistingPolicy> existing;  // nothing: ask on a terminal, keep otherwise
     std::optional<DeletePolicy> deleteTiles; // nothing: ask on a terminal, keep otherwise
     bool quiet = false;
+    bool dryRun = false; // print the estimate only; nothing is fetched or written
 
     // The map sources values of the run: chosen layers, templates, subfolders.
     MapSourcesValues SourcesValues() const;

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "HeadlessRun.h"
+#include "Interruption.h"
 #include "platform/CurlHttpClient.h"
 
 int main(int argc, char** argv) {
@@ -24,9 +25,11 @@ int main(int argc, char** argv) {
     Console out(stdout, isatty(STDOUT_FILENO) != 0);
     Console errors(stderr, false);
     const bool interactive = isatty(STDIN_FILENO) != 0;
+    Interruption interruption;
     try {
         quiltara::CurlHttpClient http;
-        return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, http);
+        return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, http,
+                           &interruption.Flag());
     } catch (const std::exception& error) {
         out.EndStatus();
         errors.Line(std::string("quiltara-make: ") + error.what());
