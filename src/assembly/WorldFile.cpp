@@ -99,6 +99,11 @@ const std::string& PseudoMercatorWkt() {
 std::string SidecarPath(const std::string& imagePath, const std::string& extension) {
     std::filesystem::path path(imagePath);
     path.replace_extension(extension);
+    if (path == imagePath) {
+        // An image named like its own sidecar ("map.pgw") must not be
+        // replaced by it.
+        return imagePath + extension;
+    }
     return path.string();
 }
 

@@ -30,7 +30,7 @@ std::string WorldFileText(const WorldFileNumbers& numbers);
 const std::string& PseudoMercatorWkt();
 
 // The image's name with its extension replaced by extension (".pgw"), or
-// with extension added when the name has none.
+// with extension added when the name has none or already ends in it.
 std::string SidecarPath(const std::string& imagePath, const std::string& extension);
 
 // Writes NAME.pgw and NAME.prj beside the image at imagePath, each under a

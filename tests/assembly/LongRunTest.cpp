@@ -88,6 +88,7 @@ TEST(WorldFile, BothFilesAreWrittenBesideTheImageUnderItsName) {
 
     EXPECT_EQ(SidecarPath("maps/Map_london", ".prj"), "maps/Map_london.prj");
     EXPECT_EQ(SidecarPath("maps.v2/Sat_london.png", ".pgw"), "maps.v2/Sat_london.pgw");
+    EXPECT_EQ(SidecarPath("maps/Map_london.pgw", ".pgw"), "maps/Map_london.pgw.pgw");
     // A folder that cannot take the files: reported, and nothing half-made left.
     EXPECT_FALSE(WriteGeoreference((dir / "gone" / "Ter_city.png").string(), range, 5));
     EXPECT_EQ(test::FilesBelow(dir.Path()).size(), 2u);
