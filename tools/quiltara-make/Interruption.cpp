@@ -1,6 +1,7 @@
 #include "Interruption.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 namespace quiltara::make {
 namespace {
@@ -21,6 +22,11 @@ void OnSignal(int signal) {
         return;
     }
     gCancel.Request();
+    // write() is one of the few calls a handler may make; the run itself
+    // says what it kept once the tile in flight is done.
+    static constexpr char kNote[] =
+        "\nquiltara-make: stopping after the tile in flight (again to end at once)\n";
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kNote, sizeof kNote - 1);
 }
 
 } // namespace
