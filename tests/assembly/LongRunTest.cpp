@@ -187,7 +187,8 @@ TEST(CreateMapStop, AStopBetweenTilesKeepsThemAndSkipsTheStitchAndTheDeleteQuest
     EventProgress progress;
     CancelFlag cancel;
     StoppingFetcher fetcher(cancel, 5); // the map layer of the third tile
-    CreateMapServices services{prompts, provider, progress, fetcher, &cancel};
+    CreateMapServices services{prompts, provider, progress, fetcher};
+    services.cancel = &cancel;
 
     const CreateMapOutcome outcome =
         CreateMap(CreateMapInputs{tiles, TileRange{10, 20, 14, 20}, 5}, services);

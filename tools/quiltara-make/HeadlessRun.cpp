@@ -51,7 +51,8 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     RememberedServerNumber remembered;
     TileDownloader downloader(http, prompts, imageCheck, choice, runState);
     DownloadingTileFetcher fetcher(downloader, runState, remembered, options.languageCode);
-    CreateMapServices services{prompts, mapSources, progress, fetcher, cancel};
+    CreateMapServices services{prompts, mapSources, progress, fetcher};
+    services.cancel = cancel;
     const CreateMapInputs inputs{options.tiles, options.range, options.zoom};
 
     if (!options.quiet) {
