@@ -82,12 +82,6 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
             "missing tiles");
         return ExitStatusFor(outcome);
     }
-    if (outcome.status == CreateMapStatus::Stopped && outcome.images.empty()) {
-        errors.Line(
-            "quiltara-make: stopped; run again with --existing=keep to fetch only the "
-            "missing tiles");
-        return ExitStatusFor(outcome);
-    }
     for (const StitchedLayer& image : outcome.images) {
         const std::string layer = LayerOptionName(image.layer);
         if (image.saved) {
