@@ -16,9 +16,25 @@
 #include "app/CQuiltaraDoc.h"
 #include "platform/ScriptedPrompts.h"
 #include "view/CQuiltaraView.h"
+#include "view/CSelectionOverlay.h"
 
 namespace quiltara {
 namespace {
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    PaintCounter(QWidget* widget, int& paints) : paints_(paints) {
+        widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints_ += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+
+private:
+    int& paints_;
+};
 
 class MainFrameTest : public ::testing::Test {
 protected:
@@ -129,20 +145,25 @@ TEST_F(MainFrameTest, AFailedSaveIsReported) {
 TEST_F(MainFrameTest, OverlayOperationsReachTheMapViewsOverlayOnly) {
     CQuiltaraView* view = frame_.GetActiveView();
     ASSERT_NE(view, nullptr);
-    EXPECT_EQ(frame_.GetSelectionOverlay(), nullptr);
-    frame_.ShowSelectionOverlay(true); // no overlay yet: nothing happens
-    frame_.RepaintMapView();
-
-    QWidget overlay;
-    view->SetOverlayWidget(&overlay);
-    overlay.hide();
+    EXPECT_EQ(view->SelectionOverlay(), nullptr);
     frame_.show();
-    frame_.ShowSelectionOverlay(true);
-    EXPECT_TRUE(overlay.isVisible());
+    frame_.ShowSelectionOverlay(true); // the first call makes it
+    CSelectionOverlay* overlay = view->SelectionOverlay();
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_TRUE(overlay->isVisible());
+    EXPECT_EQ(overlay->geometry(), view->rect());
     frame_.ShowSelectionOverlay(false);
-    EXPECT_FALSE(overlay.isVisible());
-    view->SetOverlayWidget(nullptr);
-    overlay.setParent(nullptr);
+    EXPECT_FALSE(overlay->isVisible());
+    EXPECT_EQ(frame_.GetSelectionOverlay(), overlay); // never a second one
+    EXPECT_EQ(view->findChildren<CSelectionOverlay*>().size(), 1);
+
+    // RepaintMapView paints the overlay before it returns.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame_));
+    int paints = 0;
+    PaintCounter counter(overlay, paints);
+    frame_.ShowSelectionOverlay(true);
+    frame_.RepaintMapView();
+    EXPECT_GE(paints, 1);
 
     // A frame whose client area is not the map view leaves everything alone.
     frame_.setCentralWidget(new QWidget);
