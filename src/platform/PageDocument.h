@@ -44,6 +44,23 @@ public:
         }
         return elements;
     }
+
+    // The same batch, answered only up to and including the first point whose
+    // element differs from the first point's (all of them when none does). A
+    // scan along a line only needs the run up to where the element under it
+    // changes; the page is spared the hit-tests beyond. The answers given are
+    // those ElementsAt gives for the same points.
+    virtual std::vector<std::optional<PageElement>> ElementsAtUntilChange(
+        const std::vector<PagePoint>& points) {
+        std::vector<std::optional<PageElement>> elements = ElementsAt(points);
+        for (size_t i = 1; i < elements.size(); ++i) {
+            if (elements[i] != elements[0]) {
+                elements.resize(i + 1);
+                break;
+            }
+        }
+        return elements;
+    }
 };
 
 } // namespace quiltara

@@ -172,8 +172,11 @@ TileEdge MapProbe::ScanToTileEdge(int x, int y, std::string_view axis, int step)
         return horizontal ? PagePoint{at, y} : PagePoint{x, at};
     };
 
-    // The start point rides with the first run, so one round trip to the page
-    // serves the whole walk to the view's edge.
+    // Each question leads with a point already known (first the start point,
+    // whose tile is the reference) and carries the whole run from there to the
+    // view's edge, so one round trip to the page normally serves the whole walk.
+    // The page answers up to where the element under the run changes; the rule
+    // below decides from those answers exactly as the one-pixel walk would.
     std::vector<PagePoint> points{PagePoint{x, y}};
     std::optional<TileIndex> reference;
     long long next = static_cast<long long>(horizontal ? x : y) + direction;
@@ -191,17 +194,18 @@ TileEdge MapProbe::ScanToTileEdge(int x, int y, std::string_view axis, int step)
                 break;
             }
         }
-        std::vector<std::optional<PageElement>> answers(points.size());
+        std::vector<std::optional<PageElement>> answers;
         if (page_ != nullptr) {
-            answers = page_->ElementsAt(points);
-            answers.resize(points.size());
+            answers = page_->ElementsAtUntilChange(points);
         }
-        size_t i = 0;
+        if (answers.size() < 2) {
+            answers.resize(points.size()); // no answer: nothing is there
+        }
         if (!reference) {
             reference = TileOfElement(answers[0], panelExists_);
-            i = 1;
         }
-        for (long long at = next; i < answers.size(); ++i, at += direction) {
+        long long at = next;
+        for (size_t i = 1; i < answers.size(); ++i, at += direction) {
             const TileIndex tile = TileOfElement(answers[i], panelExists_);
             const bool failed = tile.column == -1;
             const bool otherTile =
@@ -210,8 +214,11 @@ TileEdge MapProbe::ScanToTileEdge(int x, int y, std::string_view axis, int step)
                 return {static_cast<int>(at), failed};
             }
         }
-        next = last + direction;
-        points.clear();
+        // Everything answered continues the walk (another element of the same
+        // tile, or the run ended): go on after the last point answered.
+        const long long answered = at - direction;
+        points.assign(1, pointAt(answered));
+        next = answered + direction;
     }
 }
 

@@ -108,32 +108,46 @@ TEST(MapProbeTest, UrlParametersMatchAnywhereInAnyCaseAndKeepTheCallersValueWhen
 }
 
 TEST(MapProbeTest, ScansGiveWhatTheOnePixelWalkGivesInOneRoundTrip) {
-    TilePage page;
-    page.covers.push_back({10, 10, 40, 80, {"DIV", ""}}); // the zoom buttons
-    page.covers.push_back({400, 300, 420, 340, {"IMG", "/marker.png"}});
-    page.covers.push_back({600, 500, 700, 520, {"IMG", "/pin.png?x=77"}}); // x but no y
-    const MapProbe probe(&page, true, page.width, page.height);
+    TilePage plain;
+    TilePage covered;
+    covered.covers.push_back({10, 10, 40, 80, {"DIV", ""}}); // the zoom buttons
+    covered.covers.push_back({400, 300, 420, 340, {"IMG", "/marker.png"}});
+    covered.covers.push_back({600, 500, 700, 520, {"IMG", "/pin.png?x=77"}}); // x but no y
+    // An overlay image of tile (12, 21) over part of it: another element, the same tile.
+    covered.covers.push_back({450, 250, 500, 300, {"IMG", "/hyb?x=12&y=21&zoom=6"}});
     const std::vector<PagePoint> starts = {
-        {0, 0},     {5, 50},    {50, 50},   {155, 20},  {156, 226}, {411, 290}, {411, 350},
-        {390, 320}, {799, 599}, {650, 510}, {650, 530}, {-5, 40},   {300, 650}, {412, 481}};
-    for (const PagePoint& start : starts) {
-        for (const bool horizontal : {true, false}) {
-            for (const int step : {-1, 1}) {
-                const TileEdge expected = StepOneByOne(page, start.x, start.y, horizontal, step);
-                page.roundTrips = 0;
-                EXPECT_EQ(probe.ScanToTileEdge(start.x, start.y, horizontal ? "X" : "y", step),
-                          expected)
-                    << start.x << "," << start.y << " " << horizontal << " " << step;
-                EXPECT_EQ(page.roundTrips, 1);
+        {0, 0},     {5, 50},    {50, 50},   {155, 20},  {156, 226}, {411, 290},
+        {411, 350}, {390, 320}, {799, 599}, {650, 510}, {650, 530}, {-5, 40},
+        {300, 650}, {412, 481}, {430, 270}, {475, 275}, {660, 280}, {470, 240}};
+    for (TilePage* page : {&plain, &covered}) {
+        const MapProbe probe(page, true, page->width, page->height);
+        for (const PagePoint& start : starts) {
+            for (const bool horizontal : {true, false}) {
+                for (const int step : {-1, 1}) {
+                    const TileEdge expected =
+                        StepOneByOne(*page, start.x, start.y, horizontal, step);
+                    page->roundTrips = 0;
+                    EXPECT_EQ(probe.ScanToTileEdge(start.x, start.y, horizontal ? "X" : "y", step),
+                              expected)
+                        << start.x << "," << start.y << " " << horizontal << " " << step;
+                    if (page == &plain) {
+                        EXPECT_EQ(page->roundTrips, 1);
+                    }
+                }
             }
         }
     }
+    // Through the overlay image the walk goes on (a question after each change
+    // of element) until the next tile.
+    const MapProbe probe(&covered, true, covered.width, covered.height);
+    covered.roundTrips = 0;
+    EXPECT_EQ(probe.ScanToTileEdge(430, 270, "x", 1), (TileEdge{668, false}));
+    EXPECT_EQ(covered.roundTrips, 3);
+
     // Spot checks of the walk itself: the tile edge to the left of x = 200 is at
     // x = 155 (tile 10 covers -100 to 155), the right one at 412.
     EXPECT_EQ(probe.ScanToTileEdge(200, 100, "x", -1), (TileEdge{155, false}));
     EXPECT_EQ(probe.ScanToTileEdge(200, 100, "x", 1), (TileEdge{412, false}));
-    EXPECT_EQ(probe.ScanToTileEdge(200, 100, "x", -1).edge,
-              StepOneByOne(page, 200, 100, true, -1).edge);
     // Leaving the page and running into the zoom buttons both fail.
     EXPECT_EQ(probe.ScanToTileEdge(100, 5, "x", -1), (TileEdge{-1, true}));
     EXPECT_EQ(probe.ScanToTileEdge(20, 100, "y", -1), (TileEdge{79, true}));

@@ -87,6 +87,15 @@ TEST_F(QuiltaraViewTest, ABatchAnswersLikeSingleQuestions) {
         oneByOne.push_back(page->ElementAt(x, 99));
     }
     EXPECT_EQ(page->ElementsAt(line), oneByOne);
+    // Cut after the first change of element: the left tile, then the right one.
+    std::vector<PagePoint> run;
+    for (int x = 50; x < 700; ++x) {
+        run.push_back({x, 50});
+    }
+    const std::vector<std::optional<PageElement>> untilChange = page->ElementsAtUntilChange(run);
+    ASSERT_EQ(untilChange.size(), 51u);
+    EXPECT_EQ(untilChange[49], kLeftTile);
+    EXPECT_EQ(untilChange[50], kRightTile);
     EXPECT_EQ(oneByOne[1], kLeftTile);
     EXPECT_EQ(oneByOne.back(), oneByOne[oneByOne.size() - 2]); // past the tiles: the page itself
     EXPECT_NE(oneByOne.back(), kRightTile);
