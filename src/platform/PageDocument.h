@@ -46,10 +46,10 @@ public:
     }
 
     // The same batch, answered only up to and including the first point whose
-    // element differs from the first point's (all of them when none does). A
-    // scan along a line only needs the run up to where the element under it
-    // changes; the page is spared the hit-tests beyond. The answers given are
-    // those ElementsAt gives for the same points.
+    // element is not the first point's (all points when there is none; another
+    // element that answers alike may count as a change). A scan along a line
+    // only needs the run up to where the element under it changes, and the page
+    // is spared the hit-tests beyond. Each answer given is the one ElementAt gives.
     virtual std::vector<std::optional<PageElement>> ElementsAtUntilChange(
         const std::vector<PagePoint>& points) {
         std::vector<std::optional<PageElement>> elements = ElementsAt(points);

@@ -164,6 +164,9 @@ bool CQuiltaraView::FilterInput(QEvent* event) {
             overlay_->EndDrag(point);
         }
     }
+    // Paint always goes through. The overlay needs no nudge after it: it lies
+    // above the browser, so Qt repaints it over every region the page repaints
+    // (and invalidating it from here would make each repaint ask for the next).
     SelectionState* selection = overlay_ ? &overlay_->State() : nullptr;
     return DecideDelivery(*kind, inputPassThrough_, selection) == Delivery::Withheld;
 }

@@ -3,6 +3,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <fstream>
@@ -17,6 +18,8 @@
 #include "platform/ScriptedPrompts.h"
 #include "view/CQuiltaraView.h"
 #include "view/CSelectionOverlay.h"
+#include "view/MapProbe.h"
+#include "view/PanelValues.h"
 
 namespace quiltara {
 namespace {
@@ -171,6 +174,26 @@ TEST_F(MainFrameTest, OverlayOperationsReachTheMapViewsOverlayOnly) {
     frame_.ShowSelectionOverlay(true);
     frame_.RepaintMapView();
     EXPECT_EQ(frame_.GetSelectionOverlay(), nullptr);
+}
+
+TEST_F(MainFrameTest, TheProbeAsksForAWiderWindowThroughTheFramesPrompts) {
+    // One tile image larger than the view: no neighbour within reach either way.
+    test::TempDir dir;
+    const std::string path = (dir / "tile.html").string();
+    std::ofstream(path) << "<html><body style='margin:0'><img src='/vt?x=4&amp;y=7&amp;zoom=3' "
+                           "style='display:block;width:3000px;height:3000px'></body></html>";
+    CQuiltaraView* view = frame_.GetActiveView();
+    PanelValues panel;
+    view->SetPanelValues(&panel);
+    frame_.show();
+    QSignalSpy loaded(view, &CQuiltaraView::DocumentComplete);
+    view->Navigate("file://" + path);
+    ASSERT_TRUE(loaded.wait(30000));
+    const CTileRect rect = view->GetTileRect(10, 10, 50, 50);
+    EXPECT_EQ(rect.left, -1.0);
+    EXPECT_EQ(rect.bottom, -1.0);
+    EXPECT_EQ(prompts_.Texts(), (std::vector<std::string>{kProbeWiderMessage, kProbeWiderMessage}));
+    view->SetPanelValues(nullptr);
 }
 
 } // namespace
