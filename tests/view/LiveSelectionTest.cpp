@@ -221,7 +221,6 @@ TEST_F(LiveSelectionTest, PositionsOnATilesFirstAndLastPixelsMatchThePagesLayout
     }
     ASSERT_NE(leftmost, nullptr);
     ASSERT_LT(leftmost->left, 1);
-    EXPECT_TRUE(view_.GetTileRect(0, midY, 0, midY).left > 0); // found at all
     const CTileRect rect = view_.GetTileRect(0, midY, inner->left + 255, inner->top + 255);
     EXPECT_DOUBLE_EQ(rect.left, leftmost->column + (0.0 - leftmost->left) / 256);
     EXPECT_DOUBLE_EQ(rect.top, leftmost->row + (midY - leftmost->top) / 256.0);
