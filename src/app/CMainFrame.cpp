@@ -13,6 +13,7 @@
 #include "app/CommandIds.h"
 #include "platform/Prompts.h"
 #include "view/CQuiltaraView.h"
+#include "view/CSelectionOverlay.h"
 
 namespace quiltara {
 
@@ -99,7 +100,9 @@ bool HasHandler(int id) {
 CMainFrame::CMainFrame(CQuiltaraDoc& document, Prompts& prompts, QPrinter& printer, QWidget* parent)
     : QMainWindow(parent), document_(document), prompts_(prompts), printer_(printer) {
     setObjectName(QStringLiteral("128"));
-    setCentralWidget(new CQuiltaraView(this));
+    auto* view = new CQuiltaraView(this);
+    view->SetPrompts(&prompts_);
+    setCentralWidget(view);
     BuildMenus();
     BuildAccelerators();
     BindCommands();
@@ -178,18 +181,23 @@ void CMainFrame::ShowSelectionOverlay(bool show) {
     if (view == nullptr) {
         return;
     }
-    if (QWidget* overlay = view->OverlayWidget()) {
-        overlay->setVisible(show);
-    }
+    view->CreateSelectionOverlay()->setVisible(show);
 }
 
 CSelectionOverlay* CMainFrame::GetSelectionOverlay() {
-    return nullptr;
+    CQuiltaraView* view = GetActiveView();
+    return view == nullptr ? nullptr : view->CreateSelectionOverlay();
 }
 
 void CMainFrame::RepaintMapView() {
     if (CQuiltaraView* view = GetActiveView()) {
         view->repaint();
+        // The view's repaint may be left to the next pass when the browser
+        // covers it; the overlay's own drawing is done before returning.
+        if (CSelectionOverlay* overlay = view->SelectionOverlay();
+            overlay && overlay->isVisible()) {
+            overlay->repaint();
+        }
     }
 }
 
