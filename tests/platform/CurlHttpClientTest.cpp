@@ -78,7 +78,7 @@ TEST(CurlHttpClient, HandsOverTheBodyOfAnErrorAnswer) {
     EXPECT_THAT(sink.body, HasSubstr("<html>"));
 }
 
-TEST(CurlHttpClient, ReusesItsHandleAcrossRequestsAndHosts) {
+TEST(CurlHttpClient, OneClientServesRequestsToSeveralHostsInTurn) {
     DemoServer server;
     CurlHttpClient client;
     for (const char* number : {"0", "0", "1", "0"}) {
@@ -107,8 +107,6 @@ TEST(CurlHttpClient, ConnectionFailuresNameTheUrlAndTheReason) {
         EXPECT_THAT(error.what(), HasSubstr(closed));
     }
     EXPECT_THROW(client.Get("notascheme://host/", kTileHeaders, sink), HttpConnectionError);
-    EXPECT_THROW(client.Get("http://tile.server.invalid/", kTileHeaders, sink),
-                 HttpConnectionError);
     EXPECT_TRUE(sink.body.empty());
 }
 
