@@ -8,6 +8,7 @@
 
 #include "TestPaths.h"
 #include "assembly/TileDownloader.h"
+#include "image/RasterImage.h"
 #include "platform/ScriptedPrompts.h"
 
 namespace quiltara {
@@ -15,8 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Records every request and writes a small file for it, failing the layers
-// it is told to.
+// Records every request and writes a plain 256 x 256 tile for it, failing
+// the layers it is told to.
 class RecordingFetcher : public TileFetcher {
 public:
     struct Request {
@@ -32,8 +33,8 @@ public:
         if (failing.count(sourceUrl) != 0) {
             return false;
         }
-        std::ofstream(tilePath) << "tile";
-        return fs::exists(tilePath);
+        RasterImage tile(256, 256, 24, kFormatPng);
+        return tile.SaveFile(tilePath, kFormatPng);
     }
 
     int runs = 0;
@@ -148,7 +149,6 @@ TEST_F(CreateMapRunTest, EveryTileOfEveryEnabledLayerIsFetchedInOrder) {
     EXPECT_EQ(fetcher_.requests[11].zoom, 7);
     EXPECT_TRUE(fs::is_directory(Folder() + "hyb"));
 
-    // The fake tiles are no images: the squares stay black, the images are written.
     EXPECT_EQ(prompts_.Texts(), std::vector<std::string>{kDeleteTilesQuestion});
     ASSERT_EQ(outcome.images.size(), 2u);
     EXPECT_TRUE(fs::exists(Folder() + "Map_london.png"));

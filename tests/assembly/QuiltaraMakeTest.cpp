@@ -135,7 +135,9 @@ TEST_F(QuiltaraMake, AnAnswerIsReadForEachQuestionWhenAsked) {
     // A reply that is no answer brings the question again; No keeps the file.
     const Finished run = Make(args, "maybe\nn\n");
 
-    EXPECT_EQ(run.status, 0) << run.err;
+    // The kept file is no image: named after the stitch, and the run is incomplete.
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_THAT(run.out, HasSubstr(("Map_" + TileFileName(11, 20, 5)) + ": not a readable image"));
     const std::string question =
         OverwriteQuestion((out_ / ("Map_" + TileFileName(11, 20, 5))).string());
     const auto first = run.out.find("[Quiltara] " + question + " [y/n/c] ");
