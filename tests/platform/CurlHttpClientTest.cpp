@@ -129,6 +129,16 @@ TEST(CurlHttpClient, ASilentServerEndsWithinTheLowSpeedTimeout) {
     EXPECT_THROW(client.Get(url, kTileHeaders, sink), HttpConnectionError);
 }
 
+TEST(CurlHttpClient, ATricklingServerIsAbandonedLikeASilentOne) {
+    // 16 bytes a second never lets the transfer pass as stalled at 1 byte a
+    // second; the client's own limit must be well above that.
+    DemoServer server(DemoServerOptions().Trickle());
+    CurlHttpClient client(QuickTimeouts());
+    MemorySink sink;
+    const std::string url = ExpandSourceUrl(server.Template(MapLayer::Map), "0", 0, 0, 0, "", 1);
+    EXPECT_THROW(client.Get(url, kTileHeaders, sink), HttpConnectionError);
+}
+
 TEST(CurlHttpClient, ABodyCutShortIsReturnedAsIncomplete) {
     DemoServer server(DemoServerOptions().CutConnection());
     CurlHttpClient client(QuickTimeouts());
