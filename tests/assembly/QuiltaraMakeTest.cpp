@@ -207,6 +207,44 @@ TEST_F(QuiltaraMake, BadArgumentsGiveStatusTwoAndTheReason) {
     EXPECT_TRUE(Images().empty());
 }
 
+TEST_F(QuiltaraMake, ShortOutputOptionWorksAndSubfoldersStayInside) {
+    DemoServer server;
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--quiet", "--keep-tiles", "-o", (out_ / "city.png").string()});
+    Finished run = Make(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::exists(out_ / "Map_city.png"));
+
+    fs::remove_all(out_);
+    fs::create_directory(out_);
+    args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--subfolder-map=../outside", "-o", (out_ / "city.png").string()});
+    run = Make(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.err, HasSubstr("'../outside'"));
+    EXPECT_TRUE(Images().empty());
+    EXPECT_FALSE(fs::exists(out_.parent_path() / "outside"));
+}
+
+TEST_F(QuiltaraMake, AReaderThatGoesAwayIsReportedAsAWriteError) {
+    DemoServer server;
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--keep-tiles", "-o", (out_ / "city.png").string()});
+    const fs::path program = test::BinaryDir() / "tools" / "quiltara-make" / "quiltara-make";
+    std::string command = Quoted(program.string());
+    for (const std::string& arg : args) {
+        command += " " + Quoted(arg);
+    }
+    // quiltara-make ... | head -c 1
+    const std::string pipeline =
+        "( " + command + " </dev/null 2>" + Quoted((dir_ / "stderr.txt").string()) + "; echo $? >" +
+        Quoted((dir_ / "status.txt").string()) + " ) | head -c 1 >/dev/null";
+    ASSERT_EQ(std::system(pipeline.c_str()), 0);
+    EXPECT_EQ(ReadFile(dir_ / "status.txt"), "1\n");
+    EXPECT_THAT(ReadFile(dir_ / "stderr.txt"),
+                HasSubstr("quiltara-make: cannot write the output: Broken pipe"));
+}
+
 TEST(TerminalPrompts, PoliciesAnswerTheirQuestionsAndEveryTextIsPrinted) {
     char* buffer = nullptr;
     size_t size = 0;
