@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <system_error>
@@ -45,7 +46,53 @@ std::uint64_t NextSalt() {
     return (counter.fetch_add(0x9e3779b97f4a7c15ULL) ^ now) * 0xbf58476d1ce4e5b9ULL >> 16;
 }
 
+// The temporary files being written, where a signal handler can read them:
+// fixed storage and lock-free flags, no allocation.
+constexpr int kSlotCount = 64;
+constexpr std::size_t kSlotPathBytes = 4096;
+
+enum SlotState : int { kFree, kFilling, kLive };
+
+struct UnfinishedSlot {
+    std::atomic<int> state{kFree};
+    char path[kSlotPathBytes];
+};
+
+UnfinishedSlot g_unfinished[kSlotCount];
+
+// A slot for path, or -1 when all are taken (the file is then only cleaned
+// up by its owner).
+int RegisterUnfinished(const std::filesystem::path& path) {
+    const std::string& text = path.native();
+    if (text.size() >= kSlotPathBytes) {
+        return -1;
+    }
+    for (int i = 0; i < kSlotCount; ++i) {
+        int expected = kFree;
+        if (g_unfinished[i].state.compare_exchange_strong(expected, kFilling)) {
+            std::memcpy(g_unfinished[i].path, text.c_str(), text.size() + 1);
+            g_unfinished[i].state.store(kLive, std::memory_order_release);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void ReleaseUnfinished(int slot) {
+    if (slot >= 0) {
+        g_unfinished[slot].state.store(kFree, std::memory_order_release);
+    }
+}
+
 } // namespace
+
+void RemoveUnfinishedFiles() noexcept {
+    for (UnfinishedSlot& slot : g_unfinished) {
+        if (slot.state.load(std::memory_order_acquire) == kLive) {
+            ::unlink(slot.path);
+        }
+    }
+}
 
 AtomicFile::AtomicFile(std::filesystem::path finalPath, Durability durability)
     : finalPath_(std::move(finalPath)), durability_(durability) {
@@ -69,6 +116,7 @@ AtomicFile::AtomicFile(std::filesystem::path finalPath, Durability durability)
         }
         temporaryPath_ = candidate;
         stream_.reset(stream);
+        slot_ = RegisterUnfinished(temporaryPath_);
         return;
     }
     throw ErrorAbout(EEXIST, "no free temporary name for", finalPath_);
@@ -107,6 +155,7 @@ void AtomicFile::Commit() {
         throw;
     }
     settled_ = true;
+    ReleaseUnfinished(slot_);
 }
 
 void AtomicFile::Discard() noexcept {
@@ -118,6 +167,7 @@ void AtomicFile::Discard() noexcept {
         ::unlink(temporaryPath_.c_str());
     }
     settled_ = true;
+    ReleaseUnfinished(slot_);
 }
 
 } // namespace quiltara

@@ -57,6 +57,13 @@ private:
     std::unique_ptr<std::FILE, StreamCloser> stream_;
     Durability durability_;
     bool settled_ = false; // committed or discarded: nothing left to clean up
+    int slot_ = -1;        // where RemoveUnfinishedFiles() finds the temporary file
 };
+
+// Removes the temporary file of every AtomicFile of the process that is
+// neither committed nor discarded. Only calls unlink(), so a handler of SIGINT
+// or SIGTERM may call it before the process ends: an interrupted run then
+// leaves no unfinished file behind.
+void RemoveUnfinishedFiles() noexcept;
 
 } // namespace quiltara

@@ -3,6 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <cstdio>
 #include <filesystem>
@@ -243,6 +248,39 @@ TEST_F(QuiltaraMake, AReaderThatGoesAwayIsReportedAsAWriteError) {
     EXPECT_EQ(ReadFile(dir_ / "status.txt"), "1\n");
     EXPECT_THAT(ReadFile(dir_ / "stderr.txt"),
                 HasSubstr("quiltara-make: cannot write the output: Broken pipe"));
+}
+
+TEST_F(QuiltaraMake, AnInterruptedRunLeavesNoUnfinishedFile) {
+    // Tiles send half their body and stall: the run is caught mid-tile.
+    DemoServer server(DemoServerOptions().Stall());
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--quiet", "-o", (out_ / "city.png").string()});
+    const std::string program =
+        (test::BinaryDir() / "tools" / "quiltara-make" / "quiltara-make").string();
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        freopen("/dev/null", "w", stdout);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    std::set<std::string> during;
+    for (int i = 0; i < 500 && during.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        during = Images();
+    }
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_THAT(*during.begin(), ::testing::EndsWith(".part"));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_TRUE(Images().empty());
 }
 
 TEST(TerminalPrompts, PoliciesAnswerTheirQuestionsAndEveryTextIsPrinted) {

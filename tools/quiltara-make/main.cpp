@@ -9,13 +9,29 @@
 #include <iostream>
 
 #include "HeadlessRun.h"
+#include "platform/AtomicFile.h"
 #include "platform/CurlHttpClient.h"
+
+namespace {
+
+// An interrupted run ends as the signal asks, but leaves no unfinished
+// tile or image file behind.
+extern "C" void EndOnSignal(int signal) {
+    quiltara::RemoveUnfinishedFiles();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     using namespace quiltara::make;
     // A reader that goes away (quiltara-make ... | head) is a write error to
     // report, not a signal that ends the run without a word.
     std::signal(SIGPIPE, SIG_IGN);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(signal, EndOnSignal);
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     const ParseOutcome parsed = ParseMakeArguments(args);
     if (parsed.helpAsked) {
