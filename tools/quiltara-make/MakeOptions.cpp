@@ -473,7 +473,8 @@ Options:
   --template-LAYER URL     the layer's source URL template, with [SRVINDEX], [X],
                            [Y], [Z], [HL] and [SERVER]
   --subfolder-LAYER NAME   put the layer's tiles and image in this folder inside
-                           the output folder (created when missing)
+                           the output folder (one folder name, created when
+                           missing)
   --hl CODE                language code for [HL] (default: en)
   --existing=ask|overwrite|keep
                            tile files already present (default: ask on a
@@ -486,7 +487,8 @@ Options:
 
 Every message of the run is printed as it would be shown in a message box.
 Exit status: 0 every image made; 1 the run ended early or an image could not
-be made; 2 bad arguments; 3 images made, but some tiles failed to download.
+be made; 2 bad arguments; 3 images made, but some tiles failed to download or
+could not be placed in them.
 )";
 }
 
