@@ -42,8 +42,10 @@ std::filesystem::path SamePathKey(const std::string& path) {
 bool DeleteTiles(const std::vector<std::string>& tileNames, const std::string& outputFolder,
                  const MapSourcesValues& sources, const std::vector<StitchedLayer>& images) {
     std::set<std::filesystem::path> imagePaths;
+    std::set<std::string> imageNames; // spares the path lookups for every other tile
     for (const StitchedLayer& image : images) {
         imagePaths.insert(SamePathKey(image.path));
+        imageNames.insert(std::filesystem::path(image.path).filename().string());
     }
     bool allDeleted = true;
     for (const std::string& name : tileNames) {
@@ -53,7 +55,8 @@ bool DeleteTiles(const std::vector<std::string>& tileNames, const std::string& o
             }
             const std::string path =
                 LayerFolder(outputFolder, sources[layer].subfolder) + LayerPrefix(layer) + name;
-            if (imagePaths.count(SamePathKey(path)) != 0) {
+            if (imageNames.count(LayerPrefix(layer) + name) != 0 &&
+                imagePaths.count(SamePathKey(path)) != 0) {
                 continue;
             }
             std::error_code ec;
