@@ -90,8 +90,9 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         errors.Line("quiltara-make: some tiles could not be downloaded; their squares are black");
     }
     if (!outcome.tileProblems.empty()) {
-        errors.Line(FormatText("quiltara-make: %zu tiles could not be placed as they came",
-                               outcome.tileProblems.size()));
+        const std::size_t count = outcome.tileProblems.size();
+        errors.Line(FormatText("quiltara-make: %zu %s could not be placed as %s came", count,
+                               count == 1 ? "tile" : "tiles", count == 1 ? "it" : "they"));
     }
     return ExitStatusFor(outcome);
 }
