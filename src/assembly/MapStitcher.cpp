@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "assembly/TileImageCheck.h"
 #include "image/ColourReduction.h"
 #include "image/RasterImage.h"
 #include "tiles/TextFormat.h"
@@ -40,7 +41,8 @@ void PasteTiles(RasterImage& output, const std::string& folder, MapLayer layer,
     for (int x = range.xFirst; x <= range.xLast; ++x) {
         for (int y = range.yFirst; y <= range.yLast; ++y) {
             const std::string path = folder + LayerPrefix(layer) + TileFileName(x, y, zoom);
-            const RasterImage tile(path, kFormatPng);
+            RasterImage tile(kFormatPng);
+            LoadTile(tile, path);
             if (!tile.HasPixels()) {
                 continue; // failed downloads were reported already
             }

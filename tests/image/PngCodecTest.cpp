@@ -469,19 +469,47 @@ private:
     bool flushFails_;
 };
 
-TEST(PngWriter, WriteAndFlushFailuresEndWithTheSaveText) {
+// libpng's own message ends up in the error text, and nothing on the console.
+TEST(PngWriter, WriteAndFlushFailuresEndWithTheSaveTextAndLibpngsReason) {
     RasterImage image(64, 64, 24, 4);
     test::FillPattern(image);
     ASSERT_GT(test::EncodeBytes(image, kFormatPng).size(), 200u);
+    testing::internal::CaptureStderr();
     for (std::uint32_t accepted : {0u, 8u, 33u, 200u}) {
         FailingStream stream(accepted, false);
         image.SetErrorText("");
         EXPECT_FALSE(image.Encode(&stream, kFormatPng)) << accepted;
-        EXPECT_STREQ(image.ErrorText(), "Error saving PNG file");
+        EXPECT_STREQ(image.ErrorText(), "Error saving PNG file: Write Error");
     }
     FailingStream noFlush(1u << 30, true);
     EXPECT_FALSE(image.Encode(&noFlush, kFormatPng));
-    EXPECT_STREQ(image.ErrorText(), "Error saving PNG file");
+    EXPECT_STREQ(image.ErrorText(), "Error saving PNG file: Flush Error");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// The format allows 2^31 - 1 pixels a side; libpng's default bound of a
+// million would refuse a map more than 3906 tiles wide, and its read-back.
+TEST(PngWriter, SidesBeyondAMillionPixelsAreWrittenAndReadBack) {
+    for (const auto& [width, height] : {std::pair{8391425u, 7u}, std::pair{3u, 1000001u}}) {
+        SCOPED_TRACE(testing::Message() << width << "x" << height);
+        RasterImage image(width, height, 1, 4);
+        ASSERT_TRUE(image.HasPixels());
+        image.SetPaletteEntry(1, RgbQuad{10, 20, 30, 0});
+        image.PutPixelIndex(static_cast<std::int32_t>(width) - 1,
+                            static_cast<std::int32_t>(height) - 1, 1);
+        testing::internal::CaptureStderr();
+        const Bytes file = test::EncodeBytes(image, kFormatPng);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        ASSERT_FALSE(file.empty()) << image.ErrorText();
+        RasterImage back;
+        ASSERT_TRUE(test::DecodeBytes(back, file, kFormatPng)) << back.ErrorText();
+        EXPECT_EQ(back.Width(), static_cast<std::int32_t>(width));
+        EXPECT_EQ(back.Height(), static_cast<std::int32_t>(height));
+        EXPECT_EQ(back.PixelIndex(static_cast<std::int32_t>(width) - 1,
+                                  static_cast<std::int32_t>(height) - 1),
+                  1);
+        EXPECT_EQ(back.PixelIndex(0, 0), 0);
+    }
 }
 
 } // namespace
