@@ -97,8 +97,9 @@ void NoteDataEnd(j_decompress_ptr cinfo) {
 }
 
 // Warnings (such as the premature end of a truncated tile) are counted, never
-// printed. The entropy decoder warns when it needs bits past a marker; past
-// the end-of-image marker that means the picture's data has ended.
+// printed. The entropy decoder warns when it needs bits past a marker: past
+// anything but a restart marker (after which the data goes on) the scan's
+// data has ended.
 void OnMessage(j_common_ptr cinfo, int level) {
     if (level >= 0) {
         return;
@@ -106,7 +107,8 @@ void OnMessage(j_common_ptr cinfo, int level) {
     ++cinfo->err->num_warnings;
     if (cinfo->is_decompressor && cinfo->err->msg_code == JWRN_HIT_MARKER) {
         auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
-        if (dinfo->unread_marker == JPEG_EOI) {
+        const int marker = dinfo->unread_marker;
+        if (marker < JPEG_RST0 || marker > JPEG_RST0 + 7) { // RST0 to RST7
             NoteDataEnd(dinfo);
         }
     }
@@ -369,8 +371,10 @@ bool JpegCodec::AbsorbScans(Decompressor& jpeg) {
     jpeg_decompress_struct& cinfo = jpeg.cinfo;
     const std::uint64_t rowPixels = std::uint64_t{cinfo.image_width} *
                                     static_cast<std::uint64_t>(cinfo.max_v_samp_factor) * DCTSIZE;
+    // A scan whose data ends early does not end the reading: the scans after
+    // it still refine the rows it reached. The allowance bounds the padding.
     std::uint64_t pixels = 0;
-    while (!jpeg.source.end.reached) {
+    for (;;) {
         if (Escape() != 0) {
             return false;
         }
@@ -386,6 +390,7 @@ bool JpegCodec::AbsorbScans(Decompressor& jpeg) {
             pixels += rowPixels;
             if (pixels > kFreePixels + kScanPixelsPerByte * jpeg.source.bytesRead) {
                 NoteDataEnd(&cinfo);
+                break;
             }
         }
     }

@@ -9,7 +9,10 @@
 
 #include "CodecSamples.h"
 #include "HostileSamples.h"
+#include "TestPaths.h"
+#include "image/MemoryStream.h"
 #include "image/RasterImage.h"
+#include "image/RgbaReadback.h"
 
 namespace quiltara {
 namespace {
@@ -100,6 +103,88 @@ TEST(HostileFiles, TileLimitsRefuseEveryOneByItsDeclaredSize) {
             EXPECT_NE(std::string(named.ErrorText()).find("larger than the 4096 x 4096 accepted"),
                       std::string::npos)
                 << named.ErrorText();
+        }
+    }
+}
+
+// A picture of each format, 40 x 30, as our writers (or libjpeg) make it.
+std::vector<std::pair<std::uint32_t, test::Bytes>> OneOfEachFormat() {
+    std::vector<std::pair<std::uint32_t, test::Bytes>> files;
+    RasterImage colour(40, 30, 24, 0);
+    test::FillPattern(colour);
+    RasterImage indexed(40, 30, 8, 0);
+    test::FillPattern(indexed);
+    files.emplace_back(kFormatPng, test::EncodeBytes(colour, kFormatPng));
+    files.emplace_back(kFormatJpeg, test::EncodeBytes(colour, kFormatJpeg));
+    files.emplace_back(kFormatGif, test::EncodeBytes(indexed, kFormatGif));
+    files.emplace_back(kFormatBmp, test::EncodeBytes(colour, kFormatBmp));
+    files.emplace_back(kFormatTiff, test::EncodeBytes(colour, kFormatTiff));
+    return files;
+}
+
+// Every reader refuses a picture wider or taller than the caller's limits,
+// with a text naming the size, and reads one of exactly the limits.
+TEST(ReadLimits, EveryReaderRefusesPicturesBeyondThemAndTakesTheirSize) {
+    for (const auto& [id, bytes] : OneOfEachFormat()) {
+        SCOPED_TRACE(testing::Message() << "format " << id);
+        ASSERT_FALSE(bytes.empty());
+        for (const ReadLimits limits : {ReadLimits{39, 30, false}, ReadLimits{40, 29, false}}) {
+            for (const std::uint32_t readAs : {id, std::uint32_t{kFormatUnknown}}) {
+                RasterImage image(2, 2, 8, 7);
+                image.SetReadLimits(limits);
+                EXPECT_FALSE(test::DecodeBytes(image, bytes, readAs));
+                EXPECT_EQ(image.Width(), 2); // the caller's image is left as it was
+                if (readAs != kFormatUnknown) {
+                    EXPECT_NE(std::string(image.ErrorText()).find("40 x 30 pixels is larger"),
+                              std::string::npos)
+                        << image.ErrorText();
+                }
+            }
+        }
+        RasterImage exact;
+        exact.SetReadLimits(ReadLimits{40, 30, true});
+        ASSERT_TRUE(test::DecodeBytes(exact, bytes, kFormatUnknown)) << exact.ErrorText();
+        EXPECT_EQ(exact.Width(), 40);
+        EXPECT_EQ(exact.FormatId(), id);
+        EXPECT_EQ(exact.GetReadLimits().maxWidth, 40u);
+    }
+}
+
+// A 46000 x 46000 PNG header is refused for its size, before the reader asks
+// for the 6 GB its pixels would need.
+TEST(ReadLimits, AreAppliedBeforeThePixelsAreAllocated) {
+    RasterImage small(8, 8, 24, 0);
+    const test::Bytes png = test::PngClaiming(test::EncodeBytes(small, kFormatPng), 46000, 46000);
+    RasterImage image;
+    image.SetReadLimits(ReadLimits{4096, 4096, false});
+    EXPECT_FALSE(test::DecodeBytes(image, png, kFormatPng));
+    EXPECT_STREQ(image.ErrorText(), "46000 x 46000 pixels is larger than the 4096 x 4096 accepted");
+}
+
+// Inputs a fuzzer once crashed or tripped on: each still decodes or fails
+// cleanly, and each decoded picture reads back and is writable as PNG.
+TEST(FuzzRegressions, EveryKeptInputDecodesCleanlyAndWritesAsPng) {
+    struct LimitGuard {
+        LimitGuard() { SetPixelBlockLimit(64ull << 20); } // the fuzzer's
+        ~LimitGuard() { SetPixelBlockLimit(0); }
+    } limit;
+    const std::filesystem::path folder = test::TestDataDir() / "fuzz-regressions";
+    const std::set<std::string> names = test::FilesBelow(folder);
+    ASSERT_FALSE(names.empty());
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        for (const std::uint32_t id : {std::uint32_t{kFormatUnknown}, std::uint32_t{kFormatPng}}) {
+            RasterImage image;
+            if (!test::DecodeBytes(image, test::ReadBytes(folder / name), id)) {
+                continue;
+            }
+            EXPECT_EQ(RgbaReadback(image).size(),
+                      static_cast<std::size_t>(image.Width()) * image.Height() * 4);
+            MemoryStream out;
+            out.OpenEmpty();
+            testing::internal::CaptureStderr();
+            EXPECT_TRUE(image.Encode(&out, kFormatPng)) << image.ErrorText();
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         }
     }
 }

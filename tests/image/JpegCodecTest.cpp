@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "CodecSamples.h"
+#include "HostileSamples.h"
 #include "image/ExifReader.h"
 
 namespace quiltara {
@@ -96,13 +98,60 @@ TEST(JpegReader, TruncatedDataIsDecodedAsFarAsItGoes) {
     ASSERT_TRUE(test::DecodeBytes(image, cut, kFormatJpeg)) << image.ErrorText();
     EXPECT_EQ(image.Width(), 96);
     EXPECT_EQ(image.Height(), 96);
-    // The top of the picture arrived whole.
+    // The top of the picture arrived whole; the rows past the data stay zero.
     for (std::int32_t y = 95; y >= 88; --y) {
         for (std::int32_t x = 0; x < 96; ++x) {
             ASSERT_EQ(image.PixelColor(x, y), full.PixelColor(x, y)) << x << "," << y;
         }
     }
-    EXPECT_NE(image.PixelColor(50, 0), full.PixelColor(50, 0));
+    for (std::int32_t y = 0; y < 8; ++y) {
+        for (std::int32_t x = 0; x < 96; ++x) {
+            ASSERT_EQ(image.PixelColor(x, y), RgbQuad{}) << x << "," << y;
+        }
+    }
+}
+
+bool RowIsZero(const RasterImage& image, std::uint32_t row) {
+    const std::uint8_t* pixels = image.RowPointer(row);
+    return std::all_of(pixels, pixels + image.RowBytes(), [](std::uint8_t b) { return b == 0; });
+}
+
+// Data that ends before the picture's last row: cut short, or ended by an
+// honest end-of-image marker long before the size the header claims. The
+// reader pads with zero rows for its ordinary callers and refuses the file
+// when the caller asks for whole data; a complete file passes both ways.
+TEST(JpegReader, DataEndingBeforeTheLastRowIsPaddedOrRefusedAsTheCallerAsks) {
+    for (bool progressive : {false, true}) {
+        SCOPED_TRACE(progressive ? "progressive" : "baseline");
+        const Bytes whole = test::JpegClaiming(64, 64, progressive, 0);
+        // Cut inside the first scan (a progressive file's is short).
+        const Bytes cut = test::JpegClaiming(64, 64, progressive, progressive ? 40 : 120);
+        const Bytes tall = test::JpegClaiming(64, 640, progressive, 0);
+        const Bytes huge = test::JpegClaiming(6000, 6000, progressive, 300);
+        for (const Bytes* file : {&whole, &cut, &tall, &huge}) {
+            const bool complete = file == &whole;
+            RasterImage padded;
+            ASSERT_TRUE(test::DecodeBytes(padded, *file, kFormatJpeg)) << padded.ErrorText();
+            EXPECT_EQ(RowIsZero(padded, 0), !complete);
+            RasterImage strict;
+            strict.SetReadLimits(ReadLimits{0, 0, true});
+            EXPECT_EQ(test::DecodeBytes(strict, *file, kFormatJpeg), complete);
+            if (!complete) {
+                EXPECT_STREQ(strict.ErrorText(), "JPEG: the data ends before the last row");
+                EXPECT_FALSE(strict.HasPixels());
+            }
+        }
+        // Rows with data come out as a whole file gives them.
+        RasterImage full;
+        RasterImage top;
+        ASSERT_TRUE(test::DecodeBytes(full, whole, kFormatJpeg));
+        ASSERT_TRUE(test::DecodeBytes(top, tall, kFormatJpeg));
+        for (std::int32_t y = 0; y < 48; ++y) {
+            for (std::int32_t x = 0; x < 64; ++x) {
+                ASSERT_EQ(top.PixelColor(x, 639 - y), full.PixelColor(x, 63 - y)) << x << "," << y;
+            }
+        }
+    }
 }
 
 TEST(JpegReader, EveryTruncationEndsWithoutCrashing) {

@@ -145,22 +145,54 @@ TEST(PngReader, TwoBitGreyBecomesFourBitWithFourGreys) {
     }
 }
 
+// Each pass touches only its own rows; every kind of file, of sizes that
+// leave some passes empty, still gives the pixels of its plain twin.
 TEST(PngReader, InterlacedFileSetsTheOptionWordAndDecodesLikePlain) {
-    PngSample s;
-    s.width = 11;
-    s.height = 9;
-    s.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
-    s.sample = [](std::uint32_t x, std::uint32_t y, int c) {
-        return static_cast<std::uint16_t>((x * 17 + y * 29 + c * 61) % 256);
+    struct Kind {
+        int colorType;
+        int bitDepth;
     };
-    RasterImage plain;
-    ASSERT_TRUE(test::DecodeBytes(plain, test::MakePng(s), kFormatPng));
-    EXPECT_EQ(plain.CodecFlags(kFormatPng), 0u);
-    s.interlaced = true;
-    RasterImage interlaced;
-    ASSERT_TRUE(test::DecodeBytes(interlaced, test::MakePng(s), kFormatPng));
-    EXPECT_EQ(interlaced.CodecFlags(kFormatPng), 1u);
-    EXPECT_EQ(RgbaReadback(interlaced), RgbaReadback(plain));
+    const Kind kinds[] = {{PNG_COLOR_TYPE_RGB_ALPHA, 8},   {PNG_COLOR_TYPE_RGB, 8},
+                          {PNG_COLOR_TYPE_RGB, 16},        {PNG_COLOR_TYPE_GRAY_ALPHA, 8},
+                          {PNG_COLOR_TYPE_GRAY_ALPHA, 16}, {PNG_COLOR_TYPE_GRAY, 1},
+                          {PNG_COLOR_TYPE_GRAY, 2},        {PNG_COLOR_TYPE_GRAY, 16},
+                          {PNG_COLOR_TYPE_PALETTE, 4},     {PNG_COLOR_TYPE_PALETTE, 8}};
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{11, 9}, {1, 1}, {3, 17}, {33, 2}};
+    for (const Kind& kind : kinds) {
+        for (const auto& [width, height] : sizes) {
+            SCOPED_TRACE(testing::Message() << "colour type " << kind.colorType << ", depth "
+                                            << kind.bitDepth << ", " << width << "x" << height);
+            PngSample s;
+            s.width = width;
+            s.height = height;
+            s.colorType = kind.colorType;
+            s.bitDepth = kind.bitDepth;
+            if (kind.colorType == PNG_COLOR_TYPE_PALETTE) {
+                for (int i = 0; i < (1 << kind.bitDepth); ++i) {
+                    s.palette.insert(s.palette.end(), {static_cast<std::uint8_t>(i * 13), 90,
+                                                       static_cast<std::uint8_t>(255 - i)});
+                }
+            }
+            const std::uint32_t top = (1u << kind.bitDepth) - 1;
+            s.sample = [top](std::uint32_t x, std::uint32_t y, int c) {
+                return static_cast<std::uint16_t>((x * 17 + y * 29 + c * 61) % (top + 1));
+            };
+            RasterImage plain;
+            ASSERT_TRUE(test::DecodeBytes(plain, test::MakePng(s), kFormatPng));
+            EXPECT_EQ(plain.CodecFlags(kFormatPng), 0u);
+            s.interlaced = true;
+            RasterImage interlaced;
+            ASSERT_TRUE(test::DecodeBytes(interlaced, test::MakePng(s), kFormatPng));
+            EXPECT_EQ(interlaced.CodecFlags(kFormatPng), 1u);
+            EXPECT_EQ(interlaced.BitsPerPixel(), plain.BitsPerPixel());
+            EXPECT_EQ(RgbaReadback(interlaced), RgbaReadback(plain));
+            for (std::uint32_t y = 0; y < height; ++y) {
+                ASSERT_EQ(
+                    std::memcmp(interlaced.RowPointer(y), plain.RowPointer(y), plain.RowBytes()), 0)
+                    << "stored row " << y;
+            }
+        }
+    }
 }
 
 TEST(PngReader, ResolutionFromThePhysicalSizeChunk) {
