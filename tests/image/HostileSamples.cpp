@@ -171,21 +171,27 @@ Bytes JpegClaiming(std::uint32_t width, std::uint32_t height, bool progressive, 
     s.sample = [](std::uint32_t x, std::uint32_t y, int c) {
         return static_cast<std::uint8_t>((x * 7 + y * 13 + c * 50) % 256);
     };
-    Bytes jpeg = MakeJpeg(s);
-    std::size_t firstScan = jpeg.size();
+    Bytes jpeg = JpegWithClaimedSize(MakeJpeg(s), width, height);
+    if (keep != 0) {
+        std::size_t firstScan = 0;
+        while (firstScan + 1 < jpeg.size() &&
+               !(jpeg[firstScan] == 0xFF && jpeg[firstScan + 1] == 0xDA)) {
+            ++firstScan;
+        }
+        jpeg.resize(std::min(jpeg.size(), firstScan + keep));
+    }
+    return jpeg;
+}
+
+Bytes JpegWithClaimedSize(Bytes jpeg, std::uint32_t width, std::uint32_t height) {
     for (std::size_t i = 0; i + 9 < jpeg.size(); ++i) {
         if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
             jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8);
             jpeg[i + 6] = static_cast<std::uint8_t>(height);
             jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8);
             jpeg[i + 8] = static_cast<std::uint8_t>(width);
+            break;
         }
-        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA && firstScan == jpeg.size()) {
-            firstScan = i;
-        }
-    }
-    if (keep != 0) {
-        jpeg.resize(std::min(jpeg.size(), firstScan + keep));
     }
     return jpeg;
 }

@@ -22,6 +22,9 @@ std::vector<HostileSample> HostileSamples();
 // end-of-image marker long before the claimed last row).
 Bytes JpegClaiming(std::uint32_t width, std::uint32_t height, bool progressive, std::size_t keep);
 
+// A JPEG's frame header rewritten to claim width x height (up to 65535 each).
+Bytes JpegWithClaimedSize(Bytes jpeg, std::uint32_t width, std::uint32_t height);
+
 // A PNG's header rewritten to claim width x height (the checksum follows).
 Bytes PngClaiming(Bytes png, std::uint32_t width, std::uint32_t height);
 

@@ -195,25 +195,11 @@ TEST(JpegReader, HeaderOnlyAndReaderOptions) {
     EXPECT_EQ(scaled.Height(), 8);
 }
 
-// Rewrites the frame header's size fields.
-Bytes WithClaimedSize(Bytes jpeg, std::uint16_t width, std::uint16_t height) {
-    for (std::size_t i = 0; i + 9 < jpeg.size(); ++i) {
-        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
-            jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8);
-            jpeg[i + 6] = static_cast<std::uint8_t>(height);
-            jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8);
-            jpeg[i + 8] = static_cast<std::uint8_t>(width);
-            break;
-        }
-    }
-    return jpeg;
-}
-
 TEST(JpegReader, ImagesTooLargeForThePixelBlockAreRefusedBeforeDecoding) {
     for (bool progressive : {false, true}) {
         JpegSample s = Quadrants();
         s.progressive = progressive;
-        const Bytes huge = WithClaimedSize(test::MakeJpeg(s), 65000, 65000);
+        const Bytes huge = test::JpegWithClaimedSize(test::MakeJpeg(s), 65000, 65000);
         RasterImage image;
         EXPECT_FALSE(test::DecodeBytes(image, huge, kFormatJpeg));
         EXPECT_STREQ(image.ErrorText(), "RasterImage::Create can't allocate memory");
@@ -223,7 +209,7 @@ TEST(JpegReader, ImagesTooLargeForThePixelBlockAreRefusedBeforeDecoding) {
             LimitGuard() { SetPixelBlockLimit(1u << 20); }
             ~LimitGuard() { SetPixelBlockLimit(0); }
         } limit;
-        const Bytes large = WithClaimedSize(test::MakeJpeg(s), 4000, 4000);
+        const Bytes large = test::JpegWithClaimedSize(test::MakeJpeg(s), 4000, 4000);
         EXPECT_FALSE(test::DecodeBytes(image, large, kFormatJpeg));
         EXPECT_STREQ(image.ErrorText(), "RasterImage::Create can't allocate memory");
     }

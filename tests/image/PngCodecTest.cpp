@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
-#include <zlib.h>
 
 #include <cstring>
 #include <utility>
 
 #include "CodecSamples.h"
+#include "HostileSamples.h"
 #include "TestPaths.h"
 #include "image/MemoryStream.h"
 #include "image/RgbaReadback.h"
@@ -268,19 +268,6 @@ TEST(PngReader, EveryTruncationFailsCleanlyAndLeavesTheImage) {
     EXPECT_TRUE(test::DecodeBytes(image, whole, kFormatPng));
 }
 
-// Rewrites the IHDR size fields and its checksum.
-Bytes WithClaimedSize(Bytes png, std::uint32_t width, std::uint32_t height) {
-    for (int i = 0; i < 4; ++i) {
-        png[16 + i] = static_cast<std::uint8_t>(width >> (24 - 8 * i));
-        png[20 + i] = static_cast<std::uint8_t>(height >> (24 - 8 * i));
-    }
-    const std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, png.data() + 12, 17));
-    for (int i = 0; i < 4; ++i) {
-        png[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
-    }
-    return png;
-}
-
 TEST(PngReader, AbsurdClaimedSizesAreRefusedWithoutCrashing) {
     PngSample s;
     s.sample = [](std::uint32_t, std::uint32_t, int) { return std::uint16_t{1}; };
@@ -290,7 +277,7 @@ TEST(PngReader, AbsurdClaimedSizesAreRefusedWithoutCrashing) {
     for (const auto& [width, height] : sizes) {
         SCOPED_TRACE(testing::Message() << width << "x" << height);
         RasterImage image;
-        EXPECT_FALSE(test::DecodeBytes(image, WithClaimedSize(small, width, height), kFormatPng));
+        EXPECT_FALSE(test::DecodeBytes(image, test::PngClaiming(small, width, height), kFormatPng));
         EXPECT_FALSE(image.HasPixels());
         EXPECT_STRNE(image.ErrorText(), "");
     }
