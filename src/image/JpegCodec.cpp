@@ -21,13 +21,16 @@ constexpr std::size_t kJpegBufferSize = 4096;
 // Legitimate progressive files have around ten scans; thousands of tiny ones
 // only serve to keep the decoder busy.
 constexpr int kMaxScans = 1000;
-// Whole-image buffers of progressive files above this are refused.
+// Whole-image buffers of progressive files above this are refused: libjpeg
+// zeroes them as it goes, whatever the data behind them.
 constexpr long kMaxDecoderMemory = 256L * 1024 * 1024;
 // Work is bounded by the data behind it. Huffman-coded data needs at least a
 // bit per 8 x 8 block, so no honest file yields more than a few hundred
 // pixels per byte; past the allowance below the data counts as ended, as
 // when it runs out. This ends the padding that libjpeg would otherwise spend
 // on a huge picture behind a few bytes, restart markers or endless scans.
+// (Arithmetic coding can honestly pack more; such pictures beyond the
+// allowance come out cut, which no map service's tiles ever need.)
 constexpr std::uint64_t kFreePixels = std::uint64_t{1} << 24;
 constexpr std::uint64_t kPixelsPerByte = 512;
 // Each scan of a progressive file passes over the whole picture again.
