@@ -8,6 +8,7 @@
 #include <optional>
 #include <system_error>
 
+#include "assembly/TileImageCheck.h"
 #include "image/ColourReduction.h"
 #include "image/RasterImage.h"
 #include "platform/AtomicFile.h"
@@ -108,7 +109,8 @@ void PasteTiles(RasterImage& output, const std::string& folder, MapLayer layer,
     for (int x = range.xFirst; x <= range.xLast; ++x) {
         for (int y = range.yFirst; y <= range.yLast; ++y) {
             const std::string path = folder + LayerPrefix(layer) + TileFileName(x, y, zoom);
-            const RasterImage tile(path, kFormatPng);
+            RasterImage tile(kFormatPng);
+            LoadTile(tile, path);
             if (!tile.HasPixels() || tile.Width() <= 0 || tile.Height() <= 0) {
                 problems.push_back(TileProblem{
                     path,
