@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <numbers>
 #include <system_error>
 
+#include "platform/AtomicFile.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara {
@@ -15,10 +15,6 @@ namespace {
 // The Pseudo-Mercator sphere: the WGS 84 semi-major axis.
 constexpr double kEarthRadius = 6378137.0;
 constexpr double kTileSize = 256.0;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // Metres come straight from the grid's pixels (the square world centred on
 // (0, 0)), not through the grid's degree functions: their rounded constants
@@ -31,26 +27,18 @@ double WorldOrigin(int zoom) {
     return std::ldexp(kTileSize / 2.0, zoom);
 }
 
-// The whole text under a temporary name in the same folder, then renamed:
-// a GIS program never finds half a world file under the final name.
+// A GIS program never finds half a world file under the final name.
 bool WriteWhole(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::path temporary = path;
-    temporary.replace_filename("." + path.filename().string() + ".part");
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temporary.c_str(), "wb"));
-    if (!file) {
+    try {
+        AtomicFile file(path);
+        if (std::fwrite(text.data(), 1, text.size(), file.Stream()) != text.size()) {
+            return false; // the temporary file goes with the object
+        }
+        file.Commit();
+        return true;
+    } catch (const std::system_error&) {
         return false;
     }
-    bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-    written = std::fclose(file.release()) == 0 && written;
-    std::error_code error;
-    if (written) {
-        std::filesystem::rename(temporary, path, error);
-    }
-    if (!written || error) {
-        std::filesystem::remove(temporary, error);
-        return false;
-    }
-    return true;
 }
 
 } // namespace

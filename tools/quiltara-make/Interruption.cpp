@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "platform/AtomicFile.h"
+
 namespace quiltara::make {
 namespace {
 
@@ -13,7 +15,8 @@ struct sigaction gPreviousTerm;
 void OnSignal(int signal) {
     if (gCancel.Requested()) {
         // Asked twice: the default action ends the process, with the status
-        // a shell expects of a killed program.
+        // a shell expects of a killed program, and no half-written file stays.
+        RemoveUnfinishedFiles();
         struct sigaction standard = {};
         standard.sa_handler = SIG_DFL;
         sigemptyset(&standard.sa_mask);
