@@ -20,6 +20,7 @@
 #include "app/CMainFrame.h"
 #include "app/CNumberInputDlg.h"
 #include "app/CQuiltaraApp.h"
+#include "assembly/CControlPanel.h"
 #include "platform/QtPrompts.h"
 #include "platform/QtSettingsStore.h"
 #include "view/CQuiltaraView.h"
