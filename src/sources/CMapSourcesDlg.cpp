@@ -66,6 +66,7 @@ CMapSourcesDlg::CMapSourcesDlg(SettingsStore& store, QWidget* parent)
         const OfferedSource offered = LoadOfferedSource(store_, group.layer);
         LayerControls& c = Controls(group.layer);
         c.url->setText(QString::fromStdString(offered.sourceUrl));
+        c.url->setCursorPosition(0); // the host is what tells the templates apart
         c.useDefault->setChecked(offered.usesDefault);
         c.sameFolder->setChecked(true);
         c.download->setChecked(false);
@@ -119,6 +120,7 @@ void CMapSourcesDlg::ApplyDefaultRule(MapLayer layer) {
     c.url->setEnabled(!useDefault);
     if (useDefault) {
         c.url->setText(QString::fromStdString(DefaultSourceUrl(layer)));
+        c.url->setCursorPosition(0);
     }
 }
 

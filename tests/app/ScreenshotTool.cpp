@@ -4,9 +4,12 @@
 // of the frame and the panel; or shows one dialog and saves that dialog alone.
 // Run it under xvfb-run, with a window manager for the window captions.
 //
-//   quiltara_screenshot OUT.png [--url URL] [--about | --number] [--wait MS]
+//   quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL]
+//       [--about | --number | --map-sources] [--wait MS]
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QEventLoop>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -15,6 +18,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
@@ -23,6 +27,8 @@
 #include "assembly/CControlPanel.h"
 #include "platform/QtPrompts.h"
 #include "platform/QtSettingsStore.h"
+#include "sources/CMapSourcesDlg.h"
+#include "sources/MapServiceRoute.h"
 #include "view/CQuiltaraView.h"
 
 namespace {
@@ -42,19 +48,29 @@ int main(int argc, char* argv[]) {
     if (args.size() < 2) {
         std::fprintf(
             stderr,
-            "usage: quiltara_screenshot OUT.png [--url URL] [--about|--number] [--wait MS]\n");
+            "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL]\n"
+            "       [--about|--number|--map-sources] [--wait MS]\n");
         return 2;
     }
     const QString out = args[1];
     QString url;
     QString dialog;
+    std::optional<quiltara::MapServiceRoute> route;
     int waitMs = 3000;
     for (qsizetype i = 2; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--url") && i + 1 < args.size()) {
             url = args[++i];
+        } else if (args[i] == QStringLiteral("--map-service") && i + 1 < args.size()) {
+            std::string error;
+            route = quiltara::MapServiceRoute::Parse(args[++i].toStdString(), error);
+            if (!route) {
+                std::fprintf(stderr, "--map-service: %s\n", error.c_str());
+                return 2;
+            }
         } else if (args[i] == QStringLiteral("--wait") && i + 1 < args.size()) {
             waitMs = args[++i].toInt();
-        } else if (args[i] == QStringLiteral("--about") || args[i] == QStringLiteral("--number")) {
+        } else if (args[i] == QStringLiteral("--about") || args[i] == QStringLiteral("--number") ||
+                   args[i] == QStringLiteral("--map-sources")) {
             dialog = args[i];
         }
     }
@@ -63,6 +79,7 @@ int main(int argc, char* argv[]) {
     quiltara::QtSettingsStore settings(settingsDir.filePath(QStringLiteral("Quiltara.ini")));
     quiltara::QtPrompts prompts;
     quiltara::CQuiltaraApp app(settings, prompts);
+    app.SetMapServiceRoute(route);
     if (!app.InitInstance()) {
         std::fprintf(stderr, "start-up failed\n");
         return 1;
@@ -84,6 +101,14 @@ int main(int argc, char* argv[]) {
             "Please input the new maximum zoom level.  Be aware that, if the images do not exist "
             "within google, errors will be received when you download your images.",
             app.MainFrame());
+    } else if (dialog == QStringLiteral("--map-sources")) {
+        shown = std::make_unique<quiltara::CMapSourcesDlg>(settings, app.MainFrame());
+        // As a user would have it: road map and satellite chosen, satellite
+        // into a folder of its own.
+        for (const char* id : {"1029", "1031", "1036"}) {
+            shown->findChild<QCheckBox*>(QString::fromLatin1(id))->click();
+        }
+        shown->findChild<QLineEdit*>(QStringLiteral("1020"))->setText(QStringLiteral("satellite"));
     }
     if (shown) {
         shown->show();
