@@ -511,5 +511,43 @@ TEST_F(ControlPanelRefusingService, ARunEndingErrorNamesTheUrlAndTheReason) {
     EXPECT_TRUE(Control(CControlPanel::kIdCreateMap)->isEnabled());
 }
 
+// Closing the program mid-run abandons the run at its next request without
+// asking anything more, and nothing waits forever.
+TEST(ControlPanelClosing, ClosingTheProgramDuringARunAbandonsIt) {
+    test::TempDir dir;
+    DemoServer server(DemoServerOptions().DelayMs(200));
+    QtSettingsStore settings(QString::fromStdString((dir.Path() / "Quiltara.ini").string()));
+    ThreadNotingPrompts prompts;
+    auto app = std::make_unique<CQuiltaraApp>(settings, prompts);
+    std::string error;
+    app->SetMapServiceRoute(
+        MapServiceRoute::Parse("127.0.0.1:" + std::to_string(server.Port()), error));
+    ASSERT_TRUE(app->InitInstance());
+    CControlPanel* panel = app->ControlPanel();
+    FindById<QLabel>(panel, CControlPanel::kIdZoomValue)->setText(QStringLiteral("3"));
+    panel->ApplySelection(CTileRect{2.25, 3.5, 4.25, 2.75}, 0, 0);
+    auto* zoomList = FindById<QComboBox>(panel, CControlPanel::kIdZoomList);
+    zoomList->setCurrentIndex(5);
+    panel->OnZoomChosen();
+    ASSERT_EQ(panel->TileList().size(), 12u);
+    prompts.QueueSavePath((dir.Path() / "city.png").string());
+    test::WhenModalOpens([](QWidget* dialog) {
+        QTest::mouseClick(FindById<QCheckBox>(dialog, 1029), Qt::LeftButton);
+        QTest::mouseClick(FindById<QPushButton>(dialog, 1), Qt::LeftButton);
+    });
+    QTest::mouseClick(FindById<QPushButton>(panel, CControlPanel::kIdCreateMap), Qt::LeftButton);
+    auto* progress = FindById<QListWidget>(panel, CControlPanel::kIdProgress);
+    ASSERT_TRUE(test::WaitUntil([progress] { return progress->count() >= 3; }, 30000));
+
+    app->MainFrame()->close();
+    EXPECT_FALSE(panel->isVisible());
+    app.reset();
+    const size_t requests = server.Requests().size();
+    EXPECT_LT(requests, 12u);
+    QTest::qWait(500);
+    EXPECT_EQ(server.Requests().size(), requests);
+    EXPECT_TRUE(prompts.Messages().empty()); // no delete question, no error box
+}
+
 } // namespace
 } // namespace quiltara

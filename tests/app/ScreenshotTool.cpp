@@ -9,8 +9,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QLineEdit>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -46,10 +46,9 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {
-        std::fprintf(
-            stderr,
-            "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL]\n"
-            "       [--about|--number|--map-sources] [--wait MS]\n");
+        std::fprintf(stderr,
+                     "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL]\n"
+                     "       [--about|--number|--map-sources] [--wait MS]\n");
         return 2;
     }
     const QString out = args[1];
