@@ -4,13 +4,24 @@
 // of the frame and the panel; or shows one dialog and saves that dialog alone.
 // Run it under xvfb-run, with a window manager for the window captions.
 //
-//   quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL]
+//   quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL | --site URL]
 //       [--about | --number | --map-sources] [--wait MS]
+//       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z]
+//
+// --url sends the map view to URL directly; --site goes there the user's way,
+// with "1. Goto Google maps..." and URL typed into the site chooser.
+// --select makes that selection (view pixels) on the loaded map through the
+// control panel, as a user would: "2. Select Area", a drag over the browser,
+// the zoom Z chosen in the zoom list and "Draw Helper", which draws the
+// outlines of the tiles the map needs.
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -19,6 +30,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
@@ -39,6 +51,69 @@ void Wait(int ms) {
     loop.exec();
 }
 
+void SendMouse(QWidget* input, QEvent::Type type, QPoint at, Qt::MouseButton button,
+               Qt::MouseButtons buttons) {
+    QMouseEvent event(type, QPointF(at), QPointF(input->mapToGlobal(at)), button, buttons,
+                      Qt::NoModifier);
+    QApplication::sendEvent(input, &event);
+}
+
+// "1. Goto Google maps..." with address typed into the site chooser.
+void GotoSiteThroughPanel(quiltara::CQuiltaraApp& app, const QString& address) {
+    auto* answer = new QTimer(&app);
+    answer->setInterval(50);
+    QObject::connect(answer, &QTimer::timeout, [answer, address] {
+        QWidget* chooser = QApplication::activeModalWidget();
+        if (chooser == nullptr) {
+            return;
+        }
+        answer->stop();
+        chooser->findChild<QLineEdit*>(QStringLiteral("1018"))->setText(address);
+        chooser->findChild<QComboBox*>(QStringLiteral("1026"))->setCurrentIndex(-1);
+        chooser->findChild<QPushButton*>(QStringLiteral("1"))->click();
+    });
+    answer->start();
+    app.ControlPanel()
+        ->findChild<QPushButton*>(QString::number(quiltara::CControlPanel::kIdGotoSite))
+        ->click();
+}
+
+// The user's way to a selection with its tile outlines, from the panel.
+void SelectThroughPanel(quiltara::CQuiltaraApp& app, const QStringList& corners, int zoom) {
+    quiltara::CControlPanel* panel = app.ControlPanel();
+    const auto button = [panel](int id) {
+        return panel->findChild<QPushButton*>(QString::number(id));
+    };
+    // Widened as a user would, by its border, so the spans show whole; the
+    // frame gives up that room
+    // (before the selection, which the page must not move under).
+    const int extra = panel->width() / 4;
+    app.MainFrame()->resize(app.MainFrame()->width() - extra, app.MainFrame()->height());
+    panel->move(panel->pos() - QPoint(extra, 0));
+    panel->resize(panel->width() + extra, panel->height());
+    Wait(500);
+    button(quiltara::CControlPanel::kIdSelectArea)->click();
+    QWidget* input = app.MainFrame()->GetActiveView()->InputWidget();
+    const QPoint from(corners[0].toInt(), corners[1].toInt());
+    const QPoint to(corners[2].toInt(), corners[3].toInt());
+    SendMouse(input, QEvent::MouseMove, from, Qt::NoButton, Qt::NoButton);
+    Wait(200);
+    SendMouse(input, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    for (int step = 1; step <= 8; ++step) {
+        SendMouse(input, QEvent::MouseMove, from + (to - from) * step / 8, Qt::NoButton,
+                  Qt::LeftButton);
+        Wait(20);
+    }
+    SendMouse(input, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    Wait(300);
+    auto* zoomList =
+        panel->findChild<QComboBox*>(QString::number(quiltara::CControlPanel::kIdZoomList));
+    zoomList->setCurrentIndex(zoom);
+    panel->OnZoomChosen();
+    button(quiltara::CControlPanel::kIdDrawHelper)->click();
+    Wait(500);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -47,18 +122,25 @@ int main(int argc, char* argv[]) {
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {
         std::fprintf(stderr,
-                     "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL]\n"
-                     "       [--about|--number|--map-sources] [--wait MS]\n");
+                     "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT]\n"
+                     "       [--url URL | --site URL]\n"
+                     "       [--about|--number|--map-sources] [--wait MS]\n"
+                     "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z]\n");
         return 2;
     }
     const QString out = args[1];
     QString url;
+    QString site;
     QString dialog;
     std::optional<quiltara::MapServiceRoute> route;
     int waitMs = 3000;
+    QStringList select;
+    int outlineZoom = 0;
     for (qsizetype i = 2; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--url") && i + 1 < args.size()) {
             url = args[++i];
+        } else if (args[i] == QStringLiteral("--site") && i + 1 < args.size()) {
+            site = args[++i];
         } else if (args[i] == QStringLiteral("--map-service") && i + 1 < args.size()) {
             std::string error;
             route = quiltara::MapServiceRoute::Parse(args[++i].toStdString(), error);
@@ -68,6 +150,10 @@ int main(int argc, char* argv[]) {
             }
         } else if (args[i] == QStringLiteral("--wait") && i + 1 < args.size()) {
             waitMs = args[++i].toInt();
+        } else if (args[i] == QStringLiteral("--select") && i + 1 < args.size()) {
+            select = args[++i].split(QLatin1Char(','));
+        } else if (args[i] == QStringLiteral("--outline-zoom") && i + 1 < args.size()) {
+            outlineZoom = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--about") || args[i] == QStringLiteral("--number") ||
                    args[i] == QStringLiteral("--map-sources")) {
             dialog = args[i];
@@ -83,13 +169,17 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "start-up failed\n");
         return 1;
     }
-    if (!url.isEmpty()) {
+    if (!url.isEmpty() || !site.isEmpty()) {
         quiltara::CQuiltaraView* view = app.MainFrame()->GetActiveView();
         QEventLoop loaded;
         QObject::connect(view, &quiltara::CQuiltaraView::DocumentComplete, &loaded,
                          &QEventLoop::quit);
         QTimer::singleShot(30000, &loaded, &QEventLoop::quit);
-        view->Navigate(url.toStdString());
+        if (site.isEmpty()) {
+            view->Navigate(url.toStdString());
+        } else {
+            GotoSiteThroughPanel(app, site);
+        }
         loaded.exec();
     }
     std::unique_ptr<QDialog> shown;
@@ -113,6 +203,9 @@ int main(int argc, char* argv[]) {
         shown->show();
     }
     Wait(waitMs);
+    if (select.size() == 4 && app.ControlPanel() != nullptr) {
+        SelectThroughPanel(app, select, outlineZoom);
+    }
     // A dialog is taken on its own: on a virtual X server the browser's
     // drawing can land over windows stacked above it in a grab of the screen.
     QPixmap picture;
