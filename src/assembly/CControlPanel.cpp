@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QResizeEvent>
 
+#include <algorithm>
+
 #include "app/AppIcon.h"
 #include "app/CMainFrame.h"
 #include "app/CNumberInputDlg.h"
@@ -20,6 +22,7 @@
 #include "sources/SiteChoice.h"
 #include "tiles/TextFormat.h"
 #include "view/CQuiltaraView.h"
+#include "view/CSelectionOverlay.h"
 
 namespace quiltara {
 namespace {
@@ -136,8 +139,13 @@ CControlPanel::CControlPanel(CMainFrame* frame, ControlPanelServices services, Q
     ShowSelectionDetails(false);
     zoomList_->setCurrentIndex(0);
     pageZoom_ = -1;
-    detectedLayer_ = 0;
+    values_.detectedLayer = 0;
     runState_.overwriteAsked = false;
+
+    if (CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr) {
+        view->SetPanelValues(&values_);
+        connect(view, &CQuiltaraView::LocationChanged, this, &CControlPanel::OnLocationChanged);
+    }
 }
 
 CControlPanel::~CControlPanel() {
@@ -148,6 +156,25 @@ CControlPanel::~CControlPanel() {
     if (worker_.joinable()) {
         worker_.join();
     }
+    if (CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr) {
+        view->SetPanelValues(nullptr);
+    }
+}
+
+CSelectionOverlay* CControlPanel::Overlay() {
+    CSelectionOverlay* overlay = frame_ ? frame_->GetSelectionOverlay() : nullptr;
+    if (overlay != nullptr) {
+        connect(overlay, &CSelectionOverlay::SelectionDone, this, &CControlPanel::OnSelectionDone,
+                Qt::UniqueConnection);
+    }
+    return overlay;
+}
+
+void CControlPanel::OnLocationChanged() {
+    Label(kIdXValue)->setText(QString::fromStdString(values_.xText));
+    Label(kIdYValue)->setText(QString::fromStdString(values_.yText));
+    Label(kIdZoomValue)->setText(QString::fromStdString(values_.zoomText));
+    details_->setText(QString::fromStdString(values_.detailsText));
 }
 
 void CControlPanel::BuildControls() {
@@ -237,6 +264,14 @@ void CControlPanel::resizeEvent(QResizeEvent* event) {
     // from where it stands, so it reaches past the bottom, and lies on top.
     details_->resize(event->size().width() - 10, event->size().height() - 10);
     details_->raise();
+    // A wider panel shows the longitude and latitude spans whole: they reach
+    // to the panel's right margin, never less wide than the template has them.
+    const DialogUnits units(font());
+    for (int id : {kIdLongText, kIdLatText}) {
+        QLabel* span = Label(id);
+        span->resize(std::max(units.X(100), event->size().width() - units.X(7) - span->x()),
+                     span->height());
+    }
 }
 
 void CControlPanel::OnGotoSite() {
@@ -265,6 +300,10 @@ void CControlPanel::OnSelectArea() {
     CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr;
     if (!selecting_) {
         selecting_ = true;
+        if (CSelectionOverlay* overlay = Overlay()) {
+            overlay->State().locked = false;
+            overlay->State().inactive = false;
+        }
         if (view != nullptr) {
             view->SetInputPassThrough(true);
         }
@@ -289,9 +328,32 @@ void CControlPanel::OnSelectArea() {
 void CControlPanel::OnNewLocation() {
     newLocation_->setEnabled(false);
     if (CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr) {
+        if (CSelectionOverlay* overlay = Overlay()) {
+            SelectionState& state = overlay->State();
+            state.locked = false;
+            state.dragging = false;
+            state.inactive = true;
+            overlay->update(); // the locked rectangle goes
+        }
         view->SetInputPassThrough(true);
     }
     Label(kIdHint)->setText(QString::fromUtf8(kNewLocationHint));
+}
+
+void CControlPanel::OnSelectionDone() {
+    if (IsRunning()) {
+        return; // the map takes no input during a run
+    }
+    CSelectionOverlay* overlay = Overlay();
+    CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr;
+    if (overlay == nullptr || view == nullptr) {
+        ApplySelection(selection_, originX_, originY_);
+        return;
+    }
+    SelectionState& state = overlay->State();
+    state.locked = true;
+    const CTileRect measured = view->GetTileRect(state.left, state.top, state.right, state.bottom);
+    ApplySelection(measured, state.left, state.top);
 }
 
 void CControlPanel::ApplySelection(const CTileRect& selection, int originX, int originY) {
@@ -352,6 +414,10 @@ void CControlPanel::ApplyRange(const RangeUpdate& update) {
     show(kIdTotImages, update.totImagesText);
     show(kIdLongText, update.longText);
     show(kIdLatText, update.latText);
+    // The spans are longer than their fields at the template's width.
+    for (int id : {kIdLongText, kIdLatText}) {
+        Label(id)->setToolTip(Label(id)->text());
+    }
 }
 
 void CControlPanel::RunCustomEntry() {
@@ -385,7 +451,11 @@ void CControlPanel::RunCustomEntry() {
 }
 
 void CControlPanel::OnDrawHelper() {
-    // The selection overlay draws the outlines; until it exists there is nothing to draw on.
+    // Only an overlay that exists draws: it does after the first page load.
+    CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr;
+    if (view != nullptr && view->SelectionOverlay() != nullptr) {
+        view->SelectionOverlay()->DrawTileOutlines(tiles_);
+    }
 }
 
 void CControlPanel::OnCreateMap() {
@@ -399,10 +469,11 @@ void CControlPanel::OnCreateMap() {
     stopRun_ = false;
     // The worker gets its own copy of the list, so nothing the GUI thread
     // does can move it during the run.
-    worker_ = std::thread([this, inputs, tiles = tiles_, language = languageCode_]() mutable {
-        inputs.tiles = tiles;
-        RunCreateMap(inputs, language);
-    });
+    worker_ =
+        std::thread([this, inputs, tiles = tiles_, language = values_.languageCode]() mutable {
+            inputs.tiles = tiles;
+            RunCreateMap(inputs, language);
+        });
 }
 
 void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::string& languageCode) {

@@ -16,6 +16,7 @@
 #include "platform/GuiThreadCalls.h"
 #include "tiles/TileGrid.h"
 #include "tiles/TileSources.h"
+#include "view/PanelValues.h"
 
 class QComboBox;
 class QGroupBox;
@@ -26,6 +27,7 @@ class QPushButton;
 namespace quiltara {
 
 class CMainFrame;
+class CSelectionOverlay;
 class HttpClient;
 class Prompts;
 class SettingsStore;
@@ -95,6 +97,9 @@ public:
     void OnCreateMap();
     void OnDrawHelper();
 
+    // The end of a drag over the map: locks the map and asks the probe for
+    // the selection overlay's rectangle in tile units.
+    void OnSelectionDone();
     // Selection done once the probe has measured the selection: selection at
     // the page zoom, and the selection rectangle's top-left corner in view pixels.
     void ApplySelection(const CTileRect& selection, int originX, int originY);
@@ -110,6 +115,8 @@ public:
     const std::vector<CTileCell>& TileList() const { return tiles_; }
     const TileRange& Range() const { return range_; }
     const OverwriteRunState& RunState() const { return runState_; }
+    // What the location readout wrote last.
+    const PanelValues& Values() const { return values_; }
 
 signals:
     // A create-map run has ended and its last message has been answered.
@@ -121,6 +128,10 @@ protected:
 
 private:
     void BuildControls();
+    // The map view's selection overlay, made if the view has none yet, with
+    // its selection-done signal connected; none without a map view.
+    CSelectionOverlay* Overlay();
+    void OnLocationChanged();
     void ShowSelectionDetails(bool show);
     void ApplyRange(const RangeUpdate& update);
     void RunCustomEntry();
@@ -151,8 +162,7 @@ private:
     std::vector<CTileCell> tiles_;
     TileRange range_;
     OverwriteRunState runState_;
-    int detectedLayer_ = 0;
-    std::string languageCode_;
+    PanelValues values_;
     int chosenZoomIndex_ = 0; // the entry to go back to when the custom entry changes nothing
 
     GuiThreadCalls calls_{this};
