@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
@@ -31,8 +32,10 @@
 #include "platform/QtSettingsStore.h"
 #include "platform/ScriptedPrompts.h"
 #include "tiles/MapLayer.h"
+#include "tiles/TextFormat.h"
 #include "tiles/TileSources.h"
 #include "view/CQuiltaraView.h"
+#include "view/CSelectionOverlay.h"
 
 namespace quiltara {
 namespace {
@@ -483,6 +486,94 @@ TEST_F(ControlPanelSlowService, CreateMapRunsBesideTheWindowAndMakesTheServersIm
         }
     }
     EXPECT_TRUE(anyTile);
+}
+
+// The whole road of one map, as a user walks it: the real buttons, a real
+// drag over the browser's input widget, the real page and the real service.
+TEST_F(ControlPanel, FromTheSiteChooserToFourImagesAndBackToANewLocation) {
+    CQuiltaraView* view = app_.MainFrame()->GetActiveView();
+    OpenFirstSite();
+    QWidget* input = view->InputWidget();
+    ASSERT_NE(input, nullptr);
+    const auto send = [input](QEvent::Type type, QPoint at, Qt::MouseButton button,
+                              Qt::MouseButtons buttons) {
+        QMouseEvent event(type, QPointF(at), QPointF(input->mapToGlobal(at)), button, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(input, &event);
+    };
+    // The location readout fills Location Details once the tiles are there.
+    ASSERT_TRUE(test::WaitUntil(
+        [&] {
+            send(QEvent::MouseMove, QPoint(150, 120), Qt::NoButton, Qt::NoButton);
+            QTest::qWait(100);
+            return Text(CControlPanel::kIdZoomValue) == QStringLiteral("3");
+        },
+        30000));
+    EXPECT_NE(Text(CControlPanel::kIdXValue), QStringLiteral("Unknown"));
+
+    Press(CControlPanel::kIdSelectArea);
+    const QPoint from(300, 260);
+    const QPoint to(120, 110); // bottom-right to top-left
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    for (int step = 1; step <= 8; ++step) {
+        send(QEvent::MouseMove, from + (to - from) * step / 8, Qt::NoButton, Qt::LeftButton);
+        QTest::qWait(15);
+    }
+    send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    ASSERT_TRUE(
+        test::WaitUntil([this] { return Control(CControlPanel::kIdSelectionGroup)->isVisible(); }));
+    CSelectionOverlay* overlay = view->SelectionOverlay();
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_TRUE(overlay->State().locked);
+    EXPECT_EQ(overlay->State().left, 120);
+    EXPECT_EQ(overlay->State().bottom, 260);
+    EXPECT_EQ(panel_->PageZoom(), 3);
+    const CTileRect selection = panel_->Selection();
+    EXPECT_GE(selection.left, 0.0);
+    EXPECT_NEAR(selection.right - selection.left, 180.0 / 256.0, 0.01);
+    EXPECT_NEAR(selection.bottom - selection.top, 150.0 / 256.0, 0.01);
+    EXPECT_EQ(Text(CControlPanel::kIdXValue).toStdString(),
+              FormatText("%.3f to %.3f", selection.left, selection.right));
+    EXPECT_EQ(Text(CControlPanel::kIdHint),
+              QStringLiteral("Your selection is made, choose the zoom level"));
+
+    ChooseZoomEntry(4); // the page zoom + 1
+    const RangeUpdate expected = ComputeRange(selection, 3, ZoomChoice{4, "4"}, 120, 110);
+    ASSERT_TRUE(expected.range);
+    EXPECT_EQ(Text(1004).toStdString(), *expected.xImagesText);
+    EXPECT_EQ(Text(1007).toStdString(), *expected.yImagesText);
+    EXPECT_EQ(Text(1008).toStdString(), *expected.totImagesText);
+    EXPECT_EQ(Text(1022).toStdString(), *expected.longText);
+    EXPECT_EQ(Text(1020).toStdString(), *expected.latText);
+    ASSERT_EQ(panel_->TileList().size(), expected.tiles.size());
+    EXPECT_GE(expected.tiles.size(), 4u);
+
+    Press(CControlPanel::kIdDrawHelper);
+    EXPECT_TRUE(overlay->OutlinesPending());
+    EXPECT_TRUE(test::WaitUntil([overlay] { return !overlay->OutlinesPending(); }));
+
+    const fs::path chosen = dir_ / "city.png";
+    prompts_.QueueSavePath(chosen.string());
+    prompts_.QueueAnswer(MessageAnswer::No);
+    AnswerMapSourcesWithAllLayers();
+    Press(CControlPanel::kIdCreateMap);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_THAT(prompts_.Texts(),
+                ElementsAre("Do you want to delete the individual map tiles currently stored in "
+                            "your output folder?"));
+    for (MapLayer layer : kAllLayers) {
+        ExpectServersTilesIn(dir_ / (std::string(LayerPrefix(layer)) + "city.png"), layer,
+                             *expected.range, 4);
+    }
+
+    Press(CControlPanel::kIdNewLocation);
+    EXPECT_FALSE(overlay->State().locked);
+    EXPECT_TRUE(overlay->State().inactive);
+    EXPECT_EQ(Text(CControlPanel::kIdHint), QStringLiteral("Choose your new location"));
+    send(QEvent::MouseMove, QPoint(200, 200), Qt::NoButton, Qt::NoButton);
+    QTest::qWait(100);
+    EXPECT_TRUE(view->InputPassThrough());
+    EXPECT_EQ(Text(1008).toStdString(), *expected.totImagesText);
 }
 
 class ControlPanelRefusingService : public ControlPanel {

@@ -90,6 +90,7 @@ TEST_F(MapSourcesDialog, CheckBoxesEnableTheirEditBoxesAndOkTakesWhatTheBoxesHol
     EXPECT_FALSE(Edit(map.url)->isEnabled());
     EXPECT_EQ(Edit(map.url)->text().toStdString(), DefaultSourceTemplate(MapLayer::Map));
     Click(map.useDefault);
+    QTest::keyClick(Edit(map.url), Qt::Key_End);
     QTest::keyClicks(Edit(map.url), QStringLiteral("&extra=1"));
 
     // A folder typed and then hidden behind "same folder" still counts.
