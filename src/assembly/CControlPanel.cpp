@@ -111,7 +111,8 @@ public:
     StoppableUrlFetcher(TileUrlFetcher& fetcher, const std::atomic<bool>& stop)
         : fetcher_(fetcher), stop_(stop) {}
 
-    bool FetchUrlToFile(const std::filesystem::path& tilePath, const std::string& url) override {
+    TileFileResult FetchUrlToFile(const std::filesystem::path& tilePath,
+                                  const std::string& url) override {
         if (stop_) {
             throw TileDownloadError(TileDownloadError::Cause::Connection, url,
                                     "the program is closing");
