@@ -87,13 +87,17 @@ private:
 // The map sources dialog, shown on the GUI thread while the worker waits.
 class GuiThreadMapSources : public MapSourcesProvider {
 public:
-    GuiThreadMapSources(SettingsStore& store, GuiThreadCalls& calls)
-        : store_(store), calls_(calls) {}
+    // owner: the window the dialog belongs to (read on the GUI thread only).
+    GuiThreadMapSources(SettingsStore& store, QPointer<QWidget> owner, GuiThreadCalls& calls)
+        : store_(store), owner_(std::move(owner)), calls_(calls) {}
 
     std::optional<MapSourcesValues> AskMapSources() override {
         auto chosen = std::make_shared<std::optional<MapSourcesValues>>();
         SettingsStore* store = &store_;
-        if (!calls_.Run([store, chosen] { *chosen = DialogMapSources(*store).AskMapSources(); })) {
+        QPointer<QWidget> owner = owner_;
+        if (!calls_.Run([store, owner, chosen] {
+                *chosen = DialogMapSources(*store, owner.data()).AskMapSources();
+            })) {
             return std::nullopt;
         }
         return *chosen;
@@ -101,6 +105,7 @@ public:
 
 private:
     SettingsStore& store_;
+    QPointer<QWidget> owner_;
     GuiThreadCalls& calls_;
 };
 
@@ -276,7 +281,8 @@ void CControlPanel::resizeEvent(QResizeEvent* event) {
 }
 
 void CControlPanel::OnGotoSite() {
-    CSiteChooserDlg chooser;
+    // Dialogs asked for without a parent belong to the main window.
+    CSiteChooserDlg chooser(frame_.data());
     if (chooser.DoModal() != CSiteChooserDlg::kIdOk) {
         return;
     }
@@ -424,7 +430,7 @@ void CControlPanel::ApplyRange(const RangeUpdate& update) {
 void CControlPanel::RunCustomEntry() {
     // When the entry changes nothing, the list goes back to the zoom it had,
     // so that "(custom)..." never stands as the output zoom of a run.
-    CNumberInputDlg input(kCustomZoomPrompt);
+    CNumberInputDlg input(kCustomZoomPrompt, frame_.data());
     if (input.DoModal() != CNumberInputDlg::kIdOk) {
         zoomList_->setCurrentIndex(chosenZoomIndex_);
         return;
@@ -470,16 +476,18 @@ void CControlPanel::OnCreateMap() {
     stopRun_ = false;
     // The worker gets its own copy of the list, so nothing the GUI thread
     // does can move it during the run.
-    worker_ =
-        std::thread([this, inputs, tiles = tiles_, language = values_.languageCode]() mutable {
-            inputs.tiles = tiles;
-            RunCreateMap(inputs, language);
-        });
+    // The owner of the run's dialogs is taken here, on the GUI thread.
+    worker_ = std::thread([this, inputs, tiles = tiles_, language = values_.languageCode,
+                           owner = QPointer<QWidget>(frame_.data())]() mutable {
+        inputs.tiles = tiles;
+        RunCreateMap(inputs, language, owner);
+    });
 }
 
-void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::string& languageCode) {
+void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::string& languageCode,
+                                 const QPointer<QWidget>& owner) {
     GuiThreadPrompts prompts(services_.prompts, calls_);
-    GuiThreadMapSources mapSources(services_.settings, calls_);
+    GuiThreadMapSources mapSources(services_.settings, owner, calls_);
     ProgressListSink progress(progress_, calls_);
     CreateMapOutcome outcome;
     std::string failure;

@@ -136,7 +136,8 @@ private:
     void ApplyRange(const RangeUpdate& update);
     void RunCustomEntry();
     void SetRunning(bool running);
-    void RunCreateMap(const CreateMapInputs& inputs, const std::string& languageCode);
+    void RunCreateMap(const CreateMapInputs& inputs, const std::string& languageCode,
+                      const QPointer<QWidget>& owner);
     void FinishRun(const CreateMapOutcome& outcome, const std::string& failure);
     QLabel* Label(int id) const;
 
