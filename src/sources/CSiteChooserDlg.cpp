@@ -17,27 +17,27 @@ CSiteChooserDlg::CSiteChooserDlg(QWidget* parent)
     setWindowTitle(QStringLiteral("Enter Google Site"));
     setWindowIcon(AppIcon());
     const DialogUnits units(font());
-    setFixedSize(units.Size(200, 62));
+    setFixedSize(units.Size(236, 64));
 
     auto* prompt = new QLabel(QStringLiteral("Select which Google site you want to use:"), this);
-    units.Place(prompt, 7, 9, 130, 8);
+    units.Place(prompt, 7, 9, 166, 9);
 
     sites_->setObjectName(QStringLiteral("1026"));
     for (const std::string& site : PresetSites()) {
         sites_->addItem(QString::fromStdString(site));
     }
     sites_->setCurrentIndex(0);
-    units.Place(sites_, 7, 20, 130, 13);
+    units.Place(sites_, 7, 21, 150, 13);
 
     auto* customLabel = new QLabel(QStringLiteral("Custom URL:"), this);
-    units.Place(customLabel, 7, 43, 42, 8);
+    units.Place(customLabel, 7, 45, 48, 9);
     custom_->setObjectName(QStringLiteral("1018"));
-    units.Place(custom_, 50, 41, 143, 13);
+    units.Place(custom_, 57, 43, 172, 13);
 
     auto* go = new QPushButton(QStringLiteral("Go"), this);
     go->setObjectName(QStringLiteral("1"));
     go->setDefault(true);
-    units.Place(go, 143, 7, 50, 14);
+    units.Place(go, 179, 7, 50, 14);
     connect(go, &QPushButton::clicked, this, &CSiteChooserDlg::accept);
 
     connect(custom_, &QLineEdit::textEdited, this, [this] { sites_->setCurrentIndex(-1); });

@@ -5,7 +5,7 @@
 // Run it under xvfb-run, with a window manager for the window captions.
 //
 //   quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL | --site URL]
-//       [--about | --number | --map-sources] [--wait MS]
+//       [--about | --number | --map-sources | --site-chooser] [--wait MS]
 //       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z]
 //
 // --url sends the map view to URL directly; --site goes there the user's way,
@@ -40,6 +40,7 @@
 #include "platform/QtPrompts.h"
 #include "platform/QtSettingsStore.h"
 #include "sources/CMapSourcesDlg.h"
+#include "sources/CSiteChooserDlg.h"
 #include "sources/MapServiceRoute.h"
 #include "view/CQuiltaraView.h"
 
@@ -124,7 +125,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr,
                      "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT]\n"
                      "       [--url URL | --site URL]\n"
-                     "       [--about|--number|--map-sources] [--wait MS]\n"
+                     "       [--about|--number|--map-sources|--site-chooser] [--wait MS]\n"
                      "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z]\n");
         return 2;
     }
@@ -155,7 +156,8 @@ int main(int argc, char* argv[]) {
         } else if (args[i] == QStringLiteral("--outline-zoom") && i + 1 < args.size()) {
             outlineZoom = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--about") || args[i] == QStringLiteral("--number") ||
-                   args[i] == QStringLiteral("--map-sources")) {
+                   args[i] == QStringLiteral("--map-sources") ||
+                   args[i] == QStringLiteral("--site-chooser")) {
             dialog = args[i];
         }
     }
@@ -198,6 +200,9 @@ int main(int argc, char* argv[]) {
             shown->findChild<QCheckBox*>(QString::fromLatin1(id))->click();
         }
         shown->findChild<QLineEdit*>(QStringLiteral("1020"))->setText(QStringLiteral("satellite"));
+    }
+    if (dialog == QStringLiteral("--site-chooser")) {
+        shown = std::make_unique<quiltara::CSiteChooserDlg>(app.MainFrame());
     }
     if (shown) {
         shown->show();
