@@ -52,6 +52,9 @@ int main(int argc, char** argv) {
     const bool interactive = isatty(STDIN_FILENO) != 0;
     try {
         quiltara::CurlHttpClient http;
+        if (parsed.options->mapService) {
+            http.SetConnectTo(parsed.options->mapService->ConnectToEntries());
+        }
         return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, http);
     } catch (const std::exception& error) {
         try {
