@@ -10,6 +10,7 @@
 #include "app/AppIcon.h"
 #include "app/CMainFrame.h"
 #include "app/CQuiltaraApp.h"
+#include "assembly/CControlPanel.h"
 #include "platform/QtPrompts.h"
 #include "platform/QtSettingsStore.h"
 

@@ -342,6 +342,19 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             continue;
         }
 
+        if (name == "--map-service") {
+            std::optional<std::string> taken = takeValue();
+            if (!taken) {
+                return fail(name + " needs a value");
+            }
+            std::string why;
+            options.mapService = MapServiceRoute::Parse(*taken, why);
+            if (!options.mapService) {
+                return fail("--map-service: " + why);
+            }
+            continue;
+        }
+
         if (name == "--layers" || name == "--output" || name == "--hl" || name == "--existing") {
             std::optional<std::string> taken = takeValue();
             if (!taken) {
@@ -482,6 +495,9 @@ Options:
   --delete-tiles, --keep-tiles
                            delete the tile files afterwards or keep them
                            (default: ask on a terminal, keep otherwise)
+  --map-service HOST:PORT  send the requests for the map service's host names
+                           to HOST:PORT (the offline demo-map-server); the
+                           URLs and their Host headers stay as they are
   --quiet                  no progress lines
   --dry-run                print the estimate (downloads, image size, memory)
                            and stop: nothing is fetched or written

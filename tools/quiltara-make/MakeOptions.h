@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sources/MapServiceRoute.h"
 #include "sources/MapSourcesValues.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TileGrid.h"
@@ -34,6 +35,7 @@ struct MakeOptions {
     std::optional<DeletePolicy> deleteTiles; // nothing: ask on a terminal, keep otherwise
     bool quiet = false;
     bool dryRun = false; // print the estimate only; nothing is fetched or written
+    std::optional<MapServiceRoute> mapService; // nothing: the addresses as they are
 
     // The map sources values of the run: chosen layers, templates, subfolders.
     MapSourcesValues SourcesValues() const;

@@ -54,6 +54,9 @@ int main(int argc, char** argv) {
     Interruption interruption;
     try {
         quiltara::CurlHttpClient http;
+        if (parsed.options->mapService) {
+            http.SetConnectTo(parsed.options->mapService->ConnectToEntries());
+        }
         return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, http,
                            &interruption.Flag());
     } catch (const std::exception& error) {
