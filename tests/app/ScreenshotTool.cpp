@@ -156,7 +156,8 @@ int main(int argc, char* argv[]) {
                      "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT]\n"
                      "       [--url URL | --site URL]\n"
                      "       [--about|--number|--map-sources|--site-chooser] [--wait MS]\n"
-                     "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z]\n");
+                     "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z\n"
+                     "        [--run FOLDER --run-wait MS]]\n");
         return 2;
     }
     const QString out = args[1];
