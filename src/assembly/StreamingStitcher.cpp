@@ -24,9 +24,6 @@ namespace quiltara {
 namespace {
 
 constexpr std::int32_t kTileSize = 256;
-// Rows compressed as one part: enough data that the join costs nothing
-// measurable, small enough that both cores get several parts per band.
-constexpr std::size_t kPartBytes = std::size_t{2} << 20;
 constexpr std::size_t kNamesShown = 10;
 
 // The two rows just above a band, in file byte order (red, green, blue): the
@@ -182,7 +179,8 @@ bool LayerPipeline::Prepare() {
     }
     width_ = static_cast<std::size_t>(width);
     rowBytes_ = width_ * 3;
-    partRows_ = static_cast<int>(std::clamp<std::size_t>(kPartBytes / rowBytes_, 1, kTileSize));
+    partRows_ =
+        static_cast<int>(std::clamp<std::size_t>(options_.partBytes / rowBytes_, 1, kTileSize));
     partsPerBand_ = (kTileSize + partRows_ - 1) / partRows_;
 
     pool_ = std::make_unique<WorkerPool>(options_.threads);

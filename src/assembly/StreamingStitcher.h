@@ -19,6 +19,10 @@ struct StreamingOptions {
     // row of tiles be decoded while the current one is compressed; a band
     // too wide for two is worked on alone, decoding and compressing in turn.
     std::size_t bandMemory = std::size_t{40} << 20;
+    // Rows are compressed in parts of about this many bytes: enough data that
+    // a join costs nothing measurable, small enough that every core gets
+    // several parts of each band.
+    std::size_t partBytes = std::size_t{2} << 20;
 };
 
 // The tile files of one layer: folder + layer prefix + tile name.

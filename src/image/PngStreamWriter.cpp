@@ -70,7 +70,10 @@ bool PngStreamWriter::WriteChunk(const char type[4], std::span<const std::uint8_
     PutBigEndian(head, static_cast<std::uint32_t>(data.size()));
     std::memcpy(head + 4, type, 4);
     uLong crc = crc32(0, head + 4, 4);
-    crc = crc32(crc, data.data(), static_cast<uInt>(data.size()));
+    if (!data.empty()) {
+        // zlib answers a null buffer with the initial value, not the sum.
+        crc = crc32(crc, data.data(), static_cast<uInt>(data.size()));
+    }
     std::uint8_t tail[4];
     PutBigEndian(tail, static_cast<std::uint32_t>(crc));
     failed_ = out_.Write(head, 1, sizeof head) != sizeof head ||
