@@ -14,6 +14,7 @@
 #include <fstream>
 #include <random>
 
+#include "SamePixels.h"
 #include "TestPaths.h"
 #include "assembly/MapStitcher.h"
 #include "assembly/ReplacingFile.h"
@@ -171,22 +172,6 @@ std::vector<Chunk> Chunks(const std::string& file) {
     return chunks;
 }
 
-// Rows of two images compared in file order, with the first difference named.
-void ExpectSamePixels(const RasterImage& expected, const RasterImage& actual,
-                      const std::string& what) {
-    ASSERT_TRUE(actual.HasPixels()) << what;
-    ASSERT_EQ(actual.BitsPerPixel(), 24) << what;
-    ASSERT_EQ(actual.Width(), expected.Width()) << what;
-    ASSERT_EQ(actual.Height(), expected.Height()) << what;
-    for (int y = 0; y < expected.Height(); ++y) {
-        const auto row = static_cast<std::uint32_t>(y);
-        ASSERT_EQ(std::memcmp(expected.RowPointer(row), actual.RowPointer(row),
-                              static_cast<std::size_t>(expected.Width()) * 3),
-                  0)
-            << what << ": picture row " << expected.Height() - 1 - y;
-    }
-}
-
 class StreamingStitcherTest : public ::testing::Test {
 protected:
     LayerTiles Tiles(int xLast, int yLast) const {
@@ -251,7 +236,7 @@ TEST_F(StreamingStitcherTest, SamePixelsAsTheInMemoryStitcherForEveryTileKindAnd
                                                  "Map_" + TileFileName(2, 2, kZoom)));
         EXPECT_TRUE(made.offSize.empty());
 
-        ExpectSamePixels(expected, RasterImage(path.string(), kFormatPng), split.name);
+        test::ExpectSamePixels(expected, RasterImage(path.string(), kFormatPng), split.name);
         const LibpngRead read = ReadWithLibpng(path);
         EXPECT_TRUE(read.complaints.empty()) << split.name << ": " << read.complaints.at(0);
         EXPECT_EQ(read.width, 1280u);
