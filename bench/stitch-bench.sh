@@ -120,12 +120,16 @@ fi
 if [ "${BENCH_BIG:-0}" = 1 ]; then
     big=256
     mkdir -p "$work/big"
-    for ((y = 0; y < big; y++)); do
-        for ((x = 0; x < big; x++)); do
-            ln -f "$tiles/x=$((x % n))y=$((y % n))zoom=$zoom.png" \
-                "$work/big/Map_x=${x}y=${y}zoom=$zoom.png"
-        done
-    done
+    # One process for the 65,536 links: a shell loop of ln would take minutes.
+    /usr/bin/python3 - "$tiles" "$work/big" $big $n $zoom <<'PY'
+import os, sys
+tiles, big, count, n, zoom = sys.argv[1], sys.argv[2], *map(int, sys.argv[3:])
+for y in range(count):
+    for x in range(count):
+        link = f"{big}/Map_x={x}y={y}zoom={zoom}.png"
+        if not os.path.exists(link):
+            os.link(f"{tiles}/x={x % n}y={y % n}zoom={zoom}.png", link)
+PY
     run streaming-65536 "$maker" --tiles=0,0,$((big - 1)),$((big - 1)) --zoom=$zoom --layers=map \
         --template-map='http://127.0.0.1:9/[Z]/[X]/[Y]' --existing=keep --keep-tiles --quiet \
         --output="$work/big/big.png" "${level[@]}"

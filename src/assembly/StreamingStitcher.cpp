@@ -25,6 +25,8 @@ namespace {
 
 constexpr std::int32_t kTileSize = 256;
 constexpr std::size_t kNamesShown = 10;
+// Strips thinner than this would decode every tile too often to be worth it.
+constexpr int kMinBandRows = 16;
 
 // The two rows just above a band, in file byte order (red, green, blue): the
 // first part of the band filters its top row against them and takes the
@@ -34,7 +36,8 @@ struct RowsAbove {
     std::vector<std::uint8_t> last;
 };
 
-// A band buffer: the pixels of one row of tiles, as a 24-bit image (rows
+// A band buffer: the pixels of one row of tiles, or of one strip of it when
+// a whole row would not fit in the memory allowed, as a 24-bit image (rows
 // bottom-up, blue-green-red) so tiles are pasted exactly as into the
 // in-memory stitcher's image.
 struct BandSlot {
@@ -56,8 +59,10 @@ struct TileNote {
 enum class TileResult { Placed, OffSize, Unreadable };
 
 // Puts one tile into its square of the band: top-left corner on the
-// square's, never beyond the square. Returns what kind of tile it was.
-TileResult PlaceTile(RasterImage& band, const std::string& path, int column) {
+// square's, never beyond the square. The band holds the strip of the tile
+// row that starts stripTop rows below the row's top. Returns what kind of
+// tile it was.
+TileResult PlaceTile(RasterImage& band, const std::string& path, int column, int stripTop) {
     const RasterImage tile(path, kFormatPng);
     if (!tile.HasPixels()) {
         return TileResult::Unreadable;
@@ -65,8 +70,9 @@ TileResult PlaceTile(RasterImage& band, const std::string& path, int column) {
     const std::int32_t width = tile.Width();
     const std::int32_t height = tile.Height();
     const std::int32_t left = column * kTileSize;
-    // Rows count from the bottom: the tile's top row goes to the band's top.
-    const std::int32_t bottom = kTileSize - height;
+    // Rows count from the bottom: the tile's top row goes to the top of its
+    // square, stripTop rows above the band's top.
+    const std::int32_t bottom = band.Height() + stripTop - height;
     if (width <= kTileSize) {
         // The band's own edges cut a tall tile at the square's bottom.
         band.PasteOver(tile, left, bottom);
@@ -76,8 +82,8 @@ TileResult PlaceTile(RasterImage& band, const std::string& path, int column) {
         if (!square.HasPixels()) {
             return TileResult::Unreadable;
         }
-        square.PasteOver(tile, 0, bottom);
-        band.PasteOver(square, left, 0);
+        square.PasteOver(tile, 0, kTileSize - height);
+        band.PasteOver(square, left, band.Height() + stripTop - kTileSize);
     }
     return width == kTileSize && height == kTileSize ? TileResult::Placed : TileResult::OffSize;
 }
@@ -101,7 +107,7 @@ public:
           writer_(out),
           level_(options.pngLevel),
           columns_(tiles.range.xLast - tiles.range.xFirst + 1),
-          bands_(tiles.range.yLast - tiles.range.yFirst + 1),
+          tileRows_(tiles.range.yLast - tiles.range.yFirst + 1),
           options_(options) {}
 
     StreamedLayer Run();
@@ -135,12 +141,16 @@ private:
     ZlibStreamJoiner joiner_;
     const int level_;
     const int columns_;
-    const int bands_;
+    const int tileRows_;
     const StreamingOptions& options_;
+
+    int bandRows_ = kTileSize; // pixel rows of a band
+    int bandsPerTileRow_ = 1;  // more than 1 only for maps too wide for whole bands
+    int bands_ = 0;
 
     std::size_t width_ = 0;    // pixels
     std::size_t rowBytes_ = 0; // file bytes of a row, filter byte excluded
-    int partRows_ = kTileSize;
+    int partRows_ = 1;
     int partsPerBand_ = 1;
 
     std::vector<std::unique_ptr<BandSlot>> slots_;
@@ -170,30 +180,38 @@ private:
 
 bool LayerPipeline::Prepare() {
     const std::int64_t width = std::int64_t{columns_} * kTileSize;
-    const std::int64_t height = std::int64_t{bands_} * kTileSize;
+    const std::int64_t height = std::int64_t{tileRows_} * kTileSize;
     constexpr std::int64_t kPngLimit = std::numeric_limits<std::int32_t>::max();
-    if (columns_ <= 0 || bands_ <= 0 || width > kPngLimit || height > kPngLimit) {
+    if (columns_ <= 0 || tileRows_ <= 0 || width > kPngLimit || height > kPngLimit) {
         result_.error = FormatText("a map of %lld x %lld pixels cannot be a PNG image",
                                    static_cast<long long>(width), static_cast<long long>(height));
         return false;
     }
     width_ = static_cast<std::size_t>(width);
     rowBytes_ = width_ * 3;
-    partRows_ =
-        static_cast<int>(std::clamp<std::size_t>(options_.partBytes / rowBytes_, 1, kTileSize));
-    partsPerBand_ = (kTileSize + partRows_ - 1) / partRows_;
+    // A row of tiles too wide for the memory allowed is made in strips, each
+    // tile decoded once per strip: slower, but a map of any width fits.
+    while (bandRows_ > kMinBandRows && rowBytes_ * static_cast<std::size_t>(bandRows_) > options_.bandMemory) {
+        bandRows_ /= 2;
+        bandsPerTileRow_ *= 2;
+    }
+    bands_ = tileRows_ * bandsPerTileRow_;
+    partRows_ = static_cast<int>(std::clamp<std::size_t>(options_.partBytes / rowBytes_, 1,
+                                                         static_cast<std::size_t>(bandRows_)));
+    partsPerBand_ = (bandRows_ + partRows_ - 1) / partRows_;
 
     pool_ = std::make_unique<WorkerPool>(options_.threads);
-    const std::size_t bandBytes = rowBytes_ * kTileSize;
+    const std::size_t bandBytes = rowBytes_ * static_cast<std::size_t>(bandRows_);
     const std::size_t slotCount =
         pool_->Size() > 1 && bands_ > 1 && options_.bandMemory / 2 >= bandBytes ? 2 : 1;
     for (std::size_t i = 0; i < slotCount; ++i) {
         auto slot = std::make_unique<BandSlot>();
-        slot->image.Create(static_cast<std::uint32_t>(width_), kTileSize, 24, kFormatPng);
+        slot->image.Create(static_cast<std::uint32_t>(width_),
+                           static_cast<std::uint32_t>(bandRows_), 24, kFormatPng);
         if (!slot->image.HasPixels()) {
             if (i == 0) {
-                result_.error =
-                    FormatText("not enough memory for a band of %zu x 256 pixels", width_);
+                result_.error = FormatText("not enough memory for a band of %zu x %d pixels",
+                                           width_, bandRows_);
                 return false;
             }
             break; // one band will do, only slower
@@ -252,7 +270,8 @@ void LayerPipeline::StartBands() {
         slot->tilesLeft = columns_;
         slot->decoded = false;
         // Black where no tile lands.
-        std::memset(slot->image.RowPointer(0), 0, std::size_t{slot->image.RowBytes()} * kTileSize);
+        std::memset(slot->image.RowPointer(0), 0,
+                    std::size_t{slot->image.RowBytes()} * static_cast<std::size_t>(bandRows_));
         for (int column = 0; column < columns_; ++column) {
             ++outstanding_;
             BandSlot* target = slot.get();
@@ -341,10 +360,12 @@ void LayerPipeline::DecodeTile(BandSlot& slot, int band, int column) {
     }
     try {
         const int x = tiles_.range.xFirst + column;
-        const int y = tiles_.range.yFirst + band;
+        const int y = tiles_.range.yFirst + band / bandsPerTileRow_;
+        const int strip = band % bandsPerTileRow_;
         const std::string name = tiles_.FileName(x, y);
-        const TileResult placed = PlaceTile(slot.image, tiles_.folder + name, column);
-        if (placed != TileResult::Placed) {
+        const TileResult placed =
+            PlaceTile(slot.image, tiles_.folder + name, column, strip * bandRows_);
+        if (placed != TileResult::Placed && strip == 0) {
             const std::lock_guard lock(notesMutex_);
             (placed == TileResult::Unreadable ? unreadable_ : offSize_)
                 .push_back(TileNote{band, column, name});
@@ -358,7 +379,7 @@ void LayerPipeline::DecodeTile(BandSlot& slot, int band, int column) {
 bool LayerPipeline::FileOrderRow(const BandSlot& slot, const RowsAbove* above, int row,
                                  std::uint8_t* out) const {
     if (row >= 0) {
-        ToFileOrder(slot.image.RowPointer(static_cast<std::uint32_t>(kTileSize - 1 - row)), width_,
+        ToFileOrder(slot.image.RowPointer(static_cast<std::uint32_t>(bandRows_ - 1 - row)), width_,
                     out);
         return true;
     }
@@ -381,7 +402,7 @@ void LayerPipeline::CompressPart(BandSlot& slot, const RowsAbove* above, int ban
     }
     try {
         const int first = part * partRows_;
-        const int last = std::min(kTileSize, first + partRows_);
+        const int last = std::min(bandRows_, first + partRows_);
         std::vector<std::uint8_t> prior(rowBytes_, 0);
         std::vector<std::uint8_t> row(rowBytes_);
         std::vector<std::uint8_t> filtered(rowBytes_ + 1);
@@ -419,7 +440,7 @@ StreamedLayer LayerPipeline::Run() {
     const RasterImage fresh(kFormatPng);
     const auto pixelsPerMetre = static_cast<std::uint32_t>(fresh.Header().xPelsPerMeter);
     if (!writer_.WriteHeader(static_cast<std::uint32_t>(width_),
-                             static_cast<std::uint32_t>(bands_) * kTileSize, pixelsPerMetre) ||
+                             static_cast<std::uint32_t>(tileRows_) * kTileSize, pixelsPerMetre) ||
         !writer_.AddImageData(ZlibStreamJoiner::Header(level_))) {
         Fail("the image could not be written");
     }

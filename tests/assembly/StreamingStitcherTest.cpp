@@ -219,10 +219,11 @@ TEST_F(StreamingStitcherTest, SamePixelsAsTheInMemoryStitcherForEveryTileKindAnd
         std::size_t bandMemory;
     };
     const std::size_t rowBytes = 5 * 256 * 3;
-    for (const Split split : {Split{"one thread, whole bands", 1, 0, 40 << 20},
-                              Split{"two threads, 7-row parts", 2, 7, 40 << 20},
-                              Split{"three threads, 1-row parts, one band", 3, 1, 1},
-                              Split{"two threads, 100-row parts, one band", 2, 100, 1}}) {
+    for (const Split split :
+         {Split{"one thread, whole bands", 1, 0, 40 << 20},
+          Split{"two threads, 7-row parts", 2, 7, 40 << 20},
+          Split{"three threads, 1-row parts, 16-row strips", 3, 1, 1},
+          Split{"two threads, 100-row parts, one band", 2, 100, rowBytes * 256 * 3 / 2}}) {
         StreamingOptions options;
         options.threads = split.threads;
         options.bandMemory = split.bandMemory;
@@ -281,59 +282,65 @@ TEST_F(StreamingStitcherTest, EveryTileStaysInItsSquareAndOddOnesAreNamedInOneMe
     tiles_.Rgb(1, 1, 300, 100);
     tiles_.Garbage(2, 1);
 
-    MapSourcesValues sources;
-    sources[MapLayer::Map].download = true;
-    ScriptedPrompts prompts;
-    NullProgressSink progress;
-    StreamingOptions options;
-    options.partBytes = 1;
-    StreamingStitcher stitcher(options);
-    const std::vector<StitchedLayer> made = stitcher.StitchLayers(
-        tiles_.Folder(), "odd.png", sources, TileRange{0, 0, 2, 1}, kZoom, prompts, progress);
-    ASSERT_EQ(made.size(), 1u);
-    ASSERT_TRUE(made[0].saved);
-    ASSERT_EQ(prompts.Texts().size(), 1u);
-    const std::string message = prompts.Texts()[0];
-    EXPECT_THAT(message, HasSubstr("1 tile(s) could not be read; their squares are black: Map_" +
-                                   TileFileName(2, 1, kZoom) + "."));
-    EXPECT_THAT(message,
-                HasSubstr("3 tile(s) were not 256 x 256 pixels and were fitted to their "
-                          "squares: Map_" +
-                          TileFileName(0, 0, kZoom) + ", Map_" + TileFileName(1, 0, kZoom) +
-                          ", Map_" + TileFileName(1, 1, kZoom) + "."));
+    // Whole bands, and strips of 16 rows (a band limit below one row of tiles).
+    for (const std::size_t bandMemory : {std::size_t{40} << 20, std::size_t{1}}) {
+        SCOPED_TRACE(bandMemory);
+        MapSourcesValues sources;
+        sources[MapLayer::Map].download = true;
+        ScriptedPrompts prompts;
+        NullProgressSink progress;
+        StreamingOptions options;
+        options.partBytes = 1;
+        options.bandMemory = bandMemory;
+        StreamingStitcher stitcher(options);
+        const std::vector<StitchedLayer> made = stitcher.StitchLayers(
+            tiles_.Folder(), "odd.png", sources, TileRange{0, 0, 2, 1}, kZoom, prompts, progress);
+        ASSERT_EQ(made.size(), 1u);
+        ASSERT_TRUE(made[0].saved);
+        ASSERT_EQ(prompts.Texts().size(), 1u);
+        const std::string message = prompts.Texts()[0];
+        EXPECT_THAT(message,
+                    HasSubstr("1 tile(s) could not be read; their squares are black: Map_" +
+                              TileFileName(2, 1, kZoom) + "."));
+        EXPECT_THAT(message,
+                    HasSubstr("3 tile(s) were not 256 x 256 pixels and were fitted to their "
+                              "squares: Map_" +
+                              TileFileName(0, 0, kZoom) + ", Map_" + TileFileName(1, 0, kZoom) +
+                              ", Map_" + TileFileName(1, 1, kZoom) + "."));
 
-    const RasterImage image(made[0].path, kFormatPng);
-    ASSERT_TRUE(image.HasPixels());
-    auto at = [&image](int x, int y) { // from the top left
-        RgbQuad c = image.PixelColor(x, image.Height() - 1 - y);
-        c.reserved = 0;
-        return c;
-    };
-    auto tileAt = [this](int x, int y, int tx, int ty) {
-        const RasterImage tile(tiles_.Path(x, y).string(), kFormatPng);
-        RgbQuad c = tile.PixelColor(tx, tile.Height() - 1 - ty);
-        c.reserved = 0;
-        return c;
-    };
-    auto same = [](RgbQuad a, RgbQuad b) {
-        return a.red == b.red && a.green == b.green && a.blue == b.blue;
-    };
-    const RgbQuad black{0, 0, 0, 0};
-    for (int i = 0; i < 256; i += 15) {
-        // The big tile shows its top-left quarter and nothing beyond.
-        EXPECT_TRUE(same(at(i, i), tileAt(0, 0, i, i))) << i;
-        EXPECT_TRUE(same(at(255, i), tileAt(0, 0, 255, i))) << i;
-        // The 1 x 1 tile fills the corner of its square; the rest is black.
-        EXPECT_TRUE(same(at(257 + i / 2, i), black)) << i;
-        // The wide, short tile: its first 256 columns, 100 rows, then black.
-        EXPECT_TRUE(same(at(256 + i, 256 + 99), tileAt(1, 1, i, 99))) << i;
-        EXPECT_TRUE(same(at(256 + i, 256 + 100), black)) << i;
-        // The unreadable tile's square is black, the wide one's 44 more
-        // columns included.
-        EXPECT_TRUE(same(at(512 + i / 6, 256 + i / 3), black)) << i;
+        const RasterImage image(made[0].path, kFormatPng);
+        ASSERT_TRUE(image.HasPixels());
+        auto at = [&image](int x, int y) { // from the top left
+            RgbQuad c = image.PixelColor(x, image.Height() - 1 - y);
+            c.reserved = 0;
+            return c;
+        };
+        auto tileAt = [this](int x, int y, int tx, int ty) {
+            const RasterImage tile(tiles_.Path(x, y).string(), kFormatPng);
+            RgbQuad c = tile.PixelColor(tx, tile.Height() - 1 - ty);
+            c.reserved = 0;
+            return c;
+        };
+        auto same = [](RgbQuad a, RgbQuad b) {
+            return a.red == b.red && a.green == b.green && a.blue == b.blue;
+        };
+        const RgbQuad black{0, 0, 0, 0};
+        for (int i = 0; i < 256; i += 15) {
+            // The big tile shows its top-left quarter and nothing beyond.
+            EXPECT_TRUE(same(at(i, i), tileAt(0, 0, i, i))) << i;
+            EXPECT_TRUE(same(at(255, i), tileAt(0, 0, 255, i))) << i;
+            // The 1 x 1 tile fills the corner of its square; the rest is black.
+            EXPECT_TRUE(same(at(257 + i / 2, i), black)) << i;
+            // The wide, short tile: its first 256 columns, 100 rows, then black.
+            EXPECT_TRUE(same(at(256 + i, 256 + 99), tileAt(1, 1, i, 99))) << i;
+            EXPECT_TRUE(same(at(256 + i, 256 + 100), black)) << i;
+            // The unreadable tile's square is black, the wide one's 44 more
+            // columns included.
+            EXPECT_TRUE(same(at(512 + i / 6, 256 + i / 3), black)) << i;
+        }
+        EXPECT_TRUE(same(at(256, 0), tileAt(1, 0, 0, 0)));
+        EXPECT_TRUE(same(at(256, 1), black));
     }
-    EXPECT_TRUE(same(at(256, 0), tileAt(1, 0, 0, 0)));
-    EXPECT_TRUE(same(at(256, 1), black));
 }
 
 // A stream that takes a number of bytes and then refuses, like a full disk.
