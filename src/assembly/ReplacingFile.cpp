@@ -3,8 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <utility>
 
@@ -21,7 +26,41 @@ std::string TemporaryName(const std::string& finalPath, std::uint32_t salt) {
     return finalPath.substr(0, nameStart) + "." + finalPath.substr(nameStart) + suffix;
 }
 
+// The temporary files in the making, where a signal handler can reach them:
+// a handler may not take locks or allocate, so the paths sit in fixed slots
+// whose state says when a path is complete. More files at once than slots
+// are still written safely; only their clean-up on a signal is lost.
+enum SlotState : int { kFree = 0, kFilling = 1, kReady = 2 };
+struct PendingFile {
+    std::atomic<int> state{kFree};
+    char path[PATH_MAX] = {};
+};
+PendingFile g_pending[8];
+
+int RememberPending(const std::string& path) {
+    if (path.size() >= PATH_MAX) {
+        return -1;
+    }
+    for (int i = 0; i < static_cast<int>(std::size(g_pending)); ++i) {
+        int expected = kFree;
+        if (g_pending[i].state.compare_exchange_strong(expected, kFilling)) {
+            std::memcpy(g_pending[i].path, path.c_str(), path.size() + 1);
+            g_pending[i].state.store(kReady);
+            return i;
+        }
+    }
+    return -1;
+}
+
 } // namespace
+
+void RemoveUncommittedFiles() noexcept {
+    for (PendingFile& pending : g_pending) {
+        if (pending.state.load() == kReady) {
+            ::unlink(pending.path);
+        }
+    }
+}
 
 ReplacingFile::ReplacingFile(std::string finalPath) : finalPath_(std::move(finalPath)) {}
 
@@ -29,6 +68,14 @@ ReplacingFile::~ReplacingFile() {
     if (stream_ != nullptr) {
         std::fclose(stream_);
         ::unlink(temporaryPath_.c_str());
+    }
+    Forget();
+}
+
+void ReplacingFile::Forget() {
+    if (pendingSlot_ >= 0) {
+        g_pending[pendingSlot_].state.store(kFree);
+        pendingSlot_ = -1;
     }
 }
 
@@ -57,6 +104,7 @@ bool ReplacingFile::Open() {
             return Fail("cannot write the file");
         }
         temporaryPath_ = candidate;
+        pendingSlot_ = RememberPending(candidate);
         return true;
     }
     errno = EEXIST;
@@ -78,14 +126,16 @@ bool ReplacingFile::Commit() {
         errno = flushed ? errno : flushError;
         Fail("cannot write the file");
         ::unlink(temporaryPath_.c_str());
+        Forget();
         return false;
     }
-    if (std::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
+    const bool renamed = std::rename(temporaryPath_.c_str(), finalPath_.c_str()) == 0;
+    if (!renamed) {
         Fail("cannot rename the file");
         ::unlink(temporaryPath_.c_str());
-        return false;
     }
-    return true;
+    Forget();
+    return renamed;
 }
 
 } // namespace quiltara

@@ -30,11 +30,18 @@ public:
 
 private:
     bool Fail(const char* what);
+    void Forget();
 
     std::string finalPath_;
+    int pendingSlot_ = -1;
     std::string temporaryPath_;
     std::FILE* stream_ = nullptr;
     std::string error_;
 };
+
+// Removes the temporary files of every ReplacingFile not yet committed or
+// destroyed. Async-signal-safe: a program interrupted by a signal calls it
+// from its handler so that a stopped run leaves no half-written file behind.
+void RemoveUncommittedFiles() noexcept;
 
 } // namespace quiltara

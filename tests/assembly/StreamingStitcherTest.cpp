@@ -431,6 +431,15 @@ TEST(ReplacingFile, NothingReachesTheFinalNameUntilCommitted) {
     EXPECT_EQ(ReadFile(path), "a whole map");
     EXPECT_EQ(test::FilesBelow(dir.Path()), std::set<std::string>{"map.png"});
 
+    // What a signal handler does for a run stopped part-way: the file being
+    // written goes, the finished one stays.
+    ReplacingFile stopped(path);
+    ASSERT_TRUE(stopped.Open());
+    std::fputs("a third of a map", stopped.Stream());
+    RemoveUncommittedFiles();
+    EXPECT_EQ(test::FilesBelow(dir.Path()), std::set<std::string>{"map.png"});
+    EXPECT_EQ(ReadFile(path), "a whole map");
+
     ReplacingFile nowhere((dir / "no-such-folder" / "map.png").string());
     EXPECT_FALSE(nowhere.Open());
     EXPECT_THAT(nowhere.Error(), HasSubstr("No such file or directory"));
