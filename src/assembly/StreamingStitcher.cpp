@@ -7,24 +7,28 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
 #include <utility>
 
-#include "assembly/ReplacingFile.h"
+#include "assembly/TileImageCheck.h"
 #include "assembly/WorkerPool.h"
 #include "image/FileStream.h"
 #include "image/PngStreamWriter.h"
 #include "image/RasterImage.h"
+#include "platform/AtomicFile.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara {
 namespace {
 
 constexpr std::int32_t kTileSize = 256;
-constexpr std::size_t kNamesShown = 10;
 // Strips thinner than this would decode every tile too often to be worth it.
 constexpr int kMinBandRows = 16;
 
@@ -47,28 +51,34 @@ struct BandSlot {
     bool decoded = false;
 };
 
+// A tile problem with its place, so the list can be put in the in-memory
+// stitcher's order whatever order the workers found them in.
 struct TileNote {
-    int row = 0;
     int column = 0;
-    std::string name;
+    int row = 0;
+    TileProblem problem;
     bool operator<(const TileNote& other) const {
-        return row != other.row ? row < other.row : column < other.column;
+        return column != other.column ? column < other.column : row < other.row;
     }
 };
 
-enum class TileResult { Placed, OffSize, Unreadable };
-
 // Puts one tile into its square of the band: top-left corner on the
 // square's, never beyond the square. The band holds the strip of the tile
-// row that starts stripTop rows below the row's top. Returns what kind of
-// tile it was.
-TileResult PlaceTile(RasterImage& band, const std::string& path, int column, int stripTop) {
-    const RasterImage tile(path, kFormatPng);
-    if (!tile.HasPixels()) {
-        return TileResult::Unreadable;
-    }
+// row that starts stripTop rows below the row's top. Returns what was wrong
+// with the tile, if anything.
+std::optional<TileProblem> PlaceTile(RasterImage& band, const std::string& path, int column,
+                                     int stripTop) {
+    RasterImage tile(kFormatPng);
+    LoadTile(tile, path);
     const std::int32_t width = tile.Width();
     const std::int32_t height = tile.Height();
+    if (!tile.HasPixels() || width <= 0 || height <= 0) {
+        std::error_code ignored;
+        const bool anything =
+            std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+        return TileProblem{
+            path, anything ? TileProblem::Kind::Unreadable : TileProblem::Kind::Missing, 0, 0};
+    }
     const std::int32_t left = column * kTileSize;
     // Rows count from the bottom: the tile's top row goes to the top of its
     // square, stripTop rows above the band's top.
@@ -80,12 +90,15 @@ TileResult PlaceTile(RasterImage& band, const std::string& path, int column, int
         // Through a square of its own, so nothing spills into the next square.
         RasterImage square(kTileSize, kTileSize, 24, kFormatPng);
         if (!square.HasPixels()) {
-            return TileResult::Unreadable;
+            throw std::bad_alloc();
         }
         square.PasteOver(tile, 0, kTileSize - height);
         band.PasteOver(square, left, band.Height() + stripTop - kTileSize);
     }
-    return width == kTileSize && height == kTileSize ? TileResult::Placed : TileResult::OffSize;
+    if (width == kTileSize && height == kTileSize) {
+        return std::nullopt;
+    }
+    return TileProblem{path, TileProblem::Kind::OffSize, width, height};
 }
 
 // Stored band row (bottom-up, blue-green-red) to file order.
@@ -167,8 +180,7 @@ private:
     StreamedLayer result_;
 
     std::mutex notesMutex_;
-    std::vector<TileNote> unreadable_;
-    std::vector<TileNote> offSize_;
+    std::vector<TileNote> problems_;
 
     std::mutex eventsMutex_;
     std::condition_variable eventArrived_;
@@ -191,7 +203,8 @@ bool LayerPipeline::Prepare() {
     rowBytes_ = width_ * 3;
     // A row of tiles too wide for the memory allowed is made in strips, each
     // tile decoded once per strip: slower, but a map of any width fits.
-    while (bandRows_ > kMinBandRows && rowBytes_ * static_cast<std::size_t>(bandRows_) > options_.bandMemory) {
+    while (bandRows_ > kMinBandRows &&
+           rowBytes_ * static_cast<std::size_t>(bandRows_) > options_.bandMemory) {
         bandRows_ /= 2;
         bandsPerTileRow_ *= 2;
     }
@@ -362,13 +375,11 @@ void LayerPipeline::DecodeTile(BandSlot& slot, int band, int column) {
         const int x = tiles_.range.xFirst + column;
         const int y = tiles_.range.yFirst + band / bandsPerTileRow_;
         const int strip = band % bandsPerTileRow_;
-        const std::string name = tiles_.FileName(x, y);
-        const TileResult placed =
-            PlaceTile(slot.image, tiles_.folder + name, column, strip * bandRows_);
-        if (placed != TileResult::Placed && strip == 0) {
+        std::optional<TileProblem> problem =
+            PlaceTile(slot.image, tiles_.folder + tiles_.FileName(x, y), column, strip * bandRows_);
+        if (problem && strip == 0) {
             const std::lock_guard lock(notesMutex_);
-            (placed == TileResult::Unreadable ? unreadable_ : offSize_)
-                .push_back(TileNote{band, column, name});
+            problems_.push_back(TileNote{x, y, std::move(*problem)});
         }
     } catch (const std::exception& error) {
         event.error = std::string("a tile could not be placed: ") + error.what();
@@ -452,26 +463,11 @@ StreamedLayer LayerPipeline::Run() {
         Fail("the image could not be written");
     }
     result_.written = !failed_;
-    std::sort(unreadable_.begin(), unreadable_.end());
-    std::sort(offSize_.begin(), offSize_.end());
-    for (const TileNote& note : unreadable_) {
-        result_.unreadable.push_back(note.name);
-    }
-    for (const TileNote& note : offSize_) {
-        result_.offSize.push_back(note.name);
+    std::sort(problems_.begin(), problems_.end());
+    for (TileNote& note : problems_) {
+        result_.tileProblems.push_back(std::move(note.problem));
     }
     return result_;
-}
-
-std::string NameList(const std::vector<std::string>& names) {
-    std::string list;
-    for (std::size_t i = 0; i < names.size() && i < kNamesShown; ++i) {
-        list += (i == 0 ? "" : ", ") + names[i];
-    }
-    if (names.size() > kNamesShown) {
-        list += FormatText(" and %zu more", names.size() - kNamesShown);
-    }
-    return list;
 }
 
 } // namespace
@@ -488,43 +484,25 @@ StreamedLayer StreamLayerImage(const LayerTiles& tiles, ByteStream& out,
 
 StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string& path,
                                      const StreamingOptions& options) {
-    ReplacingFile file(path);
-    if (!file.Open()) {
-        StreamedLayer failed;
-        failed.bandsAllocated = true;
-        failed.error = file.Error();
-        return failed;
-    }
-    FileStream stream(file.Stream());
-    StreamedLayer result = StreamLayerImage(tiles, stream, options);
-    if (result.written && !file.Commit()) {
+    StreamedLayer result;
+    try {
+        AtomicFile file(path);
+        FileStream stream(file.Stream());
+        result = StreamLayerImage(tiles, stream, options);
+        if (result.written) {
+            file.Commit(); // an uncommitted file goes with `file`
+        }
+    } catch (const std::system_error& failure) {
+        result.bandsAllocated = result.bandsAllocated || result.error.empty();
         result.written = false;
-        result.error = file.Error();
+        result.error = failure.what();
     }
     return result;
 }
 
-std::string TileProblemsText(const StreamedLayer& layer) {
-    std::string text;
-    if (!layer.unreadable.empty()) {
-        text += FormatText("%zu tile(s) could not be read; their squares are black: ",
-                           layer.unreadable.size()) +
-                NameList(layer.unreadable) + ".";
-    }
-    if (!layer.offSize.empty()) {
-        text += text.empty() ? "" : "  ";
-        text += FormatText(
-                    "%zu tile(s) were not 256 x 256 pixels and were fitted to their "
-                    "squares: ",
-                    layer.offSize.size()) +
-                NameList(layer.offSize) + ".";
-    }
-    return text;
-}
-
 std::vector<StitchedLayer> StreamingStitcher::StitchLayers(
     const std::string& outputFolder, const std::string& fileName, const MapSourcesValues& sources,
-    const TileRange& range, int zoom, Prompts& prompts, ProgressSink& progress) {
+    const TileRange& range, int zoom, Prompts& /*prompts*/, ProgressSink& progress) {
     std::vector<StitchedLayer> result;
     for (MapLayer layer : kAllLayers) {
         const LayerSource& source = sources[layer];
@@ -539,15 +517,8 @@ std::vector<StitchedLayer> StreamingStitcher::StitchLayers(
         const StreamedLayer streamed = StreamLayerImageToFile(tiles, stitched.path, options_);
         stitched.created = streamed.bandsAllocated;
         stitched.saved = streamed.written;
-        const std::string problems = TileProblemsText(streamed);
-        if (!problems.empty()) {
-            prompts.ShowMessage(problems, MessageButtons::Ok);
-        }
-        if (!streamed.written) {
-            prompts.ShowMessage(
-                "The map image " + stitched.path + " could not be made: " + streamed.error,
-                MessageButtons::Ok);
-        }
+        stitched.saveError = streamed.written ? "" : streamed.error;
+        stitched.tileProblems = streamed.tileProblems;
         result.push_back(stitched);
         progress.StitchFinished(layer, stitched.path, stitched.saved);
     }

@@ -40,12 +40,9 @@ struct StreamedLayer {
     bool bandsAllocated = false; // memory for the bands was there
     bool written = false;        // the whole image was written
     std::string error;           // why not
-    // Tile file names in map order (rows top to bottom, columns left to
-    // right): tiles that gave no picture (missing ones included), whose
-    // squares stay black, and tiles not 256 x 256, placed with their top-left
-    // corner at their square's and cut off at its edges.
-    std::vector<std::string> unreadable;
-    std::vector<std::string> offSize;
+    // Tiles missing, unreadable or not 256 x 256, listed as the in-memory
+    // stitcher lists them (columns left to right, each top to bottom).
+    std::vector<TileProblem> tileProblems;
 };
 
 // Stitches a layer's tiles into one RGB PNG written to out as it is made, one
@@ -61,11 +58,9 @@ StreamedLayer StreamLayerImage(const LayerTiles& tiles, ByteStream& out,
 StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string& path,
                                      const StreamingOptions& options);
 
-// The one message about a layer's unusable and off-size tiles; empty when
-// every tile was fine.
-std::string TileProblemsText(const StreamedLayer& layer);
-
-// The layers of a run, each streamed into its file; for quiltara-make.
+// The layers of a run, each streamed into its file; for quiltara-make. The
+// result carries each layer's tile problems and save error as Stitch() gives
+// them, so the run reports them the same way.
 class StreamingStitcher : public LayerStitcher {
 public:
     explicit StreamingStitcher(StreamingOptions options = {}) : options_(options) {}

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/HttpClient.h"
 
@@ -14,9 +16,13 @@ public:
     struct Timeouts {
         long connectSeconds = 30;
         // A transfer slower than lowSpeedBytesPerSecond for lowSpeedSeconds
-        // (including a server that never starts answering) is abandoned.
+        // (including a server that never starts answering) is abandoned. A
+        // map tile is tens of kilobytes: a server trickling a few bytes a
+        // second is not sending one.
         long lowSpeedSeconds = 30;
-        long lowSpeedBytesPerSecond = 1;
+        long lowSpeedBytesPerSecond = 1024;
+        // No single request takes longer than this, however it trickles.
+        long totalSeconds = 600;
     };
 
     CurlHttpClient();
@@ -28,10 +34,16 @@ public:
     HttpResult Get(const std::string& url, const std::vector<std::string>& headerLines,
                    HttpBodySink& sink) override;
 
+    // libcurl connect-to entries ("HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT")
+    // for every later request: the URL and its Host header stay, only the
+    // connection goes to the other address.
+    void SetConnectTo(std::vector<std::string> entries) { connectTo_ = std::move(entries); }
+
 private:
     class Easy;
     std::unique_ptr<Easy> easy_;
     Timeouts timeouts_;
+    std::vector<std::string> connectTo_;
 };
 
 } // namespace quiltara

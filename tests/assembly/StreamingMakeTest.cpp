@@ -85,12 +85,17 @@ TEST(StreamingMake, EveryLayerHasTheInMemoryImagesPixels) {
                                name + " at level 0");
         // Level 0 stores the filtered rows: far larger than the default.
         EXPECT_GT(fs::file_size(dir / "stored" / name), 2 * fs::file_size(dir / "streamed" / name));
-        EXPECT_THAT(streamed.printed,
-                    HasSubstr("1 tile(s) could not be read; their squares are black: " +
-                              std::string(LayerPrefix(layer)) + TileFileName(12, 21, 5) + "."));
         EXPECT_THAT(streamed.printed, HasSubstr(LayerOptionName(layer) + std::string(" image: ") +
                                                 (dir / "streamed" / name).string()));
     }
+    // The same report, word for word, but for the folder.
+    auto inFolder = [](std::string text, const std::string& folder) {
+        for (std::size_t at; (at = text.find("/" + folder + "/")) != std::string::npos;) {
+            text.replace(at, folder.size() + 2, "/FOLDER/");
+        }
+        return text;
+    };
+    EXPECT_EQ(inFolder(streamed.printed, "streamed"), inFolder(classic.printed, "classic"));
     // Nothing but the tiles and the images: no temporary file left behind.
     for (const std::string& file : test::FilesBelow(dir / "streamed")) {
         EXPECT_NE(file[0], '.') << file;

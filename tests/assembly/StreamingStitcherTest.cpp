@@ -17,7 +17,6 @@
 #include "SamePixels.h"
 #include "TestPaths.h"
 #include "assembly/MapStitcher.h"
-#include "assembly/ReplacingFile.h"
 #include "image/RasterImage.h"
 #include "platform/ScriptedPrompts.h"
 
@@ -25,7 +24,6 @@ namespace quiltara {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 constexpr int kZoom = 7;
@@ -188,8 +186,22 @@ protected:
             Stitch(tiles_.Folder(), "memory.png", sources, TileRange{0, 0, xLast, yLast}, kZoom,
                    prompts, progress);
         EXPECT_TRUE(made.at(0).saved);
+        inMemoryProblems_ = made.at(0).tileProblems;
         return RasterImage(made.at(0).path, kFormatPng);
     }
+
+    // The streamed layer lists the same tiles as the in-memory stitcher did.
+    void ExpectSameProblems(const std::vector<TileProblem>& problems) const {
+        ASSERT_EQ(problems.size(), inMemoryProblems_.size());
+        for (std::size_t i = 0; i < problems.size(); ++i) {
+            EXPECT_EQ(problems[i].path, inMemoryProblems_[i].path);
+            EXPECT_EQ(problems[i].kind, inMemoryProblems_[i].kind) << problems[i].path;
+            EXPECT_EQ(problems[i].width, inMemoryProblems_[i].width) << problems[i].path;
+            EXPECT_EQ(problems[i].height, inMemoryProblems_[i].height) << problems[i].path;
+        }
+    }
+
+    std::vector<TileProblem> inMemoryProblems_;
 
     TileFolder tiles_;
     test::TempDir out_;
@@ -233,9 +245,11 @@ TEST_F(StreamingStitcherTest, SamePixelsAsTheInMemoryStitcherForEveryTileKindAnd
         const fs::path path = out_ / (std::string(split.name) + ".png");
         const StreamedLayer made = StreamLayerImageToFile(Tiles(4, 2), path.string(), options);
         ASSERT_TRUE(made.written) << split.name << ": " << made.error;
-        EXPECT_THAT(made.unreadable, ElementsAre("Map_" + TileFileName(0, 2, kZoom),
-                                                 "Map_" + TileFileName(2, 2, kZoom)));
-        EXPECT_TRUE(made.offSize.empty());
+        ExpectSameProblems(made.tileProblems);
+        ASSERT_EQ(made.tileProblems.size(), 2u);
+        EXPECT_EQ(made.tileProblems[0].path, tiles_.Path(0, 2).string());
+        EXPECT_EQ(made.tileProblems[0].kind, TileProblem::Kind::Missing);
+        EXPECT_EQ(made.tileProblems[1].kind, TileProblem::Kind::Unreadable);
 
         test::ExpectSamePixels(expected, RasterImage(path.string(), kFormatPng), split.name);
         const LibpngRead read = ReadWithLibpng(path);
@@ -272,7 +286,7 @@ TEST_F(StreamingStitcherTest, SamePixelsAsTheInMemoryStitcherForEveryTileKindAnd
     }
 }
 
-TEST_F(StreamingStitcherTest, EveryTileStaysInItsSquareAndOddOnesAreNamedInOneMessage) {
+TEST_F(StreamingStitcherTest, EveryTileStaysInItsSquareAsInMemoryAndOddOnesAreListed) {
     for (int x = 0; x < 3; ++x) {
         tiles_.Rgb(x, 0);
         tiles_.Rgb(x, 1);
@@ -282,6 +296,7 @@ TEST_F(StreamingStitcherTest, EveryTileStaysInItsSquareAndOddOnesAreNamedInOneMe
     tiles_.Rgb(1, 1, 300, 100);
     tiles_.Garbage(2, 1);
 
+    const RasterImage expected = InMemory(2, 1);
     // Whole bands, and strips of 16 rows (a band limit below one row of tiles).
     for (const std::size_t bandMemory : {std::size_t{40} << 20, std::size_t{1}}) {
         SCOPED_TRACE(bandMemory);
@@ -297,16 +312,15 @@ TEST_F(StreamingStitcherTest, EveryTileStaysInItsSquareAndOddOnesAreNamedInOneMe
             tiles_.Folder(), "odd.png", sources, TileRange{0, 0, 2, 1}, kZoom, prompts, progress);
         ASSERT_EQ(made.size(), 1u);
         ASSERT_TRUE(made[0].saved);
-        ASSERT_EQ(prompts.Texts().size(), 1u);
-        const std::string message = prompts.Texts()[0];
-        EXPECT_THAT(message,
-                    HasSubstr("1 tile(s) could not be read; their squares are black: Map_" +
-                              TileFileName(2, 1, kZoom) + "."));
-        EXPECT_THAT(message,
-                    HasSubstr("3 tile(s) were not 256 x 256 pixels and were fitted to their "
-                              "squares: Map_" +
-                              TileFileName(0, 0, kZoom) + ", Map_" + TileFileName(1, 0, kZoom) +
-                              ", Map_" + TileFileName(1, 1, kZoom) + "."));
+        // The run shows the one message about them, from this list.
+        EXPECT_TRUE(prompts.Texts().empty());
+        ExpectSameProblems(made[0].tileProblems);
+        ASSERT_EQ(made[0].tileProblems.size(), 4u);
+        EXPECT_EQ(made[0].tileProblems[0].kind, TileProblem::Kind::OffSize);
+        EXPECT_EQ(made[0].tileProblems[0].width, 512);
+        EXPECT_EQ(made[0].tileProblems[3].path, tiles_.Path(2, 1).string());
+        EXPECT_EQ(made[0].tileProblems[3].kind, TileProblem::Kind::Unreadable);
+        test::ExpectSamePixels(expected, RasterImage(made[0].path, kFormatPng), "odd tiles");
 
         const RasterImage image(made[0].path, kFormatPng);
         ASSERT_TRUE(image.HasPixels());
@@ -410,39 +424,6 @@ TEST_F(StreamingStitcherTest, AFailedWriteStopsTheRunAndNeverReplacesTheOldImage
     EXPECT_TRUE(remade.written) << remade.error;
     EXPECT_TRUE(RasterImage(path.string(), kFormatPng).HasPixels());
     EXPECT_EQ(test::FilesBelow(out_.Path()), std::set<std::string>{"Map_city.png"});
-}
-
-TEST(ReplacingFile, NothingReachesTheFinalNameUntilCommitted) {
-    test::TempDir dir;
-    const std::string path = (dir / "map.png").string();
-    {
-        ReplacingFile file(path);
-        ASSERT_TRUE(file.Open()) << file.Error();
-        std::fputs("half a map", file.Stream());
-        EXPECT_FALSE(fs::exists(path));
-        EXPECT_TRUE(fs::exists(file.TemporaryPath()));
-    }
-    EXPECT_TRUE(test::FilesBelow(dir.Path()).empty());
-
-    ReplacingFile file(path);
-    ASSERT_TRUE(file.Open());
-    std::fputs("a whole map", file.Stream());
-    ASSERT_TRUE(file.Commit()) << file.Error();
-    EXPECT_EQ(ReadFile(path), "a whole map");
-    EXPECT_EQ(test::FilesBelow(dir.Path()), std::set<std::string>{"map.png"});
-
-    // What a signal handler does for a run stopped part-way: the file being
-    // written goes, the finished one stays.
-    ReplacingFile stopped(path);
-    ASSERT_TRUE(stopped.Open());
-    std::fputs("a third of a map", stopped.Stream());
-    RemoveUncommittedFiles();
-    EXPECT_EQ(test::FilesBelow(dir.Path()), std::set<std::string>{"map.png"});
-    EXPECT_EQ(ReadFile(path), "a whole map");
-
-    ReplacingFile nowhere((dir / "no-such-folder" / "map.png").string());
-    EXPECT_FALSE(nowhere.Open());
-    EXPECT_THAT(nowhere.Error(), HasSubstr("No such file or directory"));
 }
 
 } // namespace

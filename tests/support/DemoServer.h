@@ -24,7 +24,9 @@ struct DemoServerOptions {
     bool truncate = false;                 // tile bodies are their first half (length announced)
     bool cutConnection = false;            // tiles announce their full length, send half, close
     bool stall = false;                    // tiles send half their body, then nothing more
+    bool trickle = false;                  // tiles come 16 bytes a second
     int delayMs = 0;                       // wait before answering each tile
+    std::filesystem::path logFile;         // the request log; empty: a fresh one of its own
 
     DemoServerOptions& ErrorServer(int number) {
         errorServers.insert(number);
@@ -53,6 +55,14 @@ struct DemoServerOptions {
     }
     DemoServerOptions& Stall() {
         stall = true;
+        return *this;
+    }
+    DemoServerOptions& LogFile(std::filesystem::path path) {
+        logFile = std::move(path);
+        return *this;
+    }
+    DemoServerOptions& Trickle() {
+        trickle = true;
         return *this;
     }
     DemoServerOptions& DelayMs(int milliseconds) {
@@ -116,6 +126,7 @@ private:
     class Process;
 
     TempDir folder_;
+    std::filesystem::path log_;
     std::unique_ptr<Process> process_;
     int port_ = 0;
     size_t skippedRequests_ = 0;

@@ -10,6 +10,9 @@ constexpr const char* kUsage = R"(usage: demo-map-server [options]
 Serves an offline stand-in for a tiled web map on 127.0.0.1. The first line of
 output is the port; the map page is http://maps.google.localhost:PORT/ and the
 tile hosts are mt0..mt3.google.localhost and khm0..khm3.google.localhost.
+Requests for the real service's host names sent here (quiltara and
+quiltara-make with --map-service 127.0.0.1:PORT) are answered the same way:
+the server number comes from the first label of the Host (mt2..., khm2...).
 
   --port N              port to listen on; 0 (default) picks a free one
   --log FILE            append every request line and its header lines, in the
@@ -24,7 +27,9 @@ faults, for tests:
   --missing-tile Z/X/Y  that tile gets 404 and an HTML page (repeatable)
   --truncate            each tile's body is its first half (length announced)
   --cut-connection      each tile announces its full length, sends half, closes
-  --stall               each tile sends half its body and then stalls
+  --stall               each tile sends half its body and then stalls until the
+                        client goes (two minutes at most)
+  --trickle             each tile is sent 16 bytes a second
   --delay-ms N          wait N milliseconds before answering each tile
 )";
 
@@ -36,7 +41,9 @@ bool ReadInt(const std::string& text, int& value) {
 } // namespace
 
 std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& args,
-                                                const std::string& defaultLeafletDir) {
+                                                const std::string& defaultLeafletDir,
+                                                bool& helpShown) {
+    helpShown = false;
     ServerOptions options;
     options.leafletDir = defaultLeafletDir;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -47,6 +54,7 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
         bool ok = true;
         if (arg == "--help") {
             std::fputs(kUsage, stdout);
+            helpShown = true;
             return std::nullopt;
         } else if (arg == "--truncate") {
             options.truncate = true;
@@ -56,6 +64,9 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
             continue;
         } else if (arg == "--stall") {
             options.stall = true;
+            continue;
+        } else if (arg == "--trickle") {
+            options.trickle = true;
             continue;
         } else if (arg == "--stop-on-input-end") {
             options.stopOnInputEnd = true;

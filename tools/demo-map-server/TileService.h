@@ -14,11 +14,14 @@ class Server;
 
 namespace demomap {
 
+class GoneClients;
+
 // The HTTP side of the service: the map page, Leaflet's files, the tile
 // endpoints with their faults, and /padded/N (a valid PNG of exactly N bytes).
 class TileService {
 public:
-    explicit TileService(ServerOptions options);
+    // goneClients: where a stalled answer learns that its client has gone.
+    TileService(ServerOptions options, std::shared_ptr<const GoneClients> goneClients);
 
     // Registers every route on the server.
     void Install(httplib::Server& server);
@@ -33,6 +36,7 @@ private:
     std::shared_ptr<const Tile> EncodedTile(const struct TileRequest& request);
 
     ServerOptions options_;
+    std::shared_ptr<const GoneClients> goneClients_;
     std::mutex cacheMutex_;
     std::map<TileKey, std::shared_ptr<const Tile>> cache_;
 };

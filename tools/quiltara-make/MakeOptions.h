@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sources/MapServiceRoute.h"
 #include "sources/MapSourcesValues.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TileGrid.h"
@@ -33,8 +34,9 @@ struct MakeOptions {
     std::optional<ExistingPolicy> existing;  // nothing: ask on a terminal, keep otherwise
     std::optional<DeletePolicy> deleteTiles; // nothing: ask on a terminal, keep otherwise
     bool quiet = false;
-    bool inMemory = false;               // the desktop program's stitcher instead of streaming
-    std::optional<int> pngLevel;         // 0..9; nothing: the PNG writer's own level
+    std::optional<MapServiceRoute> mapService; // nothing: the addresses as they are
+    bool inMemory = false;       // the desktop program's stitcher instead of streaming
+    std::optional<int> pngLevel; // 0..9; nothing: the PNG writer's own level
 
     // The map sources values of the run: chosen layers, templates, subfolders.
     MapSourcesValues SourcesValues() const;
