@@ -212,8 +212,13 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     if (outcome.tilesFailed) {
         services.prompts.ShowMessage(kDownloadErrorsMessage, MessageButtons::Ok);
     }
-    outcome.images = Stitch(outcome.outputFolder, outcome.fileName, sources, inputs.range, zoom,
-                            services.prompts, services.progress);
+    outcome.images =
+        services.stitcher != nullptr
+            ? services.stitcher->StitchLayers(outcome.outputFolder, outcome.fileName, sources,
+                                              inputs.range, zoom, services.prompts,
+                                              services.progress)
+            : Stitch(outcome.outputFolder, outcome.fileName, sources, inputs.range, zoom,
+                     services.prompts, services.progress);
     outcome.status = CreateMapStatus::Finished;
     outcome.tileProblems = UnreportedProblems(outcome.images, failedPaths);
     if (!outcome.tileProblems.empty()) {

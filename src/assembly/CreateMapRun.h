@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "assembly/LayerStitcher.h"
 #include "assembly/MapStitcher.h"
 #include "assembly/ProgressSink.h"
 #include "assembly/TileDownloader.h"
@@ -82,6 +83,7 @@ struct CreateMapServices {
     MapSourcesProvider& mapSources;
     ProgressSink& progress;
     TileFetcher& fetcher;
+    LayerStitcher* stitcher = nullptr; // null: the in-memory stitcher
 };
 
 enum class CreateMapStatus {

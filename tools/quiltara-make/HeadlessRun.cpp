@@ -2,6 +2,7 @@
 
 #include "TerminalProgress.h"
 #include "TerminalPrompts.h"
+#include "assembly/StreamingStitcher.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara::make {
@@ -53,7 +54,11 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     RememberedServerNumber remembered;
     TileDownloader downloader(http, prompts, imageCheck, choice, runState);
     DownloadingTileFetcher fetcher(downloader, runState, remembered, options.languageCode);
-    CreateMapServices services{prompts, mapSources, progress, fetcher};
+    StreamingOptions streaming;
+    streaming.pngLevel = options.pngLevel.value_or(kDefaultDeflateLevel);
+    StreamingStitcher streamingStitcher(streaming);
+    CreateMapServices services{prompts, mapSources, progress, fetcher,
+                               options.inMemory ? nullptr : &streamingStitcher};
     const CreateMapInputs inputs{options.tiles, options.range, options.zoom};
 
     if (!options.quiet) {

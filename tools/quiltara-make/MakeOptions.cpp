@@ -393,11 +393,19 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             options.deleteTiles = wanted;
             continue;
         }
-        if (name == "--quiet") {
+        if (name == "--quiet" || name == "--in-memory") {
             if (value) {
                 return fail(name + " takes no value");
             }
-            options.quiet = true;
+            (name == "--quiet" ? options.quiet : options.inMemory) = true;
+            continue;
+        }
+        if (name == "--png-level") {
+            const std::optional<std::string> taken = takeValue();
+            if (!taken || taken->size() != 1 || (*taken)[0] < '0' || (*taken)[0] > '9') {
+                return fail("--png-level needs a compression level from 0 to 9");
+            }
+            options.pngLevel = (*taken)[0] - '0';
             continue;
         }
 
@@ -429,6 +437,9 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
         return fail("unknown option " + name);
     }
 
+    if (options.inMemory && options.pngLevel) {
+        return fail("--png-level applies to the streaming stitcher, not to --in-memory");
+    }
     if (!output || output->empty()) {
         return fail("the output file is missing (--output FILE)");
     }
@@ -499,6 +510,11 @@ Options:
                            to HOST:PORT (the offline demo-map-server); the
                            URLs and their Host headers stay as they are
   --quiet                  no progress lines
+  --png-level N            zlib compression level of the images, 0 (none,
+                           fastest) to 9 (smallest); default: the PNG writer's
+  --in-memory              stitch each image whole in memory, as the desktop
+                           program does (with its 256-colour fallback), instead
+                           of streaming it to the file band by band
   -h, --help               this text
 
 Every message of the run is printed as it would be shown in a message box.
