@@ -203,8 +203,10 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
         return outcome;
     }
     std::vector<std::string> failedPaths;
-    services.progress.RunEstimated(
-        EstimateRun(inputs.tiles.size(), inputs.range, sources, MachineMemoryBytes()));
+    RunEstimate estimate =
+        EstimateRun(inputs.tiles.size(), inputs.range, sources, MachineMemoryBytes());
+    estimate.streamed = services.stitcher != nullptr;
+    services.progress.RunEstimated(estimate);
 
     const std::size_t count = inputs.tiles.size();
     try {
@@ -239,8 +241,12 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     if (outcome.tilesFailed) {
         services.prompts.ShowMessage(kDownloadErrorsMessage, MessageButtons::Ok);
     }
-    outcome.images = Stitch(outcome.outputFolder, outcome.fileName, sources, inputs.range, zoom,
-                            services.prompts, services.progress);
+    outcome.images = services.stitcher != nullptr
+                         ? services.stitcher->StitchLayers(outcome.outputFolder, outcome.fileName,
+                                                           sources, inputs.range, zoom,
+                                                           services.prompts, services.progress)
+                         : Stitch(outcome.outputFolder, outcome.fileName, sources, inputs.range,
+                                  zoom, services.prompts, services.progress);
     for (const StitchedLayer& image : outcome.images) {
         if (image.saved && !WriteGeoreference(image.path, inputs.range, zoom)) {
             outcome.georeferenceFailed = true;

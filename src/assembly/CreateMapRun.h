@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "assembly/CancelFlag.h"
+#include "assembly/LayerStitcher.h"
 #include "assembly/MapStitcher.h"
 #include "assembly/ProgressSink.h"
 #include "assembly/TileDownloader.h"
@@ -84,6 +85,7 @@ struct CreateMapServices {
     ProgressSink& progress;
     TileFetcher& fetcher;
     const CancelFlag* cancel = nullptr; // looked at between tiles; none: never stopped
+    LayerStitcher* stitcher = nullptr;  // null: the in-memory stitcher
 };
 
 enum class CreateMapStatus {

@@ -58,6 +58,9 @@ std::string EstimateText(const RunEstimate& e) {
     text += FormatText("; each image %lld x %lld pixels, ", static_cast<long long>(e.imageWidth),
                        static_cast<long long>(e.imageHeight)) +
             ByteSizeText(e.stitchBytes) + " in memory to stitch";
+    if (e.streamed) {
+        return text + " whole (streamed here, so a few bands suffice)";
+    }
     if (e.TooBigForTrueColour()) {
         text += " - more than this machine's " + ByteSizeText(e.machineBytes) + " of memory";
         text +=

@@ -20,11 +20,16 @@ struct RunEstimate {
     std::uint64_t paletteBytes = 0;  // its 256-colour fallback
     std::uint64_t downloadBytes = 0; // rough: a typical tile size per layer
     std::uint64_t machineBytes = 0;  // physical memory; 0 when unknown
+    bool streamed = false;           // the images go to their files band by band
 
     // The in-memory stitch cannot hold the 24-bit image on this machine.
-    bool TooBigForTrueColour() const { return machineBytes != 0 && stitchBytes > machineBytes; }
+    bool TooBigForTrueColour() const {
+        return !streamed && machineBytes != 0 && stitchBytes > machineBytes;
+    }
     // Nor the 256-colour one.
-    bool TooBigForPalette() const { return machineBytes != 0 && paletteBytes > machineBytes; }
+    bool TooBigForPalette() const {
+        return !streamed && machineBytes != 0 && paletteBytes > machineBytes;
+    }
 };
 
 // The estimate for tileCount tiles of range with the enabled layers of

@@ -118,6 +118,9 @@ TEST(RunEstimate, CountsSizesAndWarnsWhenTheStitchCannotFit) {
     e = EstimateRun(196 * 156, large, sources, 1ull << 30);
     EXPECT_NE(EstimateText(e).find("1.0 GB of memory, even in 256 colours (1.9 GB)"),
               std::string::npos);
+    // A streamed image needs a few bands only: no warning.
+    e.streamed = true;
+    EXPECT_EQ(EstimateText(e).find(" - "), std::string::npos);
     // Unknown memory never warns.
     e = EstimateRun(1, TileRange{0, 0, 0, 0}, sources, 0);
     EXPECT_EQ(EstimateText(e).find(" - "), std::string::npos);

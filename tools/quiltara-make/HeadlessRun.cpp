@@ -3,6 +3,7 @@
 #include "TerminalProgress.h"
 #include "TerminalPrompts.h"
 #include "assembly/RunEstimate.h"
+#include "assembly/StreamingStitcher.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara::make {
@@ -54,7 +55,11 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     RememberedServerNumber remembered;
     TileDownloader downloader(http, prompts, imageCheck, choice, runState);
     DownloadingTileFetcher fetcher(downloader, runState, remembered, options.languageCode);
+    StreamingOptions streaming;
+    streaming.pngLevel = options.pngLevel.value_or(kDefaultDeflateLevel);
+    StreamingStitcher streamingStitcher(streaming);
     CreateMapServices services{prompts, mapSources, progress, fetcher};
+    services.stitcher = options.inMemory ? nullptr : &streamingStitcher;
     services.cancel = cancel;
     const CreateMapInputs inputs{options.tiles, options.range, options.zoom};
 
@@ -65,8 +70,10 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
                  options.areaText);
     }
     if (options.dryRun) {
-        out.Line(EstimateText(
-            EstimateRun(options.tiles.size(), options.range, sources, MachineMemoryBytes())));
+        RunEstimate estimate =
+            EstimateRun(options.tiles.size(), options.range, sources, MachineMemoryBytes());
+        estimate.streamed = !options.inMemory;
+        out.Line(EstimateText(estimate));
         return kExitMade;
     }
     const CreateMapOutcome outcome = CreateMap(inputs, services);

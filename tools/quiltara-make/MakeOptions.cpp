@@ -393,11 +393,22 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             options.deleteTiles = wanted;
             continue;
         }
-        if (name == "--quiet" || name == "--dry-run") {
+        if (name == "--quiet" || name == "--in-memory" || name == "--dry-run") {
             if (value) {
                 return fail(name + " takes no value");
             }
-            (name == "--quiet" ? options.quiet : options.dryRun) = true;
+            bool& flag = name == "--quiet"     ? options.quiet
+                         : name == "--dry-run" ? options.dryRun
+                                               : options.inMemory;
+            flag = true;
+            continue;
+        }
+        if (name == "--png-level") {
+            const std::optional<std::string> taken = takeValue();
+            if (!taken || taken->size() != 1 || (*taken)[0] < '0' || (*taken)[0] > '9') {
+                return fail("--png-level needs a compression level from 0 to 9");
+            }
+            options.pngLevel = (*taken)[0] - '0';
             continue;
         }
 
@@ -429,6 +440,9 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
         return fail("unknown option " + name);
     }
 
+    if (options.inMemory && options.pngLevel) {
+        return fail("--png-level applies to the streaming stitcher, not to --in-memory");
+    }
     if (!output || output->empty()) {
         return fail("the output file is missing (--output FILE)");
     }
@@ -501,6 +515,11 @@ Options:
   --quiet                  no progress lines
   --dry-run                print the estimate (downloads, image size, memory)
                            and stop: nothing is fetched or written
+  --png-level N            zlib compression level of the images, 0 (none,
+                           fastest) to 9 (smallest); default: the PNG writer's
+  --in-memory              stitch each image whole in memory, as the desktop
+                           program does (with its 256-colour fallback), instead
+                           of streaming it to the file band by band
   -h, --help               this text
 
 Every message of the run is printed as it would be shown in a message box.

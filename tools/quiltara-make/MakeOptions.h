@@ -36,6 +36,8 @@ struct MakeOptions {
     bool quiet = false;
     bool dryRun = false; // print the estimate only; nothing is fetched or written
     std::optional<MapServiceRoute> mapService; // nothing: the addresses as they are
+    bool inMemory = false;       // the desktop program's stitcher instead of streaming
+    std::optional<int> pngLevel; // 0..9; nothing: the PNG writer's own level
 
     // The map sources values of the run: chosen layers, templates, subfolders.
     MapSourcesValues SourcesValues() const;

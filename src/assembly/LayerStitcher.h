@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "assembly/MapStitcher.h"
+#include "assembly/ProgressSink.h"
+#include "platform/Prompts.h"
+#include "sources/MapSourcesValues.h"
+#include "tiles/TileGrid.h"
+
+namespace quiltara {
+
+// How a create-map run turns the tiles of every enabled layer into that
+// layer's image, once all downloads are done. A front end that wants another
+// way than the in-memory stitcher passes one of these to the run.
+class LayerStitcher {
+public:
+    virtual ~LayerStitcher() = default;
+
+    // The same inputs and result as Stitch(): one entry per enabled layer, in
+    // layer order; messages through prompts.
+    virtual std::vector<StitchedLayer> StitchLayers(const std::string& outputFolder,
+                                                    const std::string& fileName,
+                                                    const MapSourcesValues& sources,
+                                                    const TileRange& range, int zoom,
+                                                    Prompts& prompts, ProgressSink& progress) = 0;
+};
+
+} // namespace quiltara
