@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,9 +25,21 @@ inline constexpr const char* kDeleteFailedMessage =
     "One or more of the temp files couldnt be deleted, sorry";
 inline constexpr const char* kMapFileFilter = "png (*.png)|*.png|All Files (*.*)|*.*||";
 
+// One tile of one layer to fetch into its tile file.
+struct TileFetchJob {
+    std::string sourceUrl;
+    int column = 0;
+    int row = 0;
+    int zoom = 0;
+    std::string tilePath;
+};
+
 // Fetches tiles into tile files for a create-map run.
 class TileFetcher {
 public:
+    // Told whether a handed-out fetch gave a usable tile file.
+    using FetchDone = std::function<void(bool fetched)>;
+
     virtual ~TileFetcher() = default;
 
     // A run starts: from now on the first existing tile file brings the
@@ -38,6 +51,17 @@ public:
     // ends the run is thrown as TileDownloadError.
     virtual bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
                            const std::string& tilePath) = 0;
+
+    // Hands out the run's next fetch, in list order. done is called on the
+    // caller's thread, during this call or a later Submit or Finish; a
+    // fetcher with one connection fetches at once. An error that ends the run
+    // is thrown here or from Finish, once the fetches under way have ended.
+    virtual void Submit(const TileFetchJob& job, const FetchDone& done) {
+        done(FetchTile(job.sourceUrl, job.column, job.row, job.zoom, job.tilePath));
+    }
+
+    // Waits until every fetch handed out is done and reported.
+    virtual void Finish() {}
 };
 
 // The real fetcher: the tile downloader behind the retries over server
