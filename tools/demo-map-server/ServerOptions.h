@@ -21,7 +21,11 @@ struct ServerOptions {
     bool cutConnection = false;         // announce the whole tile, send half, close
     bool stall = false;                 // send half of each tile, then nothing more
     int delayMs = 0;                    // wait before answering each tile
-    bool stopOnInputEnd = false;        // end when standard input reaches its end
+    std::set<std::string> busyTiles;    // "z/x/y" whose first request is answered busyStatus
+    int busyStatus = 429;               // 429 or 503, with Retry-After: retryAfterSeconds
+    int retryAfterSeconds = 1;
+    bool logArrivals = false;    // the log notes each request's connection and arrival time
+    bool stopOnInputEnd = false; // end when standard input reaches its end
 };
 
 // Reads the options; nothing (after printing why on stderr) when they are
