@@ -113,7 +113,9 @@ ParallelTileFetcher::ParallelTileFetcher(int connections, const TileFetcherParts
     }
 }
 
-ParallelTileFetcher::~ParallelTileFetcher() { StopConnections(); }
+ParallelTileFetcher::~ParallelTileFetcher() {
+    StopConnections();
+}
 
 void ParallelTileFetcher::StopConnections() {
     {
@@ -143,9 +145,9 @@ void ParallelTileFetcher::Work(Connection& connection) {
             completion.number = connection.number;
         }
         try {
-            completion.fetched = FetchTileWithRetries(
-                job.sourceUrl, job.column, job.row, job.zoom, job.tilePath,
-                connection.languageCode, connection.remembered, connection.downloader);
+            completion.fetched = FetchTileWithRetries(job.sourceUrl, job.column, job.row, job.zoom,
+                                                      job.tilePath, connection.languageCode,
+                                                      connection.remembered, connection.downloader);
         } catch (...) {
             completion.error = std::current_exception();
         }
