@@ -51,12 +51,6 @@ private:
 
 } // namespace
 
-struct ParallelTileFetcher::Completion {
-    std::size_t number = 0;
-    bool fetched = false;
-    std::exception_ptr error;
-};
-
 // One connection: its client, its downloader and the copy of the run's state
 // it works with, and the thread that drives it.
 struct ParallelTileFetcher::Connection {
@@ -170,6 +164,7 @@ void ParallelTileFetcher::StartRun() {
         failed_ = false;
     }
     waiting_.clear();
+    arrived_.clear();
     nextNumber_ = 0;
     runState_.StartRun();
 }
@@ -239,7 +234,6 @@ void ParallelTileFetcher::WaitUntilIdle() {
 }
 
 void ParallelTileFetcher::ReportFinished() {
-    std::vector<Completion> finished;
     bool failed = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -251,24 +245,32 @@ void ParallelTileFetcher::ReportFinished() {
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        finished.swap(finished_);
+        for (Completion& completion : finished_) {
+            arrived_.emplace(completion.number, std::move(completion));
+        }
+        finished_.clear();
         failed_ = false;
     }
-    std::sort(finished.begin(), finished.end(),
-              [](const Completion& a, const Completion& b) { return a.number < b.number; });
-    for (const Completion& completion : finished) {
+    // In list order only: a result waits for those of the fetches before it.
+    // After a failure everything handed out has arrived, so the first error
+    // in list order comes up here, the one the run would have met fetching
+    // one tile after another.
+    while (!waiting_.empty()) {
+        const auto first = waiting_.begin();
+        const auto found = arrived_.find(first->first);
+        if (found == arrived_.end()) {
+            return;
+        }
+        const Completion completion = std::move(found->second);
+        const FetchDone done = std::move(first->second);
+        arrived_.erase(found);
+        waiting_.erase(first);
         if (completion.error) {
-            // The first error in list order is the one the run would have met
-            // fetching one tile after another.
             waiting_.clear();
+            arrived_.clear();
             std::rethrow_exception(completion.error);
         }
-        const auto found = waiting_.find(completion.number);
-        if (found != waiting_.end()) {
-            const FetchDone done = std::move(found->second);
-            waiting_.erase(found);
-            done(completion.fetched);
-        }
+        done(completion.fetched);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -77,14 +78,18 @@ public:
 
 private:
     struct Connection;
-    struct Completion;
+    struct Completion {
+        std::size_t number = 0; // in the order handed out
+        bool fetched = false;
+        std::exception_ptr error;
+    };
 
     void StopConnections();
     bool MustRunAlone(const TileFetchJob& job) const;
     bool FetchHere(const TileFetchJob& job);
     // Blocks until no connection has work.
     void WaitUntilIdle();
-    // Reports finished fetches in list order; after an error, waits for the
+    // Reports finished fetches, in list order; after an error, waits for the
     // fetches under way and throws the first error in list order.
     void ReportFinished();
     void Work(Connection& connection);
@@ -98,7 +103,8 @@ private:
 
     std::vector<std::unique_ptr<Connection>> connections_;
     std::size_t nextNumber_ = 0;
-    std::map<std::size_t, FetchDone> waiting_; // handed out, not yet reported
+    std::map<std::size_t, FetchDone> waiting_;  // handed out, not yet reported
+    std::map<std::size_t, Completion> arrived_; // finished, waiting for earlier ones
 
     std::mutex mutex_;
     std::condition_variable workReady_;
