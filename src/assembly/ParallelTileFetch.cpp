@@ -29,13 +29,33 @@ public:
     }
 };
 
+// The downloader behind the caller's check before each attempt.
+class GuardedUrlFetcher : public TileUrlFetcher {
+public:
+    GuardedUrlFetcher(TileUrlFetcher& downloader,
+                      std::function<void(const std::string& url)> beforeAttempt)
+        : downloader_(downloader), beforeAttempt_(std::move(beforeAttempt)) {}
+
+    bool FetchUrlToFile(const std::filesystem::path& tilePath, const std::string& url) override {
+        if (beforeAttempt_) {
+            beforeAttempt_(url);
+        }
+        return downloader_.FetchUrlToFile(tilePath, url);
+    }
+
+private:
+    TileUrlFetcher& downloader_;
+    std::function<void(const std::string& url)> beforeAttempt_;
+};
+
 // The run's classic fetcher: one connection, each tile fetched as it comes.
 class OneConnectionFetcher : public TileFetcher {
 public:
     explicit OneConnectionFetcher(const TileFetcherParts& parts)
         : polite_(parts.http),
           downloader_(polite_, parts.prompts, parts.imageCheck, parts.choice, parts.runState),
-          fetcher_(downloader_, parts.runState, parts.remembered, parts.languageCode) {}
+          guarded_(downloader_, parts.beforeAttempt),
+          fetcher_(guarded_, parts.runState, parts.remembered, parts.languageCode) {}
 
     void StartRun() override { fetcher_.StartRun(); }
     bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
@@ -46,6 +66,7 @@ public:
 private:
     PoliteHttpClient polite_;
     TileDownloader downloader_;
+    GuardedUrlFetcher guarded_;
     DownloadingTileFetcher fetcher_;
 };
 
@@ -55,10 +76,12 @@ private:
 // it works with, and the thread that drives it.
 struct ParallelTileFetcher::Connection {
     Connection(std::unique_ptr<HttpClient> ownClient, HttpClient& http,
-               const TileImageCheck& imageCheck)
+               const TileImageCheck& imageCheck,
+               const std::function<void(const std::string& url)>& beforeAttempt)
         : owned(std::move(ownClient)),
           polite(http),
-          downloader(polite, prompts, imageCheck, choice, runState) {}
+          downloader(polite, prompts, imageCheck, choice, runState),
+          guarded(downloader, beforeAttempt) {}
 
     std::unique_ptr<HttpClient> owned; // null for the first connection, which is lent
     PoliteHttpClient polite;
@@ -68,6 +91,7 @@ struct ParallelTileFetcher::Connection {
     RememberedServerNumber remembered;
     std::string languageCode;
     TileDownloader downloader;
+    GuardedUrlFetcher guarded;
 
     // Guarded by the fetcher's mutex.
     std::optional<TileFetchJob> job;
@@ -84,17 +108,20 @@ int DownloadConnectionsSetting(SettingsStore& settings) {
 
 ParallelTileFetcher::ParallelTileFetcher(int connections, const TileFetcherParts& parts)
     : prompts_(parts.prompts),
+      beforeAttempt_(parts.beforeAttempt),
       imageCheck_(parts.imageCheck),
       choice_(parts.choice),
       runState_(parts.runState),
       remembered_(parts.remembered),
       languageCode_(parts.languageCode) {
     const int count = std::clamp(connections, 1, kMostDownloadConnections);
-    connections_.push_back(std::make_unique<Connection>(nullptr, parts.http, imageCheck_));
+    connections_.push_back(
+        std::make_unique<Connection>(nullptr, parts.http, imageCheck_, beforeAttempt_));
     while (static_cast<int>(connections_.size()) < count) {
         std::unique_ptr<HttpClient> http = parts.moreConnections();
         HttpClient& client = *http;
-        connections_.push_back(std::make_unique<Connection>(std::move(http), client, imageCheck_));
+        connections_.push_back(
+            std::make_unique<Connection>(std::move(http), client, imageCheck_, beforeAttempt_));
     }
     try {
         for (auto& connection : connections_) {
@@ -141,7 +168,7 @@ void ParallelTileFetcher::Work(Connection& connection) {
         try {
             completion.fetched = FetchTileWithRetries(job.sourceUrl, job.column, job.row, job.zoom,
                                                       job.tilePath, connection.languageCode,
-                                                      connection.remembered, connection.downloader);
+                                                      connection.remembered, connection.guarded);
         } catch (...) {
             completion.error = std::current_exception();
         }
@@ -180,8 +207,9 @@ bool ParallelTileFetcher::FetchHere(const TileFetchJob& job) {
     // question goes to the run's own prompts with the run's own state.
     TileDownloader downloader(connections_.front()->polite, prompts_, imageCheck_, choice_,
                               runState_);
+    GuardedUrlFetcher guarded(downloader, beforeAttempt_);
     return FetchTileWithRetries(job.sourceUrl, job.column, job.row, job.zoom, job.tilePath,
-                                languageCode_, remembered_, downloader);
+                                languageCode_, remembered_, guarded);
 }
 
 bool ParallelTileFetcher::FetchTile(const std::string& sourceUrl, int column, int row, int zoom,

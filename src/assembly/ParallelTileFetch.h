@@ -45,6 +45,10 @@ struct TileFetcherParts {
     OverwriteRunState& runState;
     RememberedServerNumber& remembered;
     const std::string& languageCode;
+    // Called before every request attempt, on the thread of the connection
+    // making it; it may throw TileDownloadError to end the run (a program
+    // that is closing). Must be safe to call from several threads.
+    std::function<void(const std::string& url)> beforeAttempt = {};
 };
 
 // Fetches a run's tiles over several connections at once, with the results of
@@ -95,6 +99,7 @@ private:
     void Work(Connection& connection);
 
     Prompts& prompts_;
+    std::function<void(const std::string& url)> beforeAttempt_;
     const TileImageCheck& imageCheck_;
     OverwriteChoice& choice_;
     OverwriteRunState& runState_;
