@@ -14,6 +14,7 @@
 #include "app/CommandIds.h"
 #include "platform/Prompts.h"
 #include "view/CQuiltaraView.h"
+#include "view/CSelectionOverlay.h"
 
 namespace quiltara {
 
@@ -101,7 +102,9 @@ CMainFrame::CMainFrame(CQuiltaraDoc& document, Prompts& prompts, QPrinter& print
     : QMainWindow(parent), document_(document), prompts_(prompts), printer_(printer) {
     setObjectName(QStringLiteral("128"));
     setWindowIcon(AppIcon());
-    setCentralWidget(new CQuiltaraView(this));
+    auto* view = new CQuiltaraView(this);
+    view->SetPrompts(&prompts_);
+    setCentralWidget(view);
     BuildMenus();
     BuildAccelerators();
     BindCommands();
@@ -180,18 +183,23 @@ void CMainFrame::ShowSelectionOverlay(bool show) {
     if (view == nullptr) {
         return;
     }
-    if (QWidget* overlay = view->OverlayWidget()) {
-        overlay->setVisible(show);
-    }
+    view->CreateSelectionOverlay()->setVisible(show);
 }
 
 CSelectionOverlay* CMainFrame::GetSelectionOverlay() {
-    return nullptr;
+    CQuiltaraView* view = GetActiveView();
+    return view == nullptr ? nullptr : view->CreateSelectionOverlay();
 }
 
 void CMainFrame::RepaintMapView() {
     if (CQuiltaraView* view = GetActiveView()) {
         view->repaint();
+        // The view's repaint may be left to the next pass when the browser
+        // covers it; the overlay's own drawing is done before returning.
+        if (CSelectionOverlay* overlay = view->SelectionOverlay();
+            overlay && overlay->isVisible()) {
+            overlay->repaint();
+        }
     }
 }
 

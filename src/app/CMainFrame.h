@@ -35,9 +35,8 @@ public:
     CQuiltaraView* GetActiveView() const;
 
     // The selection overlay of the active map view, for the control panel
-    // and the view. Without a map view they do nothing. The overlay is laid
-    // over the view as the view's overlay widget; while the view has none,
-    // ShowSelectionOverlay changes nothing and GetSelectionOverlay returns none.
+    // and the view; the first of them to be called makes it. Without a map
+    // view they do nothing and GetSelectionOverlay returns none.
     void ShowSelectionOverlay(bool show);
     CSelectionOverlay* GetSelectionOverlay();
     // Erases and repaints the map view at once (not at the next event loop pass).

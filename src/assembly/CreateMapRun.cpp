@@ -1,6 +1,7 @@
 #include "assembly/CreateMapRun.h"
 
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "tiles/MapLayer.h"
@@ -27,10 +28,25 @@ SaveDialogOptions MapFileDialog() {
     return options;
 }
 
+// One spelling for paths that name the same file, whether it exists or not.
+std::filesystem::path SamePathKey(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path key = std::filesystem::weakly_canonical(path, ec);
+    return ec ? std::filesystem::path(path).lexically_normal() : key;
+}
+
 // Removes every tile file of the run of every enabled layer; false when one
-// of them could not be removed (a tile that never arrived included).
+// of them could not be removed (a tile that never arrived included). A tile
+// name that is also the name of one of the run's images (an output name
+// chosen like a tile's) names the image now, and is left alone.
 bool DeleteTiles(const std::vector<std::string>& tileNames, const std::string& outputFolder,
-                 const MapSourcesValues& sources) {
+                 const MapSourcesValues& sources, const std::vector<StitchedLayer>& images) {
+    std::set<std::filesystem::path> imagePaths;
+    std::set<std::string> imageNames; // spares the path lookups for every other tile
+    for (const StitchedLayer& image : images) {
+        imagePaths.insert(SamePathKey(image.path));
+        imageNames.insert(std::filesystem::path(image.path).filename().string());
+    }
     bool allDeleted = true;
     for (const std::string& name : tileNames) {
         for (MapLayer layer : kAllLayers) {
@@ -39,6 +55,10 @@ bool DeleteTiles(const std::vector<std::string>& tileNames, const std::string& o
             }
             const std::string path =
                 LayerFolder(outputFolder, sources[layer].subfolder) + LayerPrefix(layer) + name;
+            if (imageNames.count(LayerPrefix(layer) + name) != 0 &&
+                imagePaths.count(SamePathKey(path)) != 0) {
+                continue;
+            }
             std::error_code ec;
             if (!std::filesystem::remove(path, ec) || ec) {
                 allDeleted = false;
@@ -48,7 +68,62 @@ bool DeleteTiles(const std::vector<std::string>& tileNames, const std::string& o
     return allDeleted;
 }
 
+// Tiles of the stitch that are not among the failed downloads.
+std::vector<TileProblem> UnreportedProblems(const std::vector<StitchedLayer>& images,
+                                            const std::vector<std::string>& failedPaths) {
+    const std::set<std::string> failed(failedPaths.begin(), failedPaths.end());
+    std::vector<TileProblem> problems;
+    for (const StitchedLayer& image : images) {
+        for (const TileProblem& problem : image.tileProblems) {
+            if (problem.kind == TileProblem::Kind::OffSize || failed.count(problem.path) == 0) {
+                problems.push_back(problem);
+            }
+        }
+    }
+    return problems;
+}
+
+std::optional<std::string> CheckSubfolders(const MapSourcesValues& sources) {
+    for (MapLayer layer : kAllLayers) {
+        if (sources.IsDownloaded(layer)) {
+            if (std::optional<std::string> error =
+                    SubfolderError(layer, sources[layer].subfolder)) {
+                return error;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+const char* LayerTitle(MapLayer layer) {
+    switch (layer) {
+        case MapLayer::Map:
+            return "map";
+        case MapLayer::Satellite:
+            return "satellite";
+        case MapLayer::Terrain:
+            return "terrain";
+        case MapLayer::Hybrid:
+            return "hybrid";
+    }
+    return "";
+}
+
 } // namespace
+
+std::optional<std::string> SubfolderError(MapLayer layer, const std::string& subfolder) {
+    if (subfolder.empty()) {
+        return std::nullopt;
+    }
+    const bool hasSeparator = subfolder.find('/') != std::string::npos;
+    const bool hasNul = subfolder.find('\0') != std::string::npos;
+    if (!hasSeparator && !hasNul && subfolder != "." && subfolder != "..") {
+        return std::nullopt;
+    }
+    return std::string("The subfolder '") + subfolder + "' of the " + LayerTitle(layer) +
+           " layer is not a folder name inside the output folder.  Give one folder name, "
+           "without '/' and other than '.' or '..', or leave it empty for the output folder.";
+}
 
 void SplitChosenPath(const std::string& path, std::string& folder, std::string& fileName) {
     const auto slash = path.find_last_of('/');
@@ -59,7 +134,7 @@ void SplitChosenPath(const std::string& path, std::string& folder, std::string& 
 
 bool FetchTileForAllLayers(const std::string& tileName, int column, int row, int zoom,
                            const std::string& outputFolder, const MapSourcesValues& sources,
-                           TileFetcher& fetcher) {
+                           TileFetcher& fetcher, std::vector<std::string>* failedPaths) {
     bool result = true;
     for (MapLayer layer : kAllLayers) {
         const LayerSource& source = sources[layer];
@@ -76,6 +151,9 @@ bool FetchTileForAllLayers(const std::string& tileName, int column, int row, int
             LayerFolder(outputFolder, source.subfolder) + LayerPrefix(layer) + tileName;
         // Every layer is fetched, whatever happened to the ones before it.
         const bool fetched = fetcher.FetchTile(source.sourceUrl, column, row, zoom, tilePath);
+        if (!fetched && failedPaths != nullptr) {
+            failedPaths->push_back(tilePath);
+        }
         result = result && fetched;
     }
     return result;
@@ -103,6 +181,13 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     }
     const MapSourcesValues& sources = *asked;
     SplitChosenPath(*chosen, outcome.outputFolder, outcome.fileName);
+    if (std::optional<std::string> refused = CheckSubfolders(sources)) {
+        services.prompts.ShowMessage(*refused, MessageButtons::Ok);
+        outcome.status = CreateMapStatus::Refused;
+        outcome.endingError = *refused;
+        return outcome;
+    }
+    std::vector<std::string> failedPaths;
 
     try {
         const std::size_t count = inputs.tiles.size();
@@ -113,7 +198,7 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
             const std::string tileName = TileFileName(cell.column, cell.row, zoom);
             tileNames.push_back(tileName);
             if (!FetchTileForAllLayers(tileName, cell.column, cell.row, zoom, outcome.outputFolder,
-                                       sources, services.fetcher)) {
+                                       sources, services.fetcher, &failedPaths)) {
                 outcome.tilesFailed = true;
             }
         }
@@ -130,12 +215,17 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     outcome.images = Stitch(outcome.outputFolder, outcome.fileName, sources, inputs.range, zoom,
                             services.prompts, services.progress);
     outcome.status = CreateMapStatus::Finished;
+    outcome.tileProblems = UnreportedProblems(outcome.images, failedPaths);
+    if (!outcome.tileProblems.empty()) {
+        services.prompts.ShowMessage(TileProblemsText(outcome.tileProblems), MessageButtons::Ok);
+    }
 
     if (services.prompts.ShowMessage(kDeleteTilesQuestion, MessageButtons::YesNo) ==
         MessageAnswer::Yes) {
         outcome.tilesDeleted = true;
         if (!tileNames.empty()) {
-            outcome.deleteFailed = !DeleteTiles(tileNames, outcome.outputFolder, sources);
+            outcome.deleteFailed =
+                !DeleteTiles(tileNames, outcome.outputFolder, sources, outcome.images);
         }
         if (outcome.deleteFailed) {
             services.prompts.ShowMessage(kDeleteFailedMessage, MessageButtons::Ok);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -110,6 +111,7 @@ struct CreateMapServices {
 enum class CreateMapStatus {
     NothingToDo, // empty tile list: the button does nothing
     Cancelled,   // the save dialog or the map sources were cancelled
+    Refused,     // a subfolder was not a folder name: nothing was fetched
     Finished,    // downloads, stitch and delete question done
     Ended,       // an error ended the run during the downloads
 };
@@ -118,9 +120,13 @@ struct CreateMapOutcome {
     CreateMapStatus status = CreateMapStatus::NothingToDo;
     std::string outputFolder; // ends with a separator, or empty for the current folder
     std::string fileName;
-    std::string endingError; // what ended the run (status Ended)
+    std::string endingError; // what ended the run (status Ended) or refused it (Refused)
     bool tilesFailed = false;
     std::vector<StitchedLayer> images;
+    // Tiles the stitch could not place as they came, beyond those whose
+    // download failed (already reported): deleted or damaged after their
+    // download, broken files kept from an earlier run, tiles not 256 x 256.
+    std::vector<TileProblem> tileProblems;
     bool tilesDeleted = false; // Yes to the delete question
     bool deleteFailed = false;
 };
@@ -129,9 +135,19 @@ struct CreateMapOutcome {
 // sources, fetches every tile of the list for every enabled layer, reports
 // failed tiles once, stitches one image per layer and offers to delete the
 // tile files. Synchronous; every question goes through services.prompts.
+// A subfolder that is not a folder name ends the run with a message before
+// anything is fetched. Tiles the stitch could not place as they came are
+// named in one message after the stitch, and the delete step never removes
+// an image the run wrote.
 // An error that ends the run leaves the tiles fetched so far on disk and
 // skips the summary, the stitch and the delete question.
 CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& services);
+
+// Why a layer's subfolder cannot be used, or nothing when it can. A
+// subfolder is one folder name inside the output folder (or empty, for the
+// output folder itself): a path separator, "." or "..", which would put tiles
+// and images elsewhere and have the delete step remove files there, is refused.
+std::optional<std::string> SubfolderError(MapLayer layer, const std::string& subfolder);
 
 // Splits the chosen full path into the output folder (everything before the
 // file name, separator included) and the file name.
@@ -139,9 +155,10 @@ void SplitChosenPath(const std::string& path, std::string& folder, std::string& 
 
 // Fetches one tile for every enabled layer into its layer folder, creating a
 // missing subfolder (one level). Every enabled layer is fetched even after an
-// earlier one failed; true when all succeeded (or none is enabled).
+// earlier one failed; true when all succeeded (or none is enabled). The tile
+// path of each layer that failed is added to failedPaths when given.
 bool FetchTileForAllLayers(const std::string& tileName, int column, int row, int zoom,
                            const std::string& outputFolder, const MapSourcesValues& sources,
-                           TileFetcher& fetcher);
+                           TileFetcher& fetcher, std::vector<std::string>* failedPaths = nullptr);
 
 } // namespace quiltara

@@ -1,11 +1,17 @@
 #include "assembly/MapStitcher.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
 #include <limits>
 #include <optional>
+#include <system_error>
 
+#include "assembly/TileImageCheck.h"
 #include "image/ColourReduction.h"
 #include "image/RasterImage.h"
+#include "platform/AtomicFile.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara {
@@ -32,33 +38,132 @@ bool CreateOutput(RasterImage& output, std::int64_t width, std::int64_t height,
     return output.HasPixels();
 }
 
-// Pastes every tile of the range, column by column, in its place: tile
-// (xFirst, yFirst) at the top left. Rows count from the bottom of the image.
-void PasteTiles(RasterImage& output, const std::string& folder, MapLayer layer,
-                const TileRange& range, int zoom, PaletteBuilder* palette) {
-    const std::int64_t outputHeight = output.Height();
-    for (int x = range.xFirst; x <= range.xLast; ++x) {
-        for (int y = range.yFirst; y <= range.yLast; ++y) {
-            const std::string path = folder + LayerPrefix(layer) + TileFileName(x, y, zoom);
-            const RasterImage tile(path, kFormatPng);
-            if (!tile.HasPixels()) {
-                continue; // failed downloads were reported already
-            }
-            const std::int64_t xOffset = std::int64_t{x - range.xFirst} * tile.Width();
-            const std::int64_t yOffset =
-                outputHeight - std::int64_t{tile.Height()} * (std::int64_t{y - range.yFirst} + 1);
-            if (!FitsInt(xOffset) || !FitsInt(yOffset)) {
-                continue; // lies wholly outside the image
-            }
-            if (palette != nullptr) {
-                palette->PasteTile(tile, static_cast<std::int32_t>(xOffset),
-                                   static_cast<std::int32_t>(yOffset));
-            } else {
-                output.PasteOver(tile, static_cast<std::int32_t>(xOffset),
-                                 static_cast<std::int32_t>(yOffset));
+// The tile's top left 256 x 256 pixels (fewer where the tile is smaller):
+// the part of a larger tile that belongs to its own square. Palette,
+// transparency and alpha go along. False when the copy cannot be made.
+bool CropToCell(const RasterImage& tile, RasterImage& cell) {
+    const auto width = static_cast<std::uint32_t>(std::min<std::int64_t>(tile.Width(), kTileSize));
+    const auto height =
+        static_cast<std::uint32_t>(std::min<std::int64_t>(tile.Height(), kTileSize));
+    const std::uint32_t depth = tile.BitsPerPixel();
+    if (cell.Create(width, height, depth, kFormatPng) == nullptr) {
+        return false;
+    }
+    if (depth <= 8) {
+        for (std::uint32_t i = 0; i < (1U << depth); ++i) {
+            cell.SetPaletteEntry(static_cast<std::uint8_t>(i),
+                                 tile.PaletteEntry(static_cast<std::uint8_t>(i)));
+        }
+    }
+    // Rows count from the bottom: the tile's top rows are its last ones.
+    const std::uint32_t skipped = static_cast<std::uint32_t>(tile.Height()) - height;
+    const std::size_t rowBytes = (std::size_t{width} * depth + 7) / 8;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::memcpy(cell.RowPointer(y), tile.RowPointer(skipped + y), rowBytes);
+    }
+    cell.SetTransparentIndex(tile.TransparentIndex());
+    cell.SetTransparentColor(tile.TransparentColor());
+    if (tile.HasAlpha() && cell.CreateAlpha()) {
+        for (std::uint32_t y = 0; y < height; ++y) {
+            for (std::uint32_t x = 0; x < width; ++x) {
+                cell.SetAlphaAt(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
+                                tile.AlphaAt(static_cast<std::int32_t>(x),
+                                             static_cast<std::int32_t>(skipped + y)));
             }
         }
     }
+    return true;
+}
+
+// Pastes one tile into its square: (column, rowFromTop) squares of 256
+// pixels from the image's top left, the tile's top left corner at the
+// square's. Rows of the image count from the bottom.
+void PasteIntoCell(RasterImage& output, const RasterImage& tile, std::int64_t column,
+                   std::int64_t rowFromTop, PaletteBuilder* palette) {
+    const std::int64_t xOffset = column * kTileSize;
+    const std::int64_t yOffset =
+        std::int64_t{output.Height()} - rowFromTop * kTileSize - tile.Height();
+    if (!FitsInt(xOffset) || !FitsInt(yOffset)) {
+        return; // lies wholly outside the image
+    }
+    if (palette != nullptr) {
+        palette->PasteTile(tile, static_cast<std::int32_t>(xOffset),
+                           static_cast<std::int32_t>(yOffset));
+    } else {
+        output.PasteOver(tile, static_cast<std::int32_t>(xOffset),
+                         static_cast<std::int32_t>(yOffset));
+    }
+}
+
+bool AnythingAt(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+// Pastes every tile of the range, column by column, into its square: tile
+// (xFirst, yFirst) at the top left. Tiles that are missing, unreadable or not
+// 256 x 256 are listed in problems.
+void PasteTiles(RasterImage& output, const std::string& folder, MapLayer layer,
+                const TileRange& range, int zoom, PaletteBuilder* palette,
+                std::vector<TileProblem>& problems) {
+    for (int x = range.xFirst; x <= range.xLast; ++x) {
+        for (int y = range.yFirst; y <= range.yLast; ++y) {
+            const std::string path = folder + LayerPrefix(layer) + TileFileName(x, y, zoom);
+            RasterImage tile(kFormatPng);
+            LoadTile(tile, path);
+            if (!tile.HasPixels() || tile.Width() <= 0 || tile.Height() <= 0) {
+                problems.push_back(TileProblem{
+                    path,
+                    AnythingAt(path) ? TileProblem::Kind::Unreadable : TileProblem::Kind::Missing,
+                    0, 0});
+                continue;
+            }
+            const std::int64_t column = std::int64_t{x} - range.xFirst;
+            const std::int64_t rowFromTop = std::int64_t{y} - range.yFirst;
+            if (tile.Width() == kTileSize && tile.Height() == kTileSize) {
+                PasteIntoCell(output, tile, column, rowFromTop, palette);
+                continue;
+            }
+            problems.push_back(
+                TileProblem{path, TileProblem::Kind::OffSize, tile.Width(), tile.Height()});
+            if (tile.Width() <= kTileSize && tile.Height() <= kTileSize) {
+                PasteIntoCell(output, tile, column, rowFromTop, palette);
+                continue;
+            }
+            RasterImage cell(kFormatPng);
+            if (CropToCell(tile, cell)) {
+                PasteIntoCell(output, cell, column, rowFromTop, palette);
+            }
+        }
+    }
+}
+
+// Encodes the image as PNG under a temporary name and renames it over path.
+bool SaveImage(RasterImage& output, const std::string& path, std::string& error) {
+    try {
+        AtomicFile file(path);
+        if (!output.Encode(file.Stream(), kFormatPng)) {
+            error = output.ErrorText();
+            return false; // the temporary file goes with `file`
+        }
+        file.Commit();
+        return true;
+    } catch (const std::system_error& failure) {
+        error = failure.what();
+        return false;
+    }
+}
+
+const char* ProblemText(const TileProblem& problem) {
+    switch (problem.kind) {
+        case TileProblem::Kind::Missing:
+            return "missing";
+        case TileProblem::Kind::Unreadable:
+            return "not a readable image";
+        case TileProblem::Kind::OffSize:
+            return "";
+    }
+    return "";
 }
 
 } // namespace
@@ -75,6 +180,32 @@ std::string LayerFolder(const std::string& outputFolder, const std::string& subf
 std::string LayerImagePath(const std::string& outputFolder, const std::string& fileName,
                            MapLayer layer, const std::string& subfolder) {
     return LayerFolder(outputFolder, subfolder) + LayerPrefix(layer) + fileName;
+}
+
+std::string TileProblemsText(const std::vector<TileProblem>& problems) {
+    if (problems.empty()) {
+        return {};
+    }
+    constexpr std::size_t kNamed = 20;
+    std::string text =
+        problems.size() == 1
+            ? std::string("1 tile file could not be placed as it is in the map images")
+            : FormatText("%zu tile files could not be placed as they are in the map images",
+                         problems.size());
+    text +=
+        ": missing or unreadable tiles leave their squares black, tiles not 256 x 256 "
+        "pixels are clipped to their squares.";
+    for (std::size_t i = 0; i < problems.size() && i < kNamed; ++i) {
+        const TileProblem& problem = problems[i];
+        text += "\n" + problem.path + ": ";
+        text += problem.kind == TileProblem::Kind::OffSize
+                    ? FormatText("%i x %i pixels", problem.width, problem.height)
+                    : std::string(ProblemText(problem));
+    }
+    if (problems.size() > kNamed) {
+        text += FormatText("\n... and %zu more", problems.size() - kNamed);
+    }
+    return text;
 }
 
 std::string PaletteModeFailedText(long long width, long long height, const std::string& error) {
@@ -135,11 +266,11 @@ std::vector<StitchedLayer> Stitch(const std::string& outputFolder, const std::st
             PaletteBuilder palette(output, [&prompts](const std::string& message) {
                 prompts.ShowMessage(message, MessageButtons::Ok);
             });
-            PasteTiles(output, folder, layer, range, zoom, &palette);
+            PasteTiles(output, folder, layer, range, zoom, &palette, stitched.tileProblems);
         } else {
-            PasteTiles(output, folder, layer, range, zoom, nullptr);
+            PasteTiles(output, folder, layer, range, zoom, nullptr, stitched.tileProblems);
         }
-        stitched.saved = output.SaveFile(stitched.path, kFormatPng);
+        stitched.saved = SaveImage(output, stitched.path, stitched.saveError);
         result.push_back(stitched);
         progress.StitchFinished(layer, stitched.path, stitched.saved);
     }

@@ -30,25 +30,50 @@ std::string LayerFolder(const std::string& outputFolder, const std::string& subf
 std::string LayerImagePath(const std::string& outputFolder, const std::string& fileName,
                            MapLayer layer, const std::string& subfolder);
 
+// A tile file of the range that did not go into the image as it came.
+struct TileProblem {
+    enum class Kind {
+        Missing,    // no file under the tile's name: its square stays black
+        Unreadable, // not an image the reader could load: its square stays black
+        OffSize,    // an image, but not 256 x 256: placed in its square, clipped to it
+    };
+    std::string path;
+    Kind kind = Kind::Missing;
+    int width = 0; // OffSize: the tile's size
+    int height = 0;
+};
+
 // What became of one enabled layer.
 struct StitchedLayer {
     MapLayer layer = MapLayer::Map;
     std::string path;
     bool created = false; // an output image could be made
     bool paletteMode = false;
-    bool saved = false; // the file was written
+    bool saved = false;                    // the file was written
+    std::string saveError;                 // why it was not, when the image was made
+    std::vector<TileProblem> tileProblems; // in the order the tiles were pasted
 };
 
 // Builds one image per enabled layer, in layer order, from the tile files of
 // range at zoom, and saves it as PNG data (whatever the chosen name's
 // extension). When a 24-bit image cannot be made the layer falls back to a
 // 256-colour image; when that fails too, the stitch stops there and the
-// remaining layers get no image. Tiles that are missing or unreadable leave
-// their square black. Messages go through prompts; the result lists every
-// enabled layer.
+// remaining layers get no image. Every tile goes into its own 256 x 256
+// square, whatever its size (a smaller one fills the square from its top
+// left corner, a larger one is clipped to the square); tiles that are
+// missing or unreadable leave their square black. Each such tile is listed
+// in the layer's tileProblems. The image is written under a temporary name
+// and takes its own name only when complete, so a failed save leaves an
+// earlier image of that name as it was. Messages go through prompts; the
+// result lists every enabled layer.
 std::vector<StitchedLayer> Stitch(const std::string& outputFolder, const std::string& fileName,
                                   const MapSourcesValues& sources, const TileRange& range, int zoom,
                                   Prompts& prompts, ProgressSink& progress);
+
+// The message naming the tiles that did not go into the images as they
+// came; empty when there are none. Long lists name the first ones and count
+// the rest.
+std::string TileProblemsText(const std::vector<TileProblem>& problems);
 
 // The text shown when neither image of width x height pixels can be made.
 std::string PaletteModeFailedText(long long width, long long height, const std::string& error);

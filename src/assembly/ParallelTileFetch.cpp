@@ -36,7 +36,8 @@ public:
                       std::function<void(const std::string& url)> beforeAttempt)
         : downloader_(downloader), beforeAttempt_(std::move(beforeAttempt)) {}
 
-    bool FetchUrlToFile(const std::filesystem::path& tilePath, const std::string& url) override {
+    TileFileResult FetchUrlToFile(const std::filesystem::path& tilePath,
+                                  const std::string& url) override {
         if (beforeAttempt_) {
             beforeAttempt_(url);
         }

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <optional>
 #include <system_error>
+
+#include "platform/AtomicFile.h"
 
 namespace quiltara {
 namespace {
@@ -17,67 +19,70 @@ std::string DescribeError(TileDownloadError::Cause cause, const std::string& sub
     return "Could not write the tile file '" + subject + "': " + reason;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
+// The answer's body is larger than any map tile: a hostile or broken server.
+struct TileBodyTooLarge {};
 
-// The tile file being written. It is created when the answer's body starts
-// (or, for an empty body, when the answer is complete), so a URL that cannot
-// be opened leaves an existing file untouched. Unless Finish() succeeds, the
-// file is deleted again: no failed attempt leaves a tile file behind.
+// The tile file being written: the body goes to a temporary file next to the
+// tile, created when the body starts (or, for an empty body, when the answer
+// is complete). Only Commit() puts it under the tile's name, so an existing
+// tile is replaced only by a complete, checked one, and an interrupted
+// download leaves nothing under the tile's name. Without Commit() the
+// temporary file is removed again.
 class TileFileSink : public HttpBodySink {
 public:
     explicit TileFileSink(std::filesystem::path path) : path_(std::move(path)) {}
-    ~TileFileSink() override {
-        if (created_ && !finished_) {
-            file_.reset();
-            std::error_code ignored;
-            std::filesystem::remove(path_, ignored);
-        }
-    }
-    TileFileSink(const TileFileSink&) = delete;
-    TileFileSink& operator=(const TileFileSink&) = delete;
 
     void WriteBlock(std::span<const std::byte> block) override {
+        bytes_ += block.size();
+        if (bytes_ > kMaxTileBodyBytes) {
+            throw TileBodyTooLarge{};
+        }
         Create();
-        if (std::fwrite(block.data(), 1, block.size(), file_.get()) != block.size()) {
-            Fail("cannot write");
+        if (std::fwrite(block.data(), 1, block.size(), file_->Stream()) != block.size()) {
+            Fail("cannot write", errno);
         }
     }
 
-    // Closes the complete file.
-    void Finish() {
+    // Closes the complete body; the path it can be checked under.
+    const std::filesystem::path& Finish() {
         Create();
-        std::FILE* file = file_.release();
-        if (std::fclose(file) != 0) {
-            Fail("cannot close");
+        try {
+            file_->Close();
+        } catch (const std::system_error& error) {
+            Fail("cannot write", error.code().value());
         }
-        finished_ = true;
+        return file_->TemporaryPath();
+    }
+
+    // Puts the checked body under the tile's name.
+    void Commit() {
+        try {
+            file_->Commit();
+        } catch (const std::system_error& error) {
+            Fail("cannot write", error.code().value());
+        }
     }
 
 private:
     void Create() {
-        if (created_) {
+        if (file_) {
             return;
         }
-        // An existing file is truncated.
-        file_.reset(std::fopen(path_.c_str(), "wb"));
-        if (!file_) {
-            Fail("cannot create");
+        try {
+            file_.emplace(path_, AtomicFile::Durability::Flushed);
+        } catch (const std::system_error& error) {
+            Fail("cannot create", error.code().value());
         }
-        created_ = true;
     }
 
-    [[noreturn]] void Fail(const char* what) const {
-        const int error = errno;
+    [[noreturn]] void Fail(const char* what, int error) const {
         throw TileDownloadError(TileDownloadError::Cause::TileFile, path_.string(),
                                 std::string(what) + ": " + std::strerror(error));
     }
 
     std::filesystem::path path_;
-    std::unique_ptr<std::FILE, FileCloser> file_;
-    bool created_ = false;
-    bool finished_ = false;
+    std::optional<AtomicFile> file_;
+    std::uint64_t bytes_ = 0;
 };
 
 bool AnythingAt(const std::filesystem::path& path) {
@@ -129,28 +134,28 @@ bool TileDownloader::KeepExistingFile(const std::filesystem::path& tilePath) {
     return !choice_.overwrite;
 }
 
-bool TileDownloader::FetchUrlToFile(const std::filesystem::path& tilePath, const std::string& url) {
+TileFileResult TileDownloader::FetchUrlToFile(const std::filesystem::path& tilePath,
+                                              const std::string& url) {
     if (AnythingAt(tilePath) && KeepExistingFile(tilePath)) {
-        return true;
+        return TileFileResult::KeptExisting();
     }
+    TileFileSink sink(tilePath);
     HttpResult answer;
-    {
-        TileFileSink sink(tilePath);
-        try {
-            // The body is kept whatever the status: the image check judges it.
-            answer = http_.Get(url, TileRequestHeaders(), sink);
-        } catch (const HttpConnectionError& error) {
-            throw TileDownloadError(TileDownloadError::Cause::Connection, url, error.Reason());
-        }
-        sink.Finish();
-    }
-    // A body cut short of its announced length is a truncated tile even when
-    // the decoder makes a picture of what came (JPEG data does).
-    if (!answer.complete || !imageCheck_.IsUsableImage(tilePath)) {
-        std::error_code ignored;
-        std::filesystem::remove(tilePath, ignored);
+    try {
+        // The body is kept whatever the status: the image check judges it.
+        answer = http_.Get(url, TileRequestHeaders(), sink);
+    } catch (const HttpConnectionError& error) {
+        throw TileDownloadError(TileDownloadError::Cause::Connection, url, error.Reason());
+    } catch (const TileBodyTooLarge&) {
         return false;
     }
+    const std::filesystem::path& body = sink.Finish();
+    // A body cut short of its announced length is a truncated tile even when
+    // the decoder makes a picture of what came (JPEG data does).
+    if (!answer.complete || !imageCheck_.IsUsableImage(body)) {
+        return false;
+    }
+    sink.Commit();
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -47,6 +48,10 @@ private:
     std::string reason_;
 };
 
+// The largest tile body taken: no map tile comes near it, and a server that
+// sends more makes the tile fail rather than fill the disk.
+inline constexpr std::uint64_t kMaxTileBodyBytes = 16 * 1024 * 1024;
+
 // The extra header lines of every tile request, in this order.
 const std::vector<std::string>& TileRequestHeaders();
 
@@ -61,11 +66,13 @@ public:
     TileDownloader(HttpClient& http, Prompts& prompts, const TileImageCheck& imageCheck,
                    OverwriteChoice& choice, OverwriteRunState& runState);
 
-    // True: a file is at tilePath and is to be used (an existing file that
-    // the user chose to keep, or a download that passed the image check).
-    // False: no usable file was obtained and none is left at tilePath.
-    // Throws TileDownloadError for failures that end the run.
-    bool FetchUrlToFile(const std::filesystem::path& tilePath, const std::string& url) override;
+    // Usable: a file is at tilePath and is to be used (an existing file that
+    // the user chose to keep, or a download that passed the image check and
+    // then replaced whatever was there). Not usable: this call obtained no
+    // usable file and left tilePath as it was; a body over kMaxTileBodyBytes
+    // is such a failure. Throws TileDownloadError for failures that end the run.
+    TileFileResult FetchUrlToFile(const std::filesystem::path& tilePath,
+                                  const std::string& url) override;
 
 private:
     // Asks about an existing file when this run has not settled it yet;

@@ -1,13 +1,15 @@
 #include "assembly/TileImageCheck.h"
 
-#include "image/RasterImage.h"
-
 namespace quiltara {
+
+bool LoadTile(RasterImage& tile, const std::filesystem::path& file, bool wholeData) {
+    tile.SetReadLimits(ReadLimits{kLargestTileSide, kLargestTileSide, wholeData});
+    return tile.LoadFile(file.string(), kFormatPng) && tile.HasPixels();
+}
 
 bool RasterImageCheck::IsUsableImage(const std::filesystem::path& file) const {
     RasterImage image;
-    return image.LoadFile(file.string(), kFormatUnknown) && image.HasPixels() &&
-           image.Width() > 0 && image.Height() > 0;
+    return LoadTile(image, file, true) && image.Width() > 0 && image.Height() > 0;
 }
 
 } // namespace quiltara

@@ -2,7 +2,18 @@
 
 #include <filesystem>
 
+#include "image/RasterImage.h"
+
 namespace quiltara {
+
+// Tiles are map tiles, 256 x 256 pixels. A file whose header declares more
+// than this is no tile, and is refused before anything is allocated for it.
+inline constexpr std::uint32_t kLargestTileSide = 4096;
+
+// Reads a tile file as every reader of tiles does: whatever its name says,
+// through every reader the image library has, refused when larger than a
+// tile can be. The caller tests HasPixels().
+bool LoadTile(RasterImage& tile, const std::filesystem::path& file, bool wholeData = false);
 
 // Decides whether a downloaded tile file is a usable image.
 class TileImageCheck {
@@ -15,7 +26,8 @@ public:
 
 // The check through our own image library: every reader it has is tried on
 // the file's content (PNG, JPEG, GIF and BMP at least), whatever the file's
-// name says, so JPEG data stored under a .png name passes.
+// name says, so JPEG data stored under a .png name passes. A tile whose data
+// ends before its last row fails, although the readers would pad it.
 class RasterImageCheck : public TileImageCheck {
 public:
     bool IsUsableImage(const std::filesystem::path& file) const override;

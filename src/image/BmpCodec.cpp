@@ -185,6 +185,10 @@ bool BmpCodec::Decode(ByteStream* stream) {
         return false;
     }
     const std::int32_t height = layout.height < 0 ? -layout.height : layout.height;
+    if (ExceedsReadLimits(static_cast<std::uint32_t>(layout.width),
+                          static_cast<std::uint32_t>(height))) {
+        return false;
+    }
     if (Escape() == -1) {
         header_.width = layout.width;
         header_.height = height;

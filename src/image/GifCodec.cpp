@@ -100,6 +100,10 @@ bool GifCodec::Decode(ByteStream* stream) {
         SetErrorText(GifMessage(error));
         return false;
     }
+    if (ExceedsReadLimits(static_cast<std::uint32_t>(std::max(gif->SWidth, 0)),
+                          static_cast<std::uint32_t>(std::max(gif->SHeight, 0)))) {
+        return false;
+    }
     if (Escape() == -1) {
         header_.width = gif->SWidth;
         header_.height = gif->SHeight;
@@ -157,6 +161,10 @@ bool GifCodec::Decode(ByteStream* stream) {
         SetErrorText("GIF: the picture has no size");
         return false;
     }
+    if (ExceedsReadLimits(static_cast<std::uint32_t>(frame.Width),
+                          static_cast<std::uint32_t>(frame.Height))) {
+        return false;
+    }
     std::int32_t width = gif->SWidth;
     std::int32_t height = gif->SHeight;
     std::int32_t left = frame.Left;
@@ -192,9 +200,21 @@ bool GifCodec::Decode(ByteStream* stream) {
     if (transparent >= 0 && transparent < 256) {
         SetTransparentIndex(transparent);
     }
-    const int background = transparent >= 0 ? transparent : gif->SBackGroundColor;
-    for (std::int32_t y = 0; y < height; ++y) {
-        std::memset(RowPointer(static_cast<std::uint32_t>(y)), background & 0xFF, RowBytes());
+    // Only the screen around the frame shows the background: the frame's own
+    // rows are written as they are decoded, and a picture whose data ends
+    // early fails, so filling them first would only cost the time and memory
+    // of the whole picture for nothing.
+    const auto background =
+        static_cast<std::uint8_t>((transparent >= 0 ? transparent : gif->SBackGroundColor) & 0xFF);
+    for (std::int32_t line = 0; line < height; ++line) {
+        std::uint8_t* const row = RowPointer(static_cast<std::uint32_t>(height - 1 - line));
+        if (line < top || line >= top + frame.Height) {
+            std::memset(row, background, static_cast<std::size_t>(width));
+            continue;
+        }
+        std::memset(row, background, static_cast<std::size_t>(left));
+        std::memset(row + left + frame.Width, background,
+                    static_cast<std::size_t>(width - left - frame.Width));
     }
 
     // Interlaced pictures arrive in four passes: every 8th line from 0, every

@@ -21,8 +21,21 @@ constexpr std::size_t kJpegBufferSize = 4096;
 // Legitimate progressive files have around ten scans; thousands of tiny ones
 // only serve to keep the decoder busy.
 constexpr int kMaxScans = 1000;
-// Whole-image buffers of progressive files above this are refused.
-constexpr long kMaxDecoderMemory = 2048L * 1024 * 1024;
+// Whole-image buffers of progressive files above this are refused: libjpeg
+// zeroes them as it goes, whatever the data behind them.
+constexpr long kMaxDecoderMemory = 256L * 1024 * 1024;
+// Work is bounded by the data behind it. Huffman-coded data needs at least a
+// bit per 8 x 8 block, so no honest file yields more than a few hundred
+// pixels per byte; past the allowance below the data counts as ended, as
+// when it runs out. This ends the padding that libjpeg would otherwise spend
+// on a huge picture behind a few bytes, restart markers or endless scans.
+// (Arithmetic coding can honestly pack more; such pictures beyond the
+// allowance come out cut, which no map service's tiles ever need.)
+constexpr std::uint64_t kFreePixels = std::uint64_t{1} << 24;
+constexpr std::uint64_t kPixelsPerByte = 512;
+// Each scan of a progressive file passes over the whole picture again.
+constexpr std::uint64_t kScanPixelsPerByte = 4096;
+constexpr const char* kDataEndedText = "JPEG: the data ends before the last row";
 
 struct ErrorManager {
     jpeg_error_mgr pub;
@@ -30,10 +43,23 @@ struct ErrorManager {
     RasterImage* image;
 };
 
+// Where the data behind the picture ended: the scan and the iMCU row being
+// decoded when it did.
+struct DataEnd {
+    bool reached;
+    int scan;
+    JDIMENSION row;
+};
+
 struct SourceManager {
     jpeg_source_mgr pub;
     ByteStream* stream;
     bool startOfFile;
+    bool decoding;  // past the headers: scans are being read
+    bool wholeData; // the caller refuses padded pictures
+    RasterImage* image;
+    std::uint64_t bytesRead;
+    DataEnd end;
     JOCTET buffer[kJpegBufferSize];
 };
 
@@ -59,11 +85,35 @@ struct ProgressMonitor {
     FailWith(cinfo);
 }
 
+// From here on libjpeg would pad the rest of the picture. A caller that
+// wants whole data gets a failure at once.
+void NoteDataEnd(j_decompress_ptr cinfo) {
+    auto* source = reinterpret_cast<SourceManager*>(cinfo->src);
+    if (source->end.reached) {
+        return;
+    }
+    source->end = DataEnd{true, cinfo->input_scan_number, cinfo->input_iMCU_row};
+    if (source->wholeData) {
+        source->image->SetErrorText(kDataEndedText);
+        FailWith(reinterpret_cast<j_common_ptr>(cinfo));
+    }
+}
+
 // Warnings (such as the premature end of a truncated tile) are counted, never
-// printed.
+// printed. The entropy decoder warns when it needs bits past a marker: past
+// anything but a restart marker (after which the data goes on) the scan's
+// data has ended.
 void OnMessage(j_common_ptr cinfo, int level) {
-    if (level < 0) {
-        ++cinfo->err->num_warnings;
+    if (level >= 0) {
+        return;
+    }
+    ++cinfo->err->num_warnings;
+    if (cinfo->is_decompressor && cinfo->err->msg_code == JWRN_HIT_MARKER) {
+        auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
+        const int marker = dinfo->unread_marker;
+        if (marker < JPEG_RST0 || marker > JPEG_RST0 + 7) { // RST0 to RST7
+            NoteDataEnd(dinfo);
+        }
     }
 }
 
@@ -86,11 +136,17 @@ boolean FillInput(j_decompress_ptr cinfo) {
             ERREXIT(cinfo, JERR_INPUT_EMPTY);
         }
         // The data ends early: pretend an end-of-image marker follows, so
-        // libjpeg finishes the picture with what it has.
+        // libjpeg finishes the picture with what it has. Inside a scan that
+        // leaves rows without data (arithmetic-coded data says so no other way).
         WARNMS(cinfo, JWRN_JPEG_EOF);
+        if (source->decoding && cinfo->input_iMCU_row < cinfo->total_iMCU_rows) {
+            NoteDataEnd(cinfo);
+        }
         source->buffer[0] = 0xFF;
         source->buffer[1] = JPEG_EOI;
         count = 2;
+    } else {
+        source->bytesRead += count;
     }
     source->pub.next_input_byte = source->buffer;
     source->pub.bytes_in_buffer = count;
@@ -207,6 +263,8 @@ bool JpegCodec::Decode(ByteStream* stream) {
     jpeg.source.pub.skip_input_data = SkipInput;
     jpeg.source.pub.resync_to_restart = jpeg_resync_to_restart;
     jpeg.source.pub.term_source = TermSource;
+    jpeg.source.wholeData = GetReadLimits().wholeData;
+    jpeg.source.image = this;
     jpeg.progress.pub.progress_monitor = OnProgress;
     jpeg.progress.image = this;
     return DecodeGuarded(jpeg);
@@ -226,6 +284,9 @@ bool JpegCodec::DecodeBody(Decompressor& jpeg) {
     cinfo.src = &jpeg.source.pub;
     cinfo.progress = &jpeg.progress.pub;
     jpeg_read_header(&cinfo, TRUE);
+    if (ExceedsReadLimits(cinfo.image_width, cinfo.image_height)) {
+        return false;
+    }
 
     const std::uint32_t options = CodecFlags(kFormatJpeg);
     if ((options & kJpegGreyOutput) != 0) {
@@ -273,6 +334,12 @@ bool JpegCodec::DecodeBody(Decompressor& jpeg) {
         return false;
     }
 
+    // A file of several scans is read scan by scan into libjpeg's
+    // whole-picture buffer, so the reading can stop where the data ends
+    // rather than padding every scan to its last row.
+    const bool multiScan = jpeg_has_multiple_scans(&cinfo) != 0;
+    cinfo.buffered_image = multiScan ? TRUE : FALSE;
+    jpeg.source.decoding = true;
     jpeg_start_decompress(&cinfo);
     if (cinfo.output_components != components ||
         Create(cinfo.output_width, cinfo.output_height, depth, kFormatJpeg) == nullptr) {
@@ -281,6 +348,61 @@ bool JpegCodec::DecodeBody(Decompressor& jpeg) {
     if (components == 1) {
         SetGreyRamp();
     }
+    if (multiScan) {
+        if (!AbsorbScans(jpeg)) {
+            return false;
+        }
+        jpeg_start_output(&cinfo, cinfo.input_scan_number);
+    }
+    if (!ReadRows(jpeg)) {
+        return false;
+    }
+    ApplyResolution(jpeg);
+    if (jpeg.source.end.reached) {
+        // Finishing would have libjpeg pad what is left; the rows without
+        // data stay zero.
+        return true;
+    }
+    if (multiScan) {
+        jpeg_finish_output(&cinfo);
+    }
+    jpeg_finish_decompress(&cinfo);
+    return true;
+}
+
+bool JpegCodec::AbsorbScans(Decompressor& jpeg) {
+    jpeg_decompress_struct& cinfo = jpeg.cinfo;
+    const std::uint64_t rowPixels = std::uint64_t{cinfo.image_width} *
+                                    static_cast<std::uint64_t>(cinfo.max_v_samp_factor) * DCTSIZE;
+    // A scan whose data ends early does not end the reading: the scans after
+    // it still refine the rows it reached. The allowance bounds the padding.
+    std::uint64_t pixels = 0;
+    for (;;) {
+        if (Escape() != 0) {
+            return false;
+        }
+        if (cinfo.input_scan_number > kMaxScans) {
+            SetErrorText("JPEG: too many scans");
+            return false;
+        }
+        const int status = jpeg_consume_input(&cinfo);
+        if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED) {
+            break;
+        }
+        if (status == JPEG_ROW_COMPLETED || status == JPEG_SCAN_COMPLETED) {
+            pixels += rowPixels;
+            if (pixels > kFreePixels + kScanPixelsPerByte * jpeg.source.bytesRead) {
+                NoteDataEnd(&cinfo);
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+bool JpegCodec::ReadRows(Decompressor& jpeg) {
+    jpeg_decompress_struct& cinfo = jpeg.cinfo;
+    const int components = cinfo.output_components;
     JSAMPARRAY cmykRow = nullptr;
     if (components == 4) {
         cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
@@ -288,9 +410,22 @@ bool JpegCodec::DecodeBody(Decompressor& jpeg) {
     }
     const bool swapRedBlue = components == 3 && cinfo.out_color_space != JCS_EXT_BGR;
     const JDIMENSION height = cinfo.output_height;
+    const std::uint64_t picturePixels = std::uint64_t{cinfo.image_width} * cinfo.image_height;
+    const DataEnd& end = jpeg.source.end;
     while (cinfo.output_scanline < height) {
         if (Escape() != 0) {
             return false;
+        }
+        // Rows past the end of the data stay zero. In a file of several
+        // scans a later scan's end leaves every row the earlier ones' data.
+        if (end.reached &&
+            (!cinfo.buffered_image || (end.scan <= 1 && cinfo.output_iMCU_row > end.row))) {
+            break;
+        }
+        const std::uint64_t done = picturePixels * cinfo.output_scanline / height;
+        if (done > kFreePixels + kPixelsPerByte * jpeg.source.bytesRead) {
+            NoteDataEnd(&cinfo);
+            break;
         }
         std::uint8_t* const row = RowPointer(height - 1 - cinfo.output_scanline);
         JSAMPROW target = components == 4 ? cmykRow[0] : row;
@@ -309,8 +444,6 @@ bool JpegCodec::DecodeBody(Decompressor& jpeg) {
             SwapRedBlue(row, RowBytes());
         }
     }
-    jpeg_finish_decompress(&cinfo);
-    ApplyResolution(jpeg);
     return true;
 }
 

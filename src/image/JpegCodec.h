@@ -6,8 +6,9 @@
 namespace quiltara {
 
 // JPEG reader and writer on libjpeg. The reader decodes truncated data as far
-// as it goes (libjpeg fills the missing rest), which is how a tile cut short
-// by the network still lands in the map.
+// as it goes and leaves the rows without data zero, which is how a tile cut
+// short by the network still lands in the map; a caller whose read limits ask
+// for whole data gets a failure instead.
 //
 // Reader options, in the JPEG codec option word (CodecFlags(kFormatJpeg)):
 // kJpegGreyOutput decodes to 8-bit grey, kJpegFastDct trades accuracy for
@@ -37,6 +38,8 @@ private:
     // libjpeg objects belong to the callers.
     bool DecodeGuarded(Decompressor& jpeg);
     bool DecodeBody(Decompressor& jpeg);
+    bool AbsorbScans(Decompressor& jpeg);
+    bool ReadRows(Decompressor& jpeg);
     void ApplyResolution(const Decompressor& jpeg);
     bool EncodeGuarded(Compressor& jpeg);
     void EncodeBody(Compressor& jpeg);

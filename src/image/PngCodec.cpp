@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <string>
 
 #include "image/ByteStream.h"
 
@@ -63,14 +64,33 @@ private:
     std::uint8_t b_;
 };
 
-[[noreturn]] void OnReadError(png_structp png, png_const_charp message) {
+// libpng's message becomes the image's error text; nothing reaches the console.
+[[noreturn]] void OnError(png_structp png, png_const_charp message) {
     static_cast<RasterImage*>(png_get_error_ptr(png))->SetErrorText(message);
     png_longjmp(png, 1);
 }
 
 // Tiles are untrusted: libpng's complaints about ancillary chunks are not
 // worth a line on the console for each of them.
-void OnReadWarning(png_structp /*png*/, png_const_charp /*message*/) {}
+void OnWarning(png_structp /*png*/, png_const_charp /*message*/) {}
+
+// The format allows 2^31 - 1 pixels a side, and so do we: what an image of a
+// given size may cost is the pixel block's rule, not libpng's default bounds.
+constexpr png_uint_32 kLargestSide = 0x7FFFFFFF;
+
+// Ancillary chunks this reader never looks at. libpng would read each into a
+// buffer of the size its length field claims, zeroed first, so a few bytes
+// claiming 2 GB of text cost 2 GB; skipped, they cost only the bytes present.
+// libpng takes the names as a list of 5-byte entries, each zero-terminated.
+constexpr png_byte kIgnoredChunks[] =
+    "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0"
+    "pCAL\0sBIT\0sCAL\0sPLT\0sRGB\0tEXt\0tIME\0zTXt";
+constexpr int kIgnoredChunkCount = sizeof kIgnoredChunks / 5;
+
+// A file row longer than this is refused: libpng and this reader each hold
+// rows of that length, whatever the data behind them, so a tiny file claiming
+// one immense row would otherwise cost as much as the row.
+constexpr std::size_t kMaxFileRowBytes = std::size_t{64} << 20;
 
 void OnRead(png_structp png, png_bytep data, std::size_t length) {
     auto* stream = static_cast<ByteStream*>(png_get_io_ptr(png));
@@ -131,7 +151,7 @@ bool PngCodec::Decode(ByteStream* stream) {
         return false;
     }
     PngReadHandles handles;
-    handles.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, OnReadError, OnReadWarning);
+    handles.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, OnError, OnWarning);
     if (handles.png == nullptr) {
         SetErrorText("Failed to create PNG structure");
         return false;
@@ -142,6 +162,9 @@ bool PngCodec::Decode(ByteStream* stream) {
         return false;
     }
     png_set_read_fn(handles.png, stream, OnRead);
+    png_set_user_limits(handles.png, kLargestSide, kLargestSide);
+    png_set_keep_unknown_chunks(handles.png, PNG_HANDLE_CHUNK_NEVER, kIgnoredChunks,
+                                kIgnoredChunkCount);
     std::vector<std::uint8_t> row;
     return ReadGuarded(handles.png, handles.info, row);
 }
@@ -160,6 +183,9 @@ bool PngCodec::ReadBody(png_structp png, png_infop info, std::vector<std::uint8_
     int bitDepth = 0;
     int colorType = 0;
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, nullptr, nullptr, nullptr);
+    if (ExceedsReadLimits(width, height)) {
+        return false;
+    }
 
     if (Escape() == -1) {
         header_.width = static_cast<std::int32_t>(width);
@@ -186,6 +212,12 @@ bool PngCodec::ReadBody(png_structp png, png_infop info, std::vector<std::uint8_
         default:
             SetErrorText("unknown PNG color type");
             return false;
+    }
+
+    if ((std::uint64_t{width} * static_cast<std::uint64_t>(bitDepth * channels) + 7) / 8 >
+        kMaxFileRowBytes) {
+        SetErrorText("PNG: rows too long to read");
+        return false;
     }
 
     int depth = std::min(bitDepth * channels, 8);
@@ -309,11 +341,18 @@ void PngCodec::ReadPixels(png_structp png, png_infop info, int passes, std::uint
     const std::size_t pixelStride = sampleStride * static_cast<std::size_t>(channels);
     std::uint8_t* const alpha = AlphaPlane();
 
+    const bool interlaced = passes > 1;
     for (int pass = 0; pass < passes; ++pass) {
         const bool rebuild = pass > 0;
         for (png_uint_32 fileRow = 0; fileRow < height; ++fileRow) {
             if (Escape() != 0) {
                 return;
+            }
+            if (interlaced && !PNG_ROW_IN_INTERLACE_PASS(fileRow, pass)) {
+                // libpng still counts the row; its pixels come in other passes
+                // and the stored row stays as it is.
+                png_read_row(png, nullptr, nullptr);
+                continue;
             }
             const png_uint_32 y = height - 1 - fileRow;
             std::uint8_t* const pixels = RowPointer(y);
@@ -373,9 +412,16 @@ void PngCodec::ReadPixels(png_structp png, png_infop info, int passes, std::uint
                 png_read_row(png, buffer, nullptr);
             }
             std::memcpy(pixels, buffer, std::min<std::size_t>(rowBytes, RowBytes()));
-            if (bitDepth == 2 && pass == passes - 1) {
+            if (bitDepth == 2 && !interlaced) {
                 Expand2To4(pixels, width);
             }
+        }
+    }
+    // The passes combine 2-bit pixels in the stored rows; only complete rows
+    // can be widened.
+    if (bitDepth == 2 && interlaced) {
+        for (png_uint_32 y = 0; y < height; ++y) {
+            Expand2To4(RowPointer(y), width);
         }
     }
 }
@@ -385,7 +431,7 @@ bool PngCodec::Encode(ByteStream* stream) {
         return false;
     }
     PngWriteHandles handles;
-    handles.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    handles.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, this, OnError, OnWarning);
     if (handles.png == nullptr) {
         SetErrorText("Failed to create PNG structure");
         return false;
@@ -396,6 +442,7 @@ bool PngCodec::Encode(ByteStream* stream) {
         return false;
     }
     png_set_write_fn(handles.png, stream, OnWrite, OnFlush);
+    png_set_user_limits(handles.png, kLargestSide, kLargestSide);
 
     // A palette image whose transparent entry is not entry 0 is written with
     // the two entries exchanged, so the one-byte transparency chunk can name it.
@@ -406,7 +453,7 @@ bool PngCodec::Encode(ByteStream* stream) {
     }
     std::vector<std::uint8_t> row;
     if (!WriteGuarded(handles.png, handles.info, row, swap.has_value())) {
-        SetErrorText("Error saving PNG file");
+        SetErrorText(std::string("Error saving PNG file: ") + ErrorText());
         return false;
     }
     return true;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -244,6 +245,20 @@ void RasterImage::SetErrorText(std::string_view text) {
     const std::size_t n = std::min(text.size(), static_cast<std::size_t>(kErrorTextSize - 1));
     std::memcpy(settings_.errorText, text.data(), n);
     settings_.errorText[n] = '\0';
+}
+
+bool RasterImage::ExceedsReadLimits(std::uint64_t width, std::uint64_t height) {
+    const ReadLimits& limits = settings_.readLimits;
+    if ((limits.maxWidth == 0 || width <= limits.maxWidth) &&
+        (limits.maxHeight == 0 || height <= limits.maxHeight)) {
+        return false;
+    }
+    char text[kErrorTextSize];
+    std::snprintf(text, sizeof text, "%llu x %llu pixels is larger than the %u x %u accepted",
+                  static_cast<unsigned long long>(width), static_cast<unsigned long long>(height),
+                  limits.maxWidth, limits.maxHeight);
+    SetErrorText(text);
+    return true;
 }
 
 void RasterImage::SyncBlockHeader() {

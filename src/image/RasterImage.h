@@ -66,6 +66,16 @@ struct ImageHeader {
 };
 static_assert(sizeof(ImageHeader) == 40);
 
+// What a caller accepts from a reader. A reader refuses a picture whose header
+// declares more than maxWidth x maxHeight pixels before it allocates anything
+// for it (0: no bound). With wholeData a reader refuses data that ends before
+// the picture's last row, where it would otherwise pad the rest.
+struct ReadLimits {
+    std::uint32_t maxWidth = 0;
+    std::uint32_t maxHeight = 0;
+    bool wholeData = false;
+};
+
 struct SelectionBox {
     std::int32_t left = 0;
     std::int32_t top = 0;
@@ -109,6 +119,7 @@ struct ImageSettings {
     std::uint8_t disposal = 0;
     bool getAllFrames = false;
     bool littleEndianHost = false;
+    ReadLimits readLimits;
 };
 
 // Pixel blocks larger than this many bytes are refused as if the allocation
@@ -192,6 +203,8 @@ public:
     void SetJpegScale(std::uint8_t scale) { settings_.jpegScale = scale; }
     bool PaletteHasAlpha() const { return settings_.paletteHasAlpha; }
     void SetPaletteHasAlpha(bool value) { settings_.paletteHasAlpha = value; }
+    const ReadLimits& GetReadLimits() const { return settings_.readLimits; }
+    void SetReadLimits(const ReadLimits& limits) { settings_.readLimits = limits; }
     std::int32_t HorizontalDpi() const { return settings_.xDpi; }
     std::int32_t VerticalDpi() const { return settings_.yDpi; }
     void SetHorizontalDpi(std::int32_t dpi);
@@ -259,6 +272,9 @@ protected:
     bool Inside(std::int32_t x, std::int32_t y) const {
         return x >= 0 && y >= 0 && x < header_.width && y < header_.height;
     }
+    // True, with the error text set, when a picture of this size is more than
+    // the caller's read limits accept. Readers ask before allocating.
+    bool ExceedsReadLimits(std::uint64_t width, std::uint64_t height);
     // Copies the header record into the block's own header.
     void SyncBlockHeader();
     // The palette area of the block (4 bytes per entry), null without one.

@@ -179,6 +179,9 @@ bool TiffCodec::Decode(ByteStream* stream) {
         SetErrorText("TIFF: the picture has no size");
         return false;
     }
+    if (ExceedsReadLimits(width, height)) {
+        return false;
+    }
     if (Escape() == -1) {
         header_.width = static_cast<std::int32_t>(width);
         header_.height = static_cast<std::int32_t>(height);

@@ -122,6 +122,7 @@ HttpResult CurlHttpClient::Get(const std::string& url, const std::vector<std::st
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeouts_.connectSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeouts_.lowSpeedSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, timeouts_.lowSpeedBytesPerSecond);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, timeouts_.totalSeconds);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);

@@ -14,9 +14,13 @@ public:
     struct Timeouts {
         long connectSeconds = 30;
         // A transfer slower than lowSpeedBytesPerSecond for lowSpeedSeconds
-        // (including a server that never starts answering) is abandoned.
+        // (including a server that never starts answering) is abandoned. A
+        // map tile is tens of kilobytes: a server trickling a few bytes a
+        // second is not sending one.
         long lowSpeedSeconds = 30;
-        long lowSpeedBytesPerSecond = 1;
+        long lowSpeedBytesPerSecond = 1024;
+        // No single request takes longer than this, however it trickles.
+        long totalSeconds = 600;
     };
 
     CurlHttpClient();

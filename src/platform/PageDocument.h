@@ -44,6 +44,23 @@ public:
         }
         return elements;
     }
+
+    // The same batch, answered only up to and including the first point whose
+    // element is not the first point's (all points when there is none; another
+    // element that answers alike may count as a change). A scan along a line
+    // only needs the run up to where the element under it changes, and the page
+    // is spared the hit-tests beyond. Each answer given is the one ElementAt gives.
+    virtual std::vector<std::optional<PageElement>> ElementsAtUntilChange(
+        const std::vector<PagePoint>& points) {
+        std::vector<std::optional<PageElement>> elements = ElementsAt(points);
+        for (size_t i = 1; i < elements.size(); ++i) {
+            if (elements[i] != elements[0]) {
+                elements.resize(i + 1);
+                break;
+            }
+        }
+        return elements;
+    }
 };
 
 } // namespace quiltara

@@ -79,7 +79,8 @@ RangeUpdate ComputeRange(const CTileRect& selection, int pageZoom, const ZoomCho
     const double left = std::ldexp(selection.left, k);
     const double right = std::ldexp(selection.right, k);
     const double bottom = std::ldexp(selection.bottom, k);
-    if (right + 1.0 >= kIndexLimit || bottom + 1.0 >= kIndexLimit) {
+    if (right + 1.0 >= kIndexLimit || bottom + 1.0 >= kIndexLimit || left + 1.0 >= kIndexLimit ||
+        top + 1.0 >= kIndexLimit) {
         return CountTextsOnly("Zoom too deep for tile numbers");
     }
     const double tileSize = std::ldexp(256.0, -k); // one output tile in view pixels
@@ -99,6 +100,11 @@ RangeUpdate ComputeRange(const CTileRect& selection, int pageZoom, const ZoomCho
             CountTextsOnly(FormatText("%i (%i to %i)", xCount, range.xFirst, range.xLast));
         update.yImagesText = FormatText("%i (%i to %i)", yCount, range.yFirst, range.yLast);
         update.totImagesText = FormatText("%lld: too many tiles", static_cast<long long>(cells));
+        // The spans need no list: they describe this range, not an earlier one.
+        update.longText =
+            SpanText(TileLongitude(range.xFirst, zoom), TileLongitude(range.xLast, zoom));
+        update.latText =
+            SpanText(TileLatitude(range.yFirst, zoom), TileLatitude(range.yLast, zoom));
         return update;
     }
 

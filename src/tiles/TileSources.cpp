@@ -59,8 +59,11 @@ bool FetchTileWithRetries(const std::string& sourceTemplate, int column, int row
                 remembered.Has() ? remembered.Text() : std::to_string(server);
             const std::string url =
                 ExpandSourceUrl(sourceTemplate, number, column, row, zoom, languageCode, letters);
-            if (fetcher.FetchUrlToFile(tilePath, url)) {
-                remembered.RememberIfUnset(number);
+            const TileFileResult result = fetcher.FetchUrlToFile(tilePath, url);
+            if (result.usable) {
+                if (!result.keptExisting) {
+                    remembered.RememberIfUnset(number);
+                }
                 return true;
             }
             if (rememberedAtEntry) {

@@ -43,20 +43,37 @@ private:
     std::optional<std::string> number_;
 };
 
+// What one attempt left at the tile path: a usable file or not, and whether
+// it is a file that was there before (kept without asking any server).
+struct TileFileResult {
+    bool usable = false;
+    bool keptExisting = false;
+
+    TileFileResult(bool isUsable) : usable(isUsable) {} // NOLINT: a plain yes or no reads as one
+    static TileFileResult KeptExisting() {
+        TileFileResult result(true);
+        result.keptExisting = true;
+        return result;
+    }
+    operator bool() const { return usable; } // NOLINT: tested like the plain answer
+};
+
 // What fetches one URL into one tile file (the tile downloader).
 class TileUrlFetcher {
 public:
     virtual ~TileUrlFetcher() = default;
 
-    // True when a usable tile file is at tilePath afterwards; false when none
-    // was obtained (and none is left there). Errors that end the run are thrown.
-    virtual bool FetchUrlToFile(const std::filesystem::path& tilePath, const std::string& url) = 0;
+    // Usable when a usable tile file is at tilePath afterwards; not when none
+    // was obtained by this call. Errors that end the run are thrown.
+    virtual TileFileResult FetchUrlToFile(const std::filesystem::path& tilePath,
+                                          const std::string& url) = 0;
 };
 
 // Fetches one tile of one layer, trying server numbers 0 to 3 and, for each,
 // the server words "G" to "Galile" until one request gives a usable file.
 // Once a number is remembered, every attempt uses it and the first failure
-// ends the tile. Returns true when the tile file is usable. Errors thrown by
+// ends the tile. A kept existing file asked no server, so it leaves the
+// remembered number as it was. Returns true when the tile file is usable. Errors thrown by
 // the fetcher pass through: nothing is retried around them.
 bool FetchTileWithRetries(const std::string& sourceTemplate, int column, int row, int zoom,
                           const std::filesystem::path& tilePath, std::string_view languageCode,

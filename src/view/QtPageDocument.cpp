@@ -10,16 +10,21 @@ namespace quiltara {
 
 namespace {
 
-// Answers each point with [tagName, src attribute] or null. Kept as one
-// function so the single and the batch question give identical answers.
+// Answers each point with [tagName, src attribute] or null; with untilChange,
+// stops after the first point whose element is not the first point's (the
+// same element gives the same answer, so nothing the caller needs is cut).
+// Kept as one function so that every question gives identical answers.
 const char* const kProbeFunction =
-    "(function (points, scale) {"
-    "  return points.map(function (p) {"
-    "    var e = document.elementFromPoint(p[0] / scale, p[1] / scale);"
-    "    if (!e) { return null; }"
-    "    var src = e.getAttribute('src');"
-    "    return [String(e.tagName), src === null ? '' : String(src)];"
-    "  });"
+    "(function (points, scale, untilChange) {"
+    "  var answers = [];"
+    "  var first;"
+    "  for (var i = 0; i < points.length; i++) {"
+    "    var e = document.elementFromPoint(points[i][0] / scale, points[i][1] / scale);"
+    "    var src = e ? e.getAttribute('src') : null;"
+    "    answers.push(e ? [String(e.tagName), src === null ? '' : String(src)] : null);"
+    "    if (i === 0) { first = e; } else if (untilChange && e !== first) { break; }"
+    "  }"
+    "  return answers;"
     "})";
 
 std::optional<PageElement> ToElement(const QVariant& answer) {
@@ -49,16 +54,35 @@ std::optional<PageElement> QtPageDocument::ElementAt(int x, int y) {
 
 std::vector<std::optional<PageElement>> QtPageDocument::ElementsAt(
     const std::vector<PagePoint>& points) {
+    return Ask(points, false);
+}
+
+std::vector<std::optional<PageElement>> QtPageDocument::ElementsAtUntilChange(
+    const std::vector<PagePoint>& points) {
+    return Ask(points, true);
+}
+
+std::vector<std::optional<PageElement>> QtPageDocument::Ask(const std::vector<PagePoint>& points,
+                                                            bool untilChange) {
     std::vector<std::optional<PageElement>> elements(points.size());
     if (points.empty() || !page_) {
         return elements;
     }
     const double scale = page_->zoomFactor() > 0 ? page_->zoomFactor() : 1.0;
-    const QString script = QString::fromLatin1(kProbeFunction) + QLatin1Char('(') +
-                           PointList(points) + QLatin1Char(',') + QString::number(scale, 'g', 17) +
-                           QLatin1Char(')');
-    const QVariantList answers = RunAndWait(script).toList();
-    for (size_t i = 0; i < points.size() && i < static_cast<size_t>(answers.size()); ++i) {
+    const QString script =
+        QString::fromLatin1(kProbeFunction) + QLatin1Char('(') + PointList(points) +
+        QLatin1Char(',') + QString::number(scale, 'g', 17) + QLatin1Char(',') +
+        (untilChange ? QStringLiteral("true") : QStringLiteral("false")) + QLatin1Char(')');
+    const QVariant result = RunAndWait(script);
+    if (!result.isValid()) {
+        // No answer: every point counts as having nothing under it.
+        return elements;
+    }
+    const QVariantList answers = result.toList();
+    if (untilChange && !answers.isEmpty() && static_cast<size_t>(answers.size()) < points.size()) {
+        elements.resize(static_cast<size_t>(answers.size()));
+    }
+    for (size_t i = 0; i < elements.size() && i < static_cast<size_t>(answers.size()); ++i) {
         elements[i] = ToElement(answers[static_cast<qsizetype>(i)]);
     }
     return elements;

@@ -3,6 +3,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <fstream>
@@ -16,9 +17,27 @@
 #include "app/CQuiltaraDoc.h"
 #include "platform/ScriptedPrompts.h"
 #include "view/CQuiltaraView.h"
+#include "view/CSelectionOverlay.h"
+#include "view/MapProbe.h"
+#include "view/PanelValues.h"
 
 namespace quiltara {
 namespace {
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    PaintCounter(QWidget* widget, int& paints) : paints_(paints) {
+        widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints_ += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+
+private:
+    int& paints_;
+};
 
 class MainFrameTest : public ::testing::Test {
 protected:
@@ -129,20 +148,25 @@ TEST_F(MainFrameTest, AFailedSaveIsReported) {
 TEST_F(MainFrameTest, OverlayOperationsReachTheMapViewsOverlayOnly) {
     CQuiltaraView* view = frame_.GetActiveView();
     ASSERT_NE(view, nullptr);
-    EXPECT_EQ(frame_.GetSelectionOverlay(), nullptr);
-    frame_.ShowSelectionOverlay(true); // no overlay yet: nothing happens
-    frame_.RepaintMapView();
-
-    QWidget overlay;
-    view->SetOverlayWidget(&overlay);
-    overlay.hide();
+    EXPECT_EQ(view->SelectionOverlay(), nullptr);
     frame_.show();
-    frame_.ShowSelectionOverlay(true);
-    EXPECT_TRUE(overlay.isVisible());
+    frame_.ShowSelectionOverlay(true); // the first call makes it
+    CSelectionOverlay* overlay = view->SelectionOverlay();
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_TRUE(overlay->isVisible());
+    EXPECT_EQ(overlay->geometry(), view->rect());
     frame_.ShowSelectionOverlay(false);
-    EXPECT_FALSE(overlay.isVisible());
-    view->SetOverlayWidget(nullptr);
-    overlay.setParent(nullptr);
+    EXPECT_FALSE(overlay->isVisible());
+    EXPECT_EQ(frame_.GetSelectionOverlay(), overlay); // never a second one
+    EXPECT_EQ(view->findChildren<CSelectionOverlay*>().size(), 1);
+
+    // RepaintMapView paints the overlay before it returns.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame_));
+    int paints = 0;
+    PaintCounter counter(overlay, paints);
+    frame_.ShowSelectionOverlay(true);
+    frame_.RepaintMapView();
+    EXPECT_GE(paints, 1);
 
     // A frame whose client area is not the map view leaves everything alone.
     frame_.setCentralWidget(new QWidget);
@@ -150,6 +174,26 @@ TEST_F(MainFrameTest, OverlayOperationsReachTheMapViewsOverlayOnly) {
     frame_.ShowSelectionOverlay(true);
     frame_.RepaintMapView();
     EXPECT_EQ(frame_.GetSelectionOverlay(), nullptr);
+}
+
+TEST_F(MainFrameTest, TheProbeAsksForAWiderWindowThroughTheFramesPrompts) {
+    // One tile image larger than the view: no neighbour within reach either way.
+    test::TempDir dir;
+    const std::string path = (dir / "tile.html").string();
+    std::ofstream(path) << "<html><body style='margin:0'><img src='/vt?x=4&amp;y=7&amp;zoom=3' "
+                           "style='display:block;width:3000px;height:3000px'></body></html>";
+    CQuiltaraView* view = frame_.GetActiveView();
+    PanelValues panel;
+    view->SetPanelValues(&panel);
+    frame_.show();
+    QSignalSpy loaded(view, &CQuiltaraView::DocumentComplete);
+    view->Navigate("file://" + path);
+    ASSERT_TRUE(loaded.wait(30000));
+    const CTileRect rect = view->GetTileRect(10, 10, 50, 50);
+    EXPECT_EQ(rect.left, -1.0);
+    EXPECT_EQ(rect.bottom, -1.0);
+    EXPECT_EQ(prompts_.Texts(), (std::vector<std::string>{kProbeWiderMessage, kProbeWiderMessage}));
+    view->SetPanelValues(nullptr);
 }
 
 } // namespace

@@ -292,21 +292,26 @@ TEST_F(EndToEnd, EachRunAsksAgainAboutExistingTiles) {
     const MapSourcesValues sources = Sources(server, {MapLayer::Map});
     std::ofstream(TilePath(MapLayer::Map, 12, 20)) << "kept from before";
     prompts_.QueueAnswer(MessageAnswer::No); // keep existing files
+    prompts_.QueueAnswer(MessageAnswer::Ok); // the kept file is no image
     prompts_.QueueAnswer(MessageAnswer::No); // keep the tiles
-    Run(sources);
+    const CreateMapOutcome first = Run(sources);
     EXPECT_EQ(prompts_.Texts().front(), OverwriteQuestion(TilePath(MapLayer::Map, 12, 20)));
     EXPECT_EQ(ReadFile(TilePath(MapLayer::Map, 12, 20)), "kept from before");
+    ASSERT_EQ(first.tileProblems.size(), 1u);
+    EXPECT_EQ(prompts_.Texts()[1], TileProblemsText(first.tileProblems));
 
     // The next run meets the first tile already there and asks at once.
     server.ClearRequests();
     prompts_.QueueAnswer(MessageAnswer::No);
+    prompts_.QueueAnswer(MessageAnswer::Ok);
     prompts_.QueueAnswer(MessageAnswer::No);
-    Run(sources, "again.png");
+    const CreateMapOutcome second = Run(sources, "again.png");
     const std::vector<std::string> texts = {OverwriteQuestion(TilePath(MapLayer::Map, 10, 20)),
+                                            TileProblemsText(second.tileProblems),
                                             kDeleteTilesQuestion};
     const std::vector<std::string> all = prompts_.Texts();
-    ASSERT_EQ(all.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(all.begin() + 2, all.end()), texts);
+    ASSERT_EQ(all.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(all.begin() + 3, all.end()), texts);
     EXPECT_TRUE(server.Requests().empty());
     EXPECT_TRUE(fs::exists(Folder() + "Map_again.png"));
 }

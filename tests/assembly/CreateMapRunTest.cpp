@@ -8,6 +8,7 @@
 
 #include "TestPaths.h"
 #include "assembly/TileDownloader.h"
+#include "image/RasterImage.h"
 #include "platform/ScriptedPrompts.h"
 
 namespace quiltara {
@@ -15,8 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Records every request and writes a small file for it, failing the layers
-// it is told to.
+// Records every request and writes a plain 256 x 256 tile for it, failing
+// the layers it is told to.
 class RecordingFetcher : public TileFetcher {
 public:
     struct Request {
@@ -32,13 +33,18 @@ public:
         if (failing.count(sourceUrl) != 0) {
             return false;
         }
-        std::ofstream(tilePath) << "tile";
-        return fs::exists(tilePath);
+        if (broken.count(sourceUrl) != 0) {
+            std::ofstream(tilePath) << "kept from an earlier run, or damaged since";
+            return true;
+        }
+        RasterImage tile(256, 256, 24, kFormatPng);
+        return tile.SaveFile(tilePath, kFormatPng);
     }
 
     int runs = 0;
     std::vector<Request> requests;
     std::set<std::string> failing;
+    std::set<std::string> broken; // these layers leave a file that is no image
 };
 
 class RecordingProgress : public ProgressSink {
@@ -148,7 +154,6 @@ TEST_F(CreateMapRunTest, EveryTileOfEveryEnabledLayerIsFetchedInOrder) {
     EXPECT_EQ(fetcher_.requests[11].zoom, 7);
     EXPECT_TRUE(fs::is_directory(Folder() + "hyb"));
 
-    // The fake tiles are no images: the squares stay black, the images are written.
     EXPECT_EQ(prompts_.Texts(), std::vector<std::string>{kDeleteTilesQuestion});
     ASSERT_EQ(outcome.images.size(), 2u);
     EXPECT_TRUE(fs::exists(Folder() + "Map_london.png"));
@@ -176,6 +181,76 @@ TEST_F(CreateMapRunTest, AFailedLayerDoesNotStopTheOthersAndIsReportedOnce) {
     EXPECT_EQ(prompts_.Messages()[1].buttons, MessageButtons::YesNo);
     const std::set<std::string> left = {"Map_m.png", "Sat_m.png", "Ter_m.png"};
     EXPECT_EQ(FilesInFolder(), left);
+}
+
+TEST_F(CreateMapRunTest, TilesTheStitchCannotPlaceAreNamedInOneMessage) {
+    sources_[MapLayer::Map].download = true;
+    sources_[MapLayer::Satellite].download = true;
+    sources_[MapLayer::Terrain].download = true;
+    fetcher_.broken = {"ter://[X]/[Y]"};
+    fetcher_.failing = {"sat://[X]/[Y]"}; // reported already: not named again
+    prompts_.QueueSavePath(Folder() + "m.png");
+    prompts_.QueueAnswer(MessageAnswer::Ok);
+    prompts_.QueueAnswer(MessageAnswer::Ok);
+    prompts_.QueueAnswer(MessageAnswer::No);
+
+    const CreateMapOutcome outcome = Run(sources_);
+
+    ASSERT_EQ(outcome.tileProblems.size(), 6u);
+    for (const TileProblem& problem : outcome.tileProblems) {
+        EXPECT_EQ(problem.kind, TileProblem::Kind::Unreadable);
+        EXPECT_EQ(fs::path(problem.path).filename().string().rfind("Ter_", 0), 0u);
+    }
+    const std::vector<std::string> texts = {
+        kDownloadErrorsMessage, TileProblemsText(outcome.tileProblems), kDeleteTilesQuestion};
+    EXPECT_EQ(prompts_.Texts(), texts);
+    EXPECT_NE(texts[1].find("6 tile files"), std::string::npos);
+    EXPECT_NE(texts[1].find(Folder() + "Ter_x=12y=21zoom=7.png: not a readable image"),
+              std::string::npos);
+}
+
+TEST_F(CreateMapRunTest, TheDeleteStepNeverRemovesAnImageOfTheRun) {
+    sources_[MapLayer::Map].download = true;
+    // The chosen name is the name of the run's first tile.
+    prompts_.QueueSavePath(Folder() + "x=10y=20zoom=7.png");
+    prompts_.QueueAnswer(MessageAnswer::Yes);
+
+    const CreateMapOutcome outcome = Run(sources_);
+
+    ASSERT_EQ(outcome.images.size(), 1u);
+    EXPECT_TRUE(outcome.images[0].saved);
+    EXPECT_FALSE(outcome.deleteFailed);
+    EXPECT_EQ(prompts_.Texts(), std::vector<std::string>{kDeleteTilesQuestion});
+    const RasterImage image(Folder() + "Map_x=10y=20zoom=7.png", kFormatPng);
+    ASSERT_TRUE(image.HasPixels());
+    EXPECT_EQ(image.Width(), 768);
+    EXPECT_EQ(FilesInFolder(), std::set<std::string>{"Map_x=10y=20zoom=7.png"});
+}
+
+TEST_F(CreateMapRunTest, ASubfolderOutsideTheOutputFolderEndsTheRunBeforeAnyFetch) {
+    const fs::path inside = dir_.Path() / "out";
+    fs::create_directory(inside);
+    sources_[MapLayer::Map].download = true;
+    for (const std::string& bad : {std::string("../escape"), (dir_.Path() / "abs").string(),
+                                   std::string(".."), std::string("a/b")}) {
+        SCOPED_TRACE(bad);
+        sources_[MapLayer::Satellite].download = true;
+        sources_[MapLayer::Satellite].subfolder = bad;
+        prompts_ = ScriptedPrompts();
+        prompts_.QueueSavePath(inside.string() + "/m.png");
+
+        const CreateMapOutcome outcome = Run(sources_);
+
+        EXPECT_EQ(outcome.status, CreateMapStatus::Refused);
+        EXPECT_TRUE(fetcher_.requests.empty());
+        ASSERT_EQ(prompts_.Messages().size(), 1u);
+        EXPECT_EQ(prompts_.Messages()[0].buttons, MessageButtons::Ok);
+        EXPECT_NE(prompts_.Texts()[0].find("'" + bad + "'"), std::string::npos);
+        EXPECT_NE(prompts_.Texts()[0].find("satellite"), std::string::npos);
+        EXPECT_TRUE(FilesInFolder().empty());
+        EXPECT_EQ(std::distance(fs::recursive_directory_iterator(dir_.Path()), {}), 1)
+            << "no folder but the output folder";
+    }
 }
 
 TEST_F(CreateMapRunTest, TheChosenPathSplitsAfterItsLastSeparator) {

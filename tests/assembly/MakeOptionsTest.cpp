@@ -70,6 +70,55 @@ TEST_F(MakeOptionsTest, SelectionTakesThePanelsPath) {
               std::string::npos);
 }
 
+TEST_F(MakeOptionsTest, SelectionsThatCannotBeFetchedAreRefusedWithAReason) {
+    // Reversed: right of left, bottom above top.
+    EXPECT_NE(Error({"--selection=1,2,1,2", "--page-zoom=1", "--zoom=2"}).find("left edge"),
+              std::string::npos);
+    EXPECT_NE(Error({"--selection=1.5,0,1,1", "--page-zoom=1", "--zoom=2"}).find("top"),
+              std::string::npos);
+    // A left edge past 2^31 at the output zoom.
+    EXPECT_NE(Error({"--selection=0,3e9,3e9,0", "--page-zoom=0", "--zoom=1"}).find("too deep"),
+              std::string::npos);
+    // Off the grid at the output zoom: column 4 of a 4-column grid, and the
+    // far border itself, which takes the tile beyond it.
+    EXPECT_NE(Error({"--selection=0,1,2.5,1", "--page-zoom=1", "--zoom=2"}).find("beyond"),
+              std::string::npos);
+    EXPECT_NE(Error({"--selection=0,0,2,2", "--page-zoom=1", "--zoom=2"}).find("0 to 3"),
+              std::string::npos);
+    // The whole grid, just inside its border, is fine.
+    EXPECT_EQ(Options({"--selection=0,0,1.99,1.99", "--page-zoom=1", "--zoom=2"}).tiles.size(),
+              16u);
+}
+
+TEST_F(MakeOptionsTest, SubfoldersAreOneFolderNameInsideTheOutputFolder) {
+    for (const char* bad : {"../../somewhere", "/tmp/x", "a/b", "..", "."}) {
+        const std::string error = Error({"--tiles=0,0,0,0", "--zoom=1", "--layers=all",
+                                         std::string("--subfolder-terrain=") + bad});
+        EXPECT_NE(error.find(std::string("'") + bad + "'"), std::string::npos) << bad;
+        EXPECT_NE(error.find("terrain"), std::string::npos) << error;
+    }
+    EXPECT_EQ(Options({"--tiles=0,0,0,0", "--zoom=1", "--subfolder-map=..tiles.."})
+                  .SourcesValues()[MapLayer::Map]
+                  .subfolder,
+              "..tiles..");
+}
+
+TEST_F(MakeOptionsTest, ShortOutputOptionTakesTheNextArgument) {
+    // The README's example line.
+    ParseOutcome outcome = ParseMakeArguments({"--box", "-0.16,51.49,-0.08,51.52", "--zoom", "13",
+                                               "--layers", "map,satellite", "--delete-tiles", "-o",
+                                               (dir_ / "london.png").string()});
+    ASSERT_TRUE(outcome.options.has_value()) << outcome.error;
+    EXPECT_EQ(outcome.options->outputPath, (dir_ / "london.png").string());
+    EXPECT_EQ(outcome.options->deleteTiles, DeletePolicy::Delete);
+
+    outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1", (dir_ / "a.png").string(), "-o"});
+    EXPECT_FALSE(outcome.options.has_value());
+    EXPECT_NE(outcome.error.find("-o needs a value"), std::string::npos);
+    outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1", "-x", (dir_ / "a.png").string()});
+    EXPECT_NE(outcome.error.find("unknown option -x"), std::string::npos);
+}
+
 TEST_F(MakeOptionsTest, BoxInDegreesCoversTheTilesItTouches) {
     // Zoom 2: columns are 90 degrees wide; rows split at 0 and +-66.51 degrees.
     MakeOptions o = Options({"--box=-170,10,-100,60", "--zoom=2"});

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "TestPaths.h"
 #include "image/RasterImage.h"
@@ -137,6 +141,153 @@ TEST_F(MapStitcherTest, AMissingTileLeavesABlackSquareAndTheImageIsStillSaved) {
     EXPECT_EQ(PictureColour(image, 512, 0), black);
     EXPECT_EQ(PictureColour(image, 0, 256), kMarker);
     EXPECT_EQ(PictureColour(image, 600, 300), TileColour(2, 1, 2));
+    // Both are listed, in the order the tiles are pasted.
+    const std::vector<TileProblem>& problems = result[0].tileProblems;
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].path, Folder() + "Ter_" + TileFileName(11, 21, 7));
+    EXPECT_EQ(problems[0].kind, TileProblem::Kind::Missing);
+    EXPECT_EQ(problems[1].path, Folder() + "Ter_" + TileFileName(12, 20, 7));
+    EXPECT_EQ(problems[1].kind, TileProblem::Kind::Unreadable);
+}
+
+// A tile of one colour and the given size.
+void WriteSolidTile(const std::string& path, int width, int height, RgbQuad colour) {
+    RasterImage tile(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), 24,
+                     kFormatPng);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            tile.PutPixelColor(x, y, colour);
+        }
+    }
+    ASSERT_TRUE(tile.SaveFile(path, kFormatPng)) << tile.ErrorText();
+}
+
+TEST_F(MapStitcherTest, EveryTileGoesIntoItsOwnSquareWhateverItsSize) {
+    MapSourcesValues sources;
+    sources[MapLayer::Map].download = true;
+    WriteTiles(MapLayer::Map, "", range_, 7);
+    const auto tilePath = [&](int x, int y) { return Folder() + "Map_" + TileFileName(x, y, 7); };
+    // A 512 x 512 palette tile in square (1, 0): a mark in its top left
+    // pixel, the pixel beside it transparent.
+    const RgbQuad big{10, 200, 30, 0};
+    RasterImage large(512, 512, 8, kFormatPng);
+    large.SetPaletteEntry(1, big);
+    large.SetPaletteEntry(2, kMarker);
+    for (int y = 0; y < 512; ++y) {
+        for (int x = 0; x < 512; ++x) {
+            large.PutPixelIndex(x, y, 1);
+        }
+    }
+    large.PutPixelIndex(0, 511, 2);
+    large.PutPixelIndex(1, 511, 0);
+    large.SetTransparentIndex(0);
+    ASSERT_TRUE(large.SaveFile(tilePath(11, 20), kFormatPng));
+    const RgbQuad small{200, 10, 10, 0};
+    const RgbQuad dot{5, 5, 250, 0};
+    WriteSolidTile(tilePath(10, 21), 100, 50, small);
+    WriteSolidTile(tilePath(12, 21), 1, 1, dot);
+
+    const std::vector<StitchedLayer> result =
+        Stitch(Folder(), "m.png", sources, range_, 7, prompts_, progress_);
+    const RasterImage image(Folder() + "Map_m.png", kFormatPng);
+    ASSERT_TRUE(image.HasPixels());
+    const RgbQuad black{0, 0, 0, 0};
+    // The large tile's top left square only, its transparency kept.
+    EXPECT_EQ(PictureColour(image, 256, 0), kMarker);
+    EXPECT_EQ(PictureColour(image, 257, 0), black);
+    EXPECT_EQ(PictureColour(image, 258, 0), big);
+    EXPECT_EQ(PictureColour(image, 511, 255), big);
+    // Its neighbours to the right and below are their own tiles.
+    EXPECT_EQ(PictureColour(image, 512, 0), kMarker);
+    EXPECT_EQ(PictureColour(image, 600, 100), TileColour(2, 0, 0));
+    EXPECT_EQ(PictureColour(image, 256, 256), kMarker);
+    EXPECT_EQ(PictureColour(image, 300, 300), TileColour(1, 1, 0));
+    // Small tiles fill their square from its top left; the rest stays black.
+    EXPECT_EQ(PictureColour(image, 0, 256), small);
+    EXPECT_EQ(PictureColour(image, 99, 305), small);
+    EXPECT_EQ(PictureColour(image, 100, 256), black);
+    EXPECT_EQ(PictureColour(image, 0, 306), black);
+    EXPECT_EQ(PictureColour(image, 512, 256), dot);
+    EXPECT_EQ(PictureColour(image, 513, 256), black);
+    EXPECT_EQ(PictureColour(image, 767, 511), black);
+
+    ASSERT_EQ(result.size(), 1u);
+    const std::vector<TileProblem>& problems = result[0].tileProblems;
+    ASSERT_EQ(problems.size(), 3u);
+    const int sizes[3][2] = {{100, 50}, {512, 512}, {1, 1}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(problems[i].kind, TileProblem::Kind::OffSize);
+        EXPECT_EQ(problems[i].width, sizes[i][0]);
+        EXPECT_EQ(problems[i].height, sizes[i][1]);
+    }
+    EXPECT_EQ(problems[1].path, tilePath(11, 20));
+    EXPECT_NE(TileProblemsText(problems).find(tilePath(11, 20) + ": 512 x 512 pixels"),
+              std::string::npos);
+}
+
+// Files may grow no larger than `bytes` while it lives: a disk that fills up.
+class FullDisk {
+public:
+    explicit FullDisk(rlim_t bytes) {
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FullDisk() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FullDisk(const FullDisk&) = delete;
+    FullDisk& operator=(const FullDisk&) = delete;
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+TEST_F(MapStitcherTest, AFailedSaveLeavesTheEarlierImageAsItWas) {
+    MapSourcesValues sources;
+    sources[MapLayer::Map].download = true;
+    const TileRange one{0, 0, 0, 0};
+    // Noise, so that the image cannot shrink below the disk's room.
+    RasterImage noise(256, 256, 24, kFormatPng);
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < 256; ++y) {
+        for (int x = 0; x < 256; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            noise.PutPixelColor(x, y,
+                                RgbQuad{static_cast<std::uint8_t>(seed >> 24),
+                                        static_cast<std::uint8_t>(seed >> 16),
+                                        static_cast<std::uint8_t>(seed >> 8), 0});
+        }
+    }
+    ASSERT_TRUE(noise.SaveFile(Folder() + "Map_" + TileFileName(0, 0, 1), kFormatPng));
+    const std::string earlier = Folder() + "Map_m.png";
+    std::ofstream(earlier, std::ios::binary) << "an earlier map image";
+    {
+        const FullDisk full(16384);
+        const std::vector<StitchedLayer> result =
+            Stitch(Folder(), "m.png", sources, one, 1, prompts_, progress_);
+        ASSERT_EQ(result.size(), 1u);
+        EXPECT_TRUE(result[0].created);
+        EXPECT_FALSE(result[0].saved);
+        EXPECT_FALSE(result[0].saveError.empty());
+    }
+    std::ifstream in(earlier, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "an earlier map image");
+    const std::set<std::string> files = {"Map_" + TileFileName(0, 0, 1), "Map_m.png"};
+    EXPECT_EQ(test::FilesBelow(dir_.Path()), files) << "the temporary file must be gone";
+
+    // With room on the disk the new image replaces the earlier one.
+    const std::vector<StitchedLayer> again =
+        Stitch(Folder(), "m.png", sources, one, 1, prompts_, progress_);
+    EXPECT_TRUE(again[0].saved) << again[0].saveError;
+    const RasterImage image(earlier, kFormatPng);
+    ASSERT_TRUE(image.HasPixels());
+    EXPECT_EQ(image.PixelColor(7, 9), noise.PixelColor(7, 9));
+    EXPECT_EQ(test::FilesBelow(dir_.Path()), files);
 }
 
 TEST_F(MapStitcherTest, AnImageNamedJpgHoldsPngData) {

@@ -3,6 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <cstdio>
 #include <filesystem>
@@ -135,7 +140,9 @@ TEST_F(QuiltaraMake, AnAnswerIsReadForEachQuestionWhenAsked) {
     // A reply that is no answer brings the question again; No keeps the file.
     const Finished run = Make(args, "maybe\nn\n");
 
-    EXPECT_EQ(run.status, 0) << run.err;
+    // The kept file is no image: named after the stitch, and the run is incomplete.
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_THAT(run.out, HasSubstr(("Map_" + TileFileName(11, 20, 5)) + ": not a readable image"));
     const std::string question =
         OverwriteQuestion((out_ / ("Map_" + TileFileName(11, 20, 5))).string());
     const auto first = run.out.find("[Quiltara] " + question + " [y/n/c] ");
@@ -202,6 +209,77 @@ TEST_F(QuiltaraMake, BadArgumentsGiveStatusTwoAndTheReason) {
     run = Make({"--help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_THAT(run.out, HasSubstr("Usage: quiltara-make"));
+    EXPECT_TRUE(Images().empty());
+}
+
+TEST_F(QuiltaraMake, ShortOutputOptionWorksAndSubfoldersStayInside) {
+    DemoServer server;
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--quiet", "--keep-tiles", "-o", (out_ / "city.png").string()});
+    Finished run = Make(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::exists(out_ / "Map_city.png"));
+
+    fs::remove_all(out_);
+    fs::create_directory(out_);
+    args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--subfolder-map=../outside", "-o", (out_ / "city.png").string()});
+    run = Make(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.err, HasSubstr("'../outside'"));
+    EXPECT_TRUE(Images().empty());
+    EXPECT_FALSE(fs::exists(out_.parent_path() / "outside"));
+}
+
+TEST_F(QuiltaraMake, AReaderThatGoesAwayIsReportedAsAWriteError) {
+    DemoServer server;
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--keep-tiles", "-o", (out_ / "city.png").string()});
+    const fs::path program = test::BinaryDir() / "tools" / "quiltara-make" / "quiltara-make";
+    std::string command = Quoted(program.string());
+    for (const std::string& arg : args) {
+        command += " " + Quoted(arg);
+    }
+    // quiltara-make ... | head -c 1
+    const std::string pipeline =
+        "( " + command + " </dev/null 2>" + Quoted((dir_ / "stderr.txt").string()) + "; echo $? >" +
+        Quoted((dir_ / "status.txt").string()) + " ) | head -c 1 >/dev/null";
+    ASSERT_EQ(std::system(pipeline.c_str()), 0);
+    EXPECT_EQ(ReadFile(dir_ / "status.txt"), "1\n");
+    EXPECT_THAT(ReadFile(dir_ / "stderr.txt"),
+                HasSubstr("quiltara-make: cannot write the output: Broken pipe"));
+}
+
+TEST_F(QuiltaraMake, AnInterruptedRunLeavesNoUnfinishedFile) {
+    // Tiles send half their body and stall: the run is caught mid-tile.
+    DemoServer server(DemoServerOptions().Stall());
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--quiet", "-o", (out_ / "city.png").string()});
+    const std::string program =
+        (test::BinaryDir() / "tools" / "quiltara-make" / "quiltara-make").string();
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        freopen("/dev/null", "w", stdout);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    std::set<std::string> during;
+    for (int i = 0; i < 500 && during.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        during = Images();
+    }
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_THAT(*during.begin(), ::testing::EndsWith(".part"));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
     EXPECT_TRUE(Images().empty());
 }
 

@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "DemoServer.h"
 #include "TestPaths.h"
@@ -237,6 +239,50 @@ TEST(TileDownloader, AStalledServerEndsTheRunWithinTheTimeoutAndLeavesNoFile) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_TRUE(std::filesystem::is_empty(downloads.folder.Path()))
         << "the half-written tile must be deleted";
+}
+
+TEST(TileDownloader, AnExistingTileIsReplacedOnlyByACompleteCheckedOne) {
+    DemoServer server(DemoServerOptions().CutConnection());
+    Downloads downloads(server);
+    const std::filesystem::path tile = downloads.Tile(MapLayer::Map, 0, 0, 1);
+    WriteFile(tile, "a tile from an earlier run");
+    downloads.prompts.QueueAnswer(MessageAnswer::Yes);
+    EXPECT_FALSE(downloads.Fetch(MapLayer::Map, 0, 0, 1));
+    EXPECT_EQ(ReadFile(tile), "a tile from an earlier run");
+    EXPECT_EQ(test::FilesBelow(downloads.folder.Path()), std::set<std::string>{tile.filename()})
+        << "no temporary file may stay behind";
+}
+
+TEST(TileDownloader, ATileIsNeverUnderItsNameWhileItsBodyArrives) {
+    DemoServer server(DemoServerOptions().Stall());
+    Downloads downloads(server);
+    const std::filesystem::path tile = downloads.Tile(MapLayer::Map, 0, 0, 0);
+    std::thread fetch(
+        [&] { EXPECT_THROW(downloads.Fetch(MapLayer::Map, 0, 0, 0), TileDownloadError); });
+    // Half the body has come and the server stalls: what a killed run would leave.
+    std::set<std::string> during;
+    for (int i = 0; i < 150 && during.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        during = test::FilesBelow(downloads.folder.Path());
+    }
+    const bool tileVisible = std::filesystem::exists(tile);
+    fetch.join();
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_FALSE(tileVisible);
+    EXPECT_THAT(*during.begin(), ::testing::EndsWith(".part"));
+    EXPECT_TRUE(std::filesystem::is_empty(downloads.folder.Path()));
+}
+
+TEST(TileDownloader, ABodyLargerThanAnyTileFailsTheTile) {
+    DemoServer server;
+    Downloads downloads(server);
+    const std::filesystem::path tile = downloads.Tile(MapLayer::Map, 0, 0, 0);
+    // A valid PNG, one byte over the limit.
+    EXPECT_FALSE(
+        downloads.downloader.FetchUrlToFile(tile, server.PaddedPngUrl(kMaxTileBodyBytes + 1)));
+    EXPECT_TRUE(std::filesystem::is_empty(downloads.folder.Path()));
+    // The run goes on with the next tile.
+    EXPECT_TRUE(downloads.Fetch(MapLayer::Map, 0, 0, 0));
 }
 
 TEST(TileDownloader, AMissingFolderEndsTheRunNamingThePath) {

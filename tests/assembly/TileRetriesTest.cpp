@@ -2,6 +2,8 @@
 // map service sees them.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "DemoServer.h"
 #include "TestPaths.h"
 #include "assembly/TileDownloader.h"
@@ -74,6 +76,24 @@ TEST(TileRetries, AllServersFailingCostTwentyFourRequestsInOrder) {
     EXPECT_EQ(Attempts(server), InOrder(4, 6));
     EXPECT_FALSE(run.remembered.Has());
     EXPECT_TRUE(std::filesystem::is_empty(run.folder.Path()));
+}
+
+TEST(TileRetries, AKeptTileLeavesTheServerToTheFirstRequestThatWorks) {
+    // Server 0 is down; a resumed run keeps the tile it already has.
+    DemoServer server(DemoServerOptions().ErrorServer(0));
+    CreateMapRun run(server);
+    std::ofstream(run.folder / ("Map_" + TileFileName(0, 0, 1))) << "from the earlier run";
+    run.prompts.QueueAnswer(MessageAnswer::No);
+    EXPECT_TRUE(run.Tile(MapLayer::Map, 0, 0, 1));
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_FALSE(run.remembered.Has());
+
+    EXPECT_TRUE(run.Tile(MapLayer::Map, 1, 0, 1));
+    EXPECT_TRUE(run.Tile(MapLayer::Map, 0, 1, 1));
+    std::vector<Attempt> expected = InOrder(2, 1);
+    expected.push_back({1, "G"});
+    EXPECT_EQ(Attempts(server), expected);
+    EXPECT_EQ(run.remembered.Text(), "1");
 }
 
 TEST(TileRetries, TheFirstSuccessFixesServerAndWordForEveryLayer) {

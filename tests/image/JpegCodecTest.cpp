@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "CodecSamples.h"
+#include "HostileSamples.h"
 #include "image/ExifReader.h"
 
 namespace quiltara {
@@ -96,13 +98,60 @@ TEST(JpegReader, TruncatedDataIsDecodedAsFarAsItGoes) {
     ASSERT_TRUE(test::DecodeBytes(image, cut, kFormatJpeg)) << image.ErrorText();
     EXPECT_EQ(image.Width(), 96);
     EXPECT_EQ(image.Height(), 96);
-    // The top of the picture arrived whole.
+    // The top of the picture arrived whole; the rows past the data stay zero.
     for (std::int32_t y = 95; y >= 88; --y) {
         for (std::int32_t x = 0; x < 96; ++x) {
             ASSERT_EQ(image.PixelColor(x, y), full.PixelColor(x, y)) << x << "," << y;
         }
     }
-    EXPECT_NE(image.PixelColor(50, 0), full.PixelColor(50, 0));
+    for (std::int32_t y = 0; y < 8; ++y) {
+        for (std::int32_t x = 0; x < 96; ++x) {
+            ASSERT_EQ(image.PixelColor(x, y), RgbQuad{}) << x << "," << y;
+        }
+    }
+}
+
+bool RowIsZero(const RasterImage& image, std::uint32_t row) {
+    const std::uint8_t* pixels = image.RowPointer(row);
+    return std::all_of(pixels, pixels + image.RowBytes(), [](std::uint8_t b) { return b == 0; });
+}
+
+// Data that ends before the picture's last row: cut short, or ended by an
+// honest end-of-image marker long before the size the header claims. The
+// reader pads with zero rows for its ordinary callers and refuses the file
+// when the caller asks for whole data; a complete file passes both ways.
+TEST(JpegReader, DataEndingBeforeTheLastRowIsPaddedOrRefusedAsTheCallerAsks) {
+    for (bool progressive : {false, true}) {
+        SCOPED_TRACE(progressive ? "progressive" : "baseline");
+        const Bytes whole = test::JpegClaiming(64, 64, progressive, 0);
+        // Cut inside the first scan (a progressive file's is short).
+        const Bytes cut = test::JpegClaiming(64, 64, progressive, progressive ? 40 : 120);
+        const Bytes tall = test::JpegClaiming(64, 640, progressive, 0);
+        const Bytes huge = test::JpegClaiming(6000, 6000, progressive, 300);
+        for (const Bytes* file : {&whole, &cut, &tall, &huge}) {
+            const bool complete = file == &whole;
+            RasterImage padded;
+            ASSERT_TRUE(test::DecodeBytes(padded, *file, kFormatJpeg)) << padded.ErrorText();
+            EXPECT_EQ(RowIsZero(padded, 0), !complete);
+            RasterImage strict;
+            strict.SetReadLimits(ReadLimits{0, 0, true});
+            EXPECT_EQ(test::DecodeBytes(strict, *file, kFormatJpeg), complete);
+            if (!complete) {
+                EXPECT_STREQ(strict.ErrorText(), "JPEG: the data ends before the last row");
+                EXPECT_FALSE(strict.HasPixels());
+            }
+        }
+        // Rows with data come out as a whole file gives them.
+        RasterImage full;
+        RasterImage top;
+        ASSERT_TRUE(test::DecodeBytes(full, whole, kFormatJpeg));
+        ASSERT_TRUE(test::DecodeBytes(top, tall, kFormatJpeg));
+        for (std::int32_t y = 0; y < 48; ++y) {
+            for (std::int32_t x = 0; x < 64; ++x) {
+                ASSERT_EQ(top.PixelColor(x, 639 - y), full.PixelColor(x, 63 - y)) << x << "," << y;
+            }
+        }
+    }
 }
 
 TEST(JpegReader, EveryTruncationEndsWithoutCrashing) {
@@ -146,25 +195,11 @@ TEST(JpegReader, HeaderOnlyAndReaderOptions) {
     EXPECT_EQ(scaled.Height(), 8);
 }
 
-// Rewrites the frame header's size fields.
-Bytes WithClaimedSize(Bytes jpeg, std::uint16_t width, std::uint16_t height) {
-    for (std::size_t i = 0; i + 9 < jpeg.size(); ++i) {
-        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
-            jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8);
-            jpeg[i + 6] = static_cast<std::uint8_t>(height);
-            jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8);
-            jpeg[i + 8] = static_cast<std::uint8_t>(width);
-            break;
-        }
-    }
-    return jpeg;
-}
-
 TEST(JpegReader, ImagesTooLargeForThePixelBlockAreRefusedBeforeDecoding) {
     for (bool progressive : {false, true}) {
         JpegSample s = Quadrants();
         s.progressive = progressive;
-        const Bytes huge = WithClaimedSize(test::MakeJpeg(s), 65000, 65000);
+        const Bytes huge = test::JpegWithClaimedSize(test::MakeJpeg(s), 65000, 65000);
         RasterImage image;
         EXPECT_FALSE(test::DecodeBytes(image, huge, kFormatJpeg));
         EXPECT_STREQ(image.ErrorText(), "RasterImage::Create can't allocate memory");
@@ -174,7 +209,7 @@ TEST(JpegReader, ImagesTooLargeForThePixelBlockAreRefusedBeforeDecoding) {
             LimitGuard() { SetPixelBlockLimit(1u << 20); }
             ~LimitGuard() { SetPixelBlockLimit(0); }
         } limit;
-        const Bytes large = WithClaimedSize(test::MakeJpeg(s), 4000, 4000);
+        const Bytes large = test::JpegWithClaimedSize(test::MakeJpeg(s), 4000, 4000);
         EXPECT_FALSE(test::DecodeBytes(image, large, kFormatJpeg));
         EXPECT_STREQ(image.ErrorText(), "RasterImage::Create can't allocate memory");
     }

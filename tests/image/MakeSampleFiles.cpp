@@ -1,12 +1,15 @@
 // Writes the small sample images under tests/data/codecs: the fuzzer's seeds
 // and the image tool's test inputs. Run it again (make_codec_sample_files
-// DIR) after changing a sample; the files are committed.
+// DIR [HOSTILE_DIR]) after changing a sample; the files are committed. The
+// hostile files (tests/data/hostile: small files claiming huge pictures) seed
+// the fuzzer and feed bench/hostile-inputs.sh.
 #include <png.h>
 
 #include <cstdio>
 #include <filesystem>
 
 #include "CodecSamples.h"
+#include "HostileSamples.h"
 #include "image/RasterImage.h"
 
 using namespace quiltara;
@@ -26,8 +29,8 @@ void Save(const std::filesystem::path& dir, const char* name, const Bytes& bytes
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_codec_sample_files DIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make_codec_sample_files DIR [HOSTILE_DIR]\n");
         return 2;
     }
     const std::filesystem::path dir = argv[1];
@@ -108,5 +111,13 @@ int main(int argc, char** argv) {
     colour.CreateAlpha();
     colour.SetAlphaAt(2, 2, 7);
     Save(dir, "rgba.tif", EncodeBytes(colour, kFormatTiff));
+
+    if (argc == 3) {
+        const std::filesystem::path hostile = argv[2];
+        std::filesystem::create_directories(hostile);
+        for (const HostileSample& sample : HostileSamples()) {
+            Save(hostile, sample.name.c_str(), sample.bytes);
+        }
+    }
     return 0;
 }

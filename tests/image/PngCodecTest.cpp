@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
-#include <zlib.h>
 
 #include <cstring>
 #include <utility>
 
 #include "CodecSamples.h"
+#include "HostileSamples.h"
 #include "TestPaths.h"
 #include "image/MemoryStream.h"
 #include "image/RgbaReadback.h"
@@ -145,22 +145,54 @@ TEST(PngReader, TwoBitGreyBecomesFourBitWithFourGreys) {
     }
 }
 
+// Each pass touches only its own rows; every kind of file, of sizes that
+// leave some passes empty, still gives the pixels of its plain twin.
 TEST(PngReader, InterlacedFileSetsTheOptionWordAndDecodesLikePlain) {
-    PngSample s;
-    s.width = 11;
-    s.height = 9;
-    s.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
-    s.sample = [](std::uint32_t x, std::uint32_t y, int c) {
-        return static_cast<std::uint16_t>((x * 17 + y * 29 + c * 61) % 256);
+    struct Kind {
+        int colorType;
+        int bitDepth;
     };
-    RasterImage plain;
-    ASSERT_TRUE(test::DecodeBytes(plain, test::MakePng(s), kFormatPng));
-    EXPECT_EQ(plain.CodecFlags(kFormatPng), 0u);
-    s.interlaced = true;
-    RasterImage interlaced;
-    ASSERT_TRUE(test::DecodeBytes(interlaced, test::MakePng(s), kFormatPng));
-    EXPECT_EQ(interlaced.CodecFlags(kFormatPng), 1u);
-    EXPECT_EQ(RgbaReadback(interlaced), RgbaReadback(plain));
+    const Kind kinds[] = {{PNG_COLOR_TYPE_RGB_ALPHA, 8},   {PNG_COLOR_TYPE_RGB, 8},
+                          {PNG_COLOR_TYPE_RGB, 16},        {PNG_COLOR_TYPE_GRAY_ALPHA, 8},
+                          {PNG_COLOR_TYPE_GRAY_ALPHA, 16}, {PNG_COLOR_TYPE_GRAY, 1},
+                          {PNG_COLOR_TYPE_GRAY, 2},        {PNG_COLOR_TYPE_GRAY, 16},
+                          {PNG_COLOR_TYPE_PALETTE, 4},     {PNG_COLOR_TYPE_PALETTE, 8}};
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{11, 9}, {1, 1}, {3, 17}, {33, 2}};
+    for (const Kind& kind : kinds) {
+        for (const auto& [width, height] : sizes) {
+            SCOPED_TRACE(testing::Message() << "colour type " << kind.colorType << ", depth "
+                                            << kind.bitDepth << ", " << width << "x" << height);
+            PngSample s;
+            s.width = width;
+            s.height = height;
+            s.colorType = kind.colorType;
+            s.bitDepth = kind.bitDepth;
+            if (kind.colorType == PNG_COLOR_TYPE_PALETTE) {
+                for (int i = 0; i < (1 << kind.bitDepth); ++i) {
+                    s.palette.insert(s.palette.end(), {static_cast<std::uint8_t>(i * 13), 90,
+                                                       static_cast<std::uint8_t>(255 - i)});
+                }
+            }
+            const std::uint32_t top = (1u << kind.bitDepth) - 1;
+            s.sample = [top](std::uint32_t x, std::uint32_t y, int c) {
+                return static_cast<std::uint16_t>((x * 17 + y * 29 + c * 61) % (top + 1));
+            };
+            RasterImage plain;
+            ASSERT_TRUE(test::DecodeBytes(plain, test::MakePng(s), kFormatPng));
+            EXPECT_EQ(plain.CodecFlags(kFormatPng), 0u);
+            s.interlaced = true;
+            RasterImage interlaced;
+            ASSERT_TRUE(test::DecodeBytes(interlaced, test::MakePng(s), kFormatPng));
+            EXPECT_EQ(interlaced.CodecFlags(kFormatPng), 1u);
+            EXPECT_EQ(interlaced.BitsPerPixel(), plain.BitsPerPixel());
+            EXPECT_EQ(RgbaReadback(interlaced), RgbaReadback(plain));
+            for (std::uint32_t y = 0; y < height; ++y) {
+                ASSERT_EQ(
+                    std::memcmp(interlaced.RowPointer(y), plain.RowPointer(y), plain.RowBytes()), 0)
+                    << "stored row " << y;
+            }
+        }
+    }
 }
 
 TEST(PngReader, ResolutionFromThePhysicalSizeChunk) {
@@ -236,19 +268,6 @@ TEST(PngReader, EveryTruncationFailsCleanlyAndLeavesTheImage) {
     EXPECT_TRUE(test::DecodeBytes(image, whole, kFormatPng));
 }
 
-// Rewrites the IHDR size fields and its checksum.
-Bytes WithClaimedSize(Bytes png, std::uint32_t width, std::uint32_t height) {
-    for (int i = 0; i < 4; ++i) {
-        png[16 + i] = static_cast<std::uint8_t>(width >> (24 - 8 * i));
-        png[20 + i] = static_cast<std::uint8_t>(height >> (24 - 8 * i));
-    }
-    const std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, png.data() + 12, 17));
-    for (int i = 0; i < 4; ++i) {
-        png[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
-    }
-    return png;
-}
-
 TEST(PngReader, AbsurdClaimedSizesAreRefusedWithoutCrashing) {
     PngSample s;
     s.sample = [](std::uint32_t, std::uint32_t, int) { return std::uint16_t{1}; };
@@ -258,7 +277,7 @@ TEST(PngReader, AbsurdClaimedSizesAreRefusedWithoutCrashing) {
     for (const auto& [width, height] : sizes) {
         SCOPED_TRACE(testing::Message() << width << "x" << height);
         RasterImage image;
-        EXPECT_FALSE(test::DecodeBytes(image, WithClaimedSize(small, width, height), kFormatPng));
+        EXPECT_FALSE(test::DecodeBytes(image, test::PngClaiming(small, width, height), kFormatPng));
         EXPECT_FALSE(image.HasPixels());
         EXPECT_STRNE(image.ErrorText(), "");
     }
@@ -469,19 +488,47 @@ private:
     bool flushFails_;
 };
 
-TEST(PngWriter, WriteAndFlushFailuresEndWithTheSaveText) {
+// libpng's own message ends up in the error text, and nothing on the console.
+TEST(PngWriter, WriteAndFlushFailuresEndWithTheSaveTextAndLibpngsReason) {
     RasterImage image(64, 64, 24, 4);
     test::FillPattern(image);
     ASSERT_GT(test::EncodeBytes(image, kFormatPng).size(), 200u);
+    testing::internal::CaptureStderr();
     for (std::uint32_t accepted : {0u, 8u, 33u, 200u}) {
         FailingStream stream(accepted, false);
         image.SetErrorText("");
         EXPECT_FALSE(image.Encode(&stream, kFormatPng)) << accepted;
-        EXPECT_STREQ(image.ErrorText(), "Error saving PNG file");
+        EXPECT_STREQ(image.ErrorText(), "Error saving PNG file: Write Error");
     }
     FailingStream noFlush(1u << 30, true);
     EXPECT_FALSE(image.Encode(&noFlush, kFormatPng));
-    EXPECT_STREQ(image.ErrorText(), "Error saving PNG file");
+    EXPECT_STREQ(image.ErrorText(), "Error saving PNG file: Flush Error");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// The format allows 2^31 - 1 pixels a side; libpng's default bound of a
+// million would refuse a map more than 3906 tiles wide, and its read-back.
+TEST(PngWriter, SidesBeyondAMillionPixelsAreWrittenAndReadBack) {
+    for (const auto& [width, height] : {std::pair{8391425u, 7u}, std::pair{3u, 1000001u}}) {
+        SCOPED_TRACE(testing::Message() << width << "x" << height);
+        RasterImage image(width, height, 1, 4);
+        ASSERT_TRUE(image.HasPixels());
+        image.SetPaletteEntry(1, RgbQuad{10, 20, 30, 0});
+        image.PutPixelIndex(static_cast<std::int32_t>(width) - 1,
+                            static_cast<std::int32_t>(height) - 1, 1);
+        testing::internal::CaptureStderr();
+        const Bytes file = test::EncodeBytes(image, kFormatPng);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        ASSERT_FALSE(file.empty()) << image.ErrorText();
+        RasterImage back;
+        ASSERT_TRUE(test::DecodeBytes(back, file, kFormatPng)) << back.ErrorText();
+        EXPECT_EQ(back.Width(), static_cast<std::int32_t>(width));
+        EXPECT_EQ(back.Height(), static_cast<std::int32_t>(height));
+        EXPECT_EQ(back.PixelIndex(static_cast<std::int32_t>(width) - 1,
+                                  static_cast<std::int32_t>(height) - 1),
+                  1);
+        EXPECT_EQ(back.PixelIndex(0, 0), 0);
+    }
 }
 
 } // namespace

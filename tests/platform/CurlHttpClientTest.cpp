@@ -78,7 +78,7 @@ TEST(CurlHttpClient, HandsOverTheBodyOfAnErrorAnswer) {
     EXPECT_THAT(sink.body, HasSubstr("<html>"));
 }
 
-TEST(CurlHttpClient, ReusesItsHandleAcrossRequestsAndHosts) {
+TEST(CurlHttpClient, OneClientServesRequestsToSeveralHostsInTurn) {
     DemoServer server;
     CurlHttpClient client;
     for (const char* number : {"0", "0", "1", "0"}) {
@@ -107,8 +107,6 @@ TEST(CurlHttpClient, ConnectionFailuresNameTheUrlAndTheReason) {
         EXPECT_THAT(error.what(), HasSubstr(closed));
     }
     EXPECT_THROW(client.Get("notascheme://host/", kTileHeaders, sink), HttpConnectionError);
-    EXPECT_THROW(client.Get("http://tile.server.invalid/", kTileHeaders, sink),
-                 HttpConnectionError);
     EXPECT_TRUE(sink.body.empty());
 }
 
@@ -125,6 +123,16 @@ TEST(CurlHttpClient, AServerThatClosesWithoutAnswerIsAConnectionFailure) {
 
 TEST(CurlHttpClient, ASilentServerEndsWithinTheLowSpeedTimeout) {
     DemoServer server(DemoServerOptions().DelayMs(600000));
+    CurlHttpClient client(QuickTimeouts());
+    MemorySink sink;
+    const std::string url = ExpandSourceUrl(server.Template(MapLayer::Map), "0", 0, 0, 0, "", 1);
+    EXPECT_THROW(client.Get(url, kTileHeaders, sink), HttpConnectionError);
+}
+
+TEST(CurlHttpClient, ATricklingServerIsAbandonedLikeASilentOne) {
+    // 16 bytes a second never lets the transfer pass as stalled at 1 byte a
+    // second; the client's own limit must be well above that.
+    DemoServer server(DemoServerOptions().Trickle());
     CurlHttpClient client(QuickTimeouts());
     MemorySink sink;
     const std::string url = ExpandSourceUrl(server.Template(MapLayer::Map), "0", 0, 0, 0, "", 1);

@@ -1,9 +1,17 @@
 // The offline map service every integration test and the demo rely on.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 
 #include "DemoServer.h"
 #include "HttpTestSinks.h"
+#include "TestPaths.h"
 #include "platform/CurlHttpClient.h"
 #include "tiles/TileSources.h"
 
@@ -128,6 +136,63 @@ TEST(DemoMapServer, LogsEveryRequestAndCanForgetThem) {
     EXPECT_EQ(requests[0].ServerNumber(), 3);
     EXPECT_EQ(requests[0].Param("s"), "Gali");
     EXPECT_EQ(requests[0].Param("x"), "1");
+}
+
+TEST(DemoMapServer, HelpSucceedsAndTheLogIsAppendedTo) {
+    const std::string help = "'" + DemoServer::ExecutablePath().string() + "' --help >/dev/null";
+    const int raw = std::system(help.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw;
+
+    test::TempDir dir;
+    const std::filesystem::path log = dir / "shared.log";
+    std::ofstream(log, std::ios::binary) << "GET /earlier HTTP/1.1\r\nHost: before\r\n\r\n";
+    DemoServer server(DemoServerOptions().LogFile(log));
+    CurlHttpClient client;
+    Fetch(client, server.SiteAddress() + "/");
+    const std::vector<test::LoggedRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].Target(), "/earlier");
+    EXPECT_EQ(requests[1].Target(), "/");
+}
+
+// Opens a connection, asks for a tile and waits for the start of its answer:
+// true when it came within a few seconds.
+bool StartAnswerAndLeave(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    const timeval wait{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool answered = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const std::string request = "GET /vt/v=w2.97&hl=en&x=0&y=0&z=0&s=G HTTP/1.1\r\nHost: " +
+                                    std::string("mt0.google.localhost\r\n\r\n");
+        char buffer[64];
+        answered = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+                       static_cast<ssize_t>(request.size()) &&
+                   ::recv(fd, buffer, sizeof buffer, 0) > 0;
+    }
+    ::close(fd);
+    return answered;
+}
+
+TEST(DemoMapServer, AbandonedStallsLeaveThePageAndTheTilesAnswering) {
+    DemoServer server(DemoServerOptions().Stall());
+    // More stalled answers than the server has workers, each abandoned by its
+    // client once it has begun.
+    for (int i = 0; i < 120; ++i) {
+        ASSERT_TRUE(StartAnswerAndLeave(server.Port())) << "stalled answer " << i;
+    }
+    CurlHttpClient::Timeouts quick;
+    quick.connectSeconds = 5;
+    quick.lowSpeedSeconds = 5;
+    CurlHttpClient client(quick);
+    EXPECT_EQ(Fetch(client, server.SiteAddress() + "/").status, 200);
 }
 
 } // namespace

@@ -90,6 +90,9 @@ std::vector<std::string> Arguments(const DemoServerOptions& options,
     if (options.cutConnection) {
         args.push_back("--cut-connection");
     }
+    if (options.trickle) {
+        args.push_back("--trickle");
+    }
     if (options.stall) {
         args.push_back("--stall");
     }
@@ -189,7 +192,8 @@ std::filesystem::path DemoServer::ExecutablePath() {
 }
 
 DemoServer::DemoServer(const DemoServerOptions& options) {
-    process_ = std::make_unique<Process>(Arguments(options, folder_ / "requests.log"));
+    log_ = options.logFile.empty() ? folder_ / "requests.log" : options.logFile;
+    process_ = std::make_unique<Process>(Arguments(options, log_));
     const std::string line = process_->FirstLine();
     port_ = std::atoi(line.c_str());
     if (port_ <= 0) {
@@ -219,7 +223,7 @@ std::string DemoServer::PaddedPngUrl(size_t size) const {
 }
 
 std::vector<LoggedRequest> DemoServer::Requests() const {
-    std::ifstream in(folder_ / "requests.log", std::ios::binary);
+    std::ifstream in(log_, std::ios::binary);
     std::vector<LoggedRequest> requests;
     LoggedRequest current;
     std::string line;

@@ -24,11 +24,13 @@ struct DemoServerOptions {
     bool truncate = false;                 // tile bodies are their first half (length announced)
     bool cutConnection = false;            // tiles announce their full length, send half, close
     bool stall = false;                    // tiles send half their body, then nothing more
+    bool trickle = false;                  // tiles come 16 bytes a second
     int delayMs = 0;                       // wait before answering each tile
     std::vector<std::string> busyTiles;    // "z/x/y": the first request is answered busyStatus
     int busyStatus = 429;                  // with Retry-After: retryAfterSeconds
     int retryAfterSeconds = 1;
     bool logArrivals = false; // requests carry their connection and arrival time
+    std::filesystem::path logFile;         // the request log; empty: a fresh one of its own
 
     DemoServerOptions& ErrorServer(int number) {
         errorServers.insert(number);
@@ -57,6 +59,14 @@ struct DemoServerOptions {
     }
     DemoServerOptions& Stall() {
         stall = true;
+        return *this;
+    }
+    DemoServerOptions& LogFile(std::filesystem::path path) {
+        logFile = std::move(path);
+        return *this;
+    }
+    DemoServerOptions& Trickle() {
+        trickle = true;
         return *this;
     }
     DemoServerOptions& DelayMs(int milliseconds) {
@@ -138,6 +148,7 @@ private:
     class Process;
 
     TempDir folder_;
+    std::filesystem::path log_;
     std::unique_ptr<Process> process_;
     int port_ = 0;
     size_t skippedRequests_ = 0;

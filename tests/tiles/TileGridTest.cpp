@@ -125,6 +125,20 @@ TEST(ComputeRange, HugeAreasAreCountedButNotListed) {
     EXPECT_FALSE(update.range.has_value());
     EXPECT_EQ(update.xImagesText, "458753 (0 to 458752)");
     EXPECT_EQ(update.totImagesText, "210454315009: too many tiles");
+    // The spans belong to this range, not to whatever was computed before.
+    EXPECT_EQ(update.longText, "from -180.000000000 to 135.000000000");
+    EXPECT_EQ(update.latText, "from 85.051128402 to -79.171337018");
+}
+
+TEST(ComputeRange, LeftAndTopEdgesBeyondTileNumbersAreRefusedLikeTheFarEdges) {
+    // A reversed rectangle whose left (top) edge lies past 2^31 at the output
+    // zoom while its right (bottom) edge fits: no cast of it may happen.
+    for (const CTileRect& rect : {CTileRect{0.5, 1.5, 0.25, 0.5}, CTileRect{1.5, 0.5, 0.5, 0.25}}) {
+        const RangeUpdate update = ComputeRange(rect, 0, Zoom(31), 0, 0);
+        EXPECT_FALSE(update.range.has_value());
+        EXPECT_TRUE(update.tiles.empty());
+        EXPECT_EQ(update.xImagesText, "Zoom too deep for tile numbers");
+    }
 }
 
 TEST(TileSpans, ZoomOneValuesCarryTheSystemsConstants) {

@@ -55,18 +55,19 @@ TEST(DefaultSourceTemplate, HostsAndPathsOfTheFourLayers) {
 // script has run out).
 class ScriptedFetcher : public TileUrlFetcher {
 public:
-    bool FetchUrlToFile(const std::filesystem::path& tilePath, const std::string& url) override {
+    TileFileResult FetchUrlToFile(const std::filesystem::path& tilePath,
+                                  const std::string& url) override {
         paths.push_back(tilePath);
         urls.push_back(url);
         if (answers.empty()) {
             return false;
         }
-        const bool answer = answers.front();
+        const TileFileResult answer = answers.front();
         answers.pop_front();
         return answer;
     }
 
-    std::deque<bool> answers;
+    std::deque<TileFileResult> answers;
     std::vector<std::string> urls;
     std::vector<std::filesystem::path> paths;
 };
@@ -110,19 +111,29 @@ TEST(FetchTileWithRetries, RemembersTheFirstNumberThatWorkedForEveryLaterTile) {
     EXPECT_EQ(remembered.Text(), "2");
 }
 
-TEST(FetchTileWithRetries, AKeptFileOnTheFirstAttemptRemembersNumberZero) {
+TEST(FetchTileWithRetries, AKeptFileLeavesTheRememberedNumberAsItWas) {
     RememberedServerNumber remembered;
     ScriptedFetcher fetcher;
-    fetcher.answers = {true};
-    EXPECT_TRUE(FetchTileWithRetries(kTemplate, 0, 0, 0, "kept.png", "", remembered, fetcher));
-    EXPECT_EQ(remembered.Text(), "0");
-    EXPECT_EQ(fetcher.urls.size(), 1u);
+    // A kept tile asked no server: with server 0 down, the next tile must
+    // still go on to server 1 rather than stick to 0.
+    fetcher.answers = {TileFileResult::KeptExisting()};
+    EXPECT_TRUE(FetchTileWithRetries(kTemplate, 0, 0, 1, "kept.png", "", remembered, fetcher));
+    EXPECT_FALSE(remembered.Has());
+    fetcher.answers.assign(7, false);
+    fetcher.answers.back() = true; // (1, "G")
+    EXPECT_TRUE(FetchTileWithRetries(kTemplate, 1, 0, 1, "next.png", "", remembered, fetcher));
+    EXPECT_EQ(remembered.Text(), "1");
+
+    // Once a number is remembered, a kept file leaves it as it is.
+    fetcher.answers = {TileFileResult::KeptExisting()};
+    EXPECT_TRUE(FetchTileWithRetries(kTemplate, 1, 1, 1, "kept2.png", "", remembered, fetcher));
+    EXPECT_EQ(remembered.Text(), "1");
 }
 
 TEST(FetchTileWithRetries, AnErrorThatEndsTheRunIsNotRetried) {
     struct ThrowingFetcher : TileUrlFetcher {
         int calls = 0;
-        bool FetchUrlToFile(const std::filesystem::path&, const std::string&) override {
+        TileFileResult FetchUrlToFile(const std::filesystem::path&, const std::string&) override {
             ++calls;
             throw std::runtime_error("no connection");
         }

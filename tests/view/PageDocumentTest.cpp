@@ -33,6 +33,15 @@ TEST(PageDocumentTest, TheBatchAsksEveryPointInOrder) {
     EXPECT_EQ(answers[3], (PageElement{"IMG", "cell?x=2&y=2"}));
     EXPECT_EQ(answers[4], std::nullopt);
     EXPECT_TRUE(page.ElementsAt({}).empty());
+
+    // Up to and including the first answer that differs from the first point's.
+    const std::vector<PagePoint> run{{5, 5}, {6, 5}, {9, 5}, {10, 5}, {11, 5}};
+    EXPECT_EQ(page.ElementsAtUntilChange(run),
+              (std::vector<std::optional<PageElement>>{
+                  PageElement{"IMG", "cell?x=0&y=0"}, PageElement{"IMG", "cell?x=0&y=0"},
+                  PageElement{"IMG", "cell?x=0&y=0"}, PageElement{"IMG", "cell?x=1&y=0"}}));
+    EXPECT_EQ(page.ElementsAtUntilChange({{1, 1}, {2, 2}}).size(), 2u);
+    EXPECT_TRUE(page.ElementsAtUntilChange({}).empty());
 }
 
 } // namespace

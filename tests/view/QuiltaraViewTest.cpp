@@ -17,6 +17,7 @@
 #include "platform/PageDocument.h"
 #include "platform/ScriptedPrompts.h"
 #include "view/CQuiltaraView.h"
+#include "view/CSelectionOverlay.h"
 
 namespace quiltara {
 namespace {
@@ -86,6 +87,15 @@ TEST_F(QuiltaraViewTest, ABatchAnswersLikeSingleQuestions) {
         oneByOne.push_back(page->ElementAt(x, 99));
     }
     EXPECT_EQ(page->ElementsAt(line), oneByOne);
+    // Cut after the first change of element: the left tile, then the right one.
+    std::vector<PagePoint> run;
+    for (int x = 50; x < 700; ++x) {
+        run.push_back({x, 50});
+    }
+    const std::vector<std::optional<PageElement>> untilChange = page->ElementsAtUntilChange(run);
+    ASSERT_EQ(untilChange.size(), 51u);
+    EXPECT_EQ(untilChange[49], kLeftTile);
+    EXPECT_EQ(untilChange[50], kRightTile);
     EXPECT_EQ(oneByOne[1], kLeftTile);
     EXPECT_EQ(oneByOne.back(), oneByOne[oneByOne.size() - 2]); // past the tiles: the page itself
     EXPECT_NE(oneByOne.back(), kRightTile);
@@ -109,17 +119,20 @@ TEST_F(QuiltaraViewTest, EachLoadReplacesThePageDocument) {
     EXPECT_EQ(view_.GetPageDocument()->ElementAt(50, 50), (PageElement{"P", ""}));
 }
 
-TEST_F(QuiltaraViewTest, TheOverlayCoversTheViewAfterEveryResize) {
-    QWidget overlay;
-    view_.SetOverlayWidget(&overlay);
-    EXPECT_EQ(overlay.parentWidget(), &view_);
-    EXPECT_EQ(overlay.geometry(), QRect(0, 0, 640, 480));
+TEST_F(QuiltaraViewTest, TheOverlayIsMadeOnceAndCoversTheViewAfterEveryResize) {
+    EXPECT_EQ(view_.SelectionOverlay(), nullptr);
+    CSelectionOverlay* overlay = view_.CreateSelectionOverlay();
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_EQ(view_.CreateSelectionOverlay(), overlay);
+    EXPECT_EQ(view_.findChildren<CSelectionOverlay*>().size(), 1);
+    EXPECT_FALSE(overlay->isVisible());
+    EXPECT_TRUE(overlay->State().inactive);
+    EXPECT_EQ(overlay->parentWidget(), &view_);
+    EXPECT_EQ(overlay->geometry(), QRect(0, 0, 640, 480));
     view_.resize(333, 222);
-    EXPECT_EQ(overlay.geometry(), QRect(0, 0, 333, 222));
+    EXPECT_EQ(overlay->geometry(), QRect(0, 0, 333, 222));
     // Above the browser, so its drawing lands on the page.
-    EXPECT_EQ(view_.children().last(), &overlay);
-    view_.SetOverlayWidget(nullptr);
-    overlay.setParent(nullptr);
+    EXPECT_EQ(view_.children().last(), overlay);
 }
 
 TEST_F(QuiltaraViewTest, PrintsThePageThroughQtsPrintSupport) {
@@ -188,17 +201,18 @@ TEST(MainFrameViewTest, EveryCompletedPageShowsTheSelectionOverlayAgain) {
     CMainFrame frame(document, prompts, printer);
     frame.show();
     CQuiltaraView* view = frame.GetActiveView();
-    QWidget overlay;
-    view->SetOverlayWidget(&overlay);
+    EXPECT_EQ(view->SelectionOverlay(), nullptr); // none before the first page
     for (int load = 0; load < 2; ++load) {
-        overlay.hide();
+        if (view->SelectionOverlay() != nullptr) {
+            view->SelectionOverlay()->hide();
+        }
         QSignalSpy loaded(view, &CQuiltaraView::DocumentComplete);
         view->Navigate("file://" + path);
         ASSERT_TRUE(loaded.wait(30000));
-        EXPECT_TRUE(overlay.isVisible()) << load;
+        ASSERT_NE(view->SelectionOverlay(), nullptr);
+        EXPECT_TRUE(view->SelectionOverlay()->isVisible()) << load;
     }
-    view->SetOverlayWidget(nullptr);
-    overlay.setParent(nullptr);
+    EXPECT_EQ(view->findChildren<CSelectionOverlay*>().size(), 1);
 }
 
 } // namespace

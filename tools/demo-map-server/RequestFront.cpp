@@ -101,12 +101,60 @@ size_t ContentLength(const std::string& head) {
     return length;
 }
 
+int LocalPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return -1;
+    }
+    return ntohs(address.sin_port);
+}
+
+// Marks the relay's backend connection as Gone() when the relay ends, for
+// whatever reason it ends.
+class GoneOnExit {
+public:
+    GoneOnExit(GoneClients* clients, int port) : clients_(clients), port_(port) {
+        if (clients_ != nullptr) {
+            clients_->Opened(port_);
+        }
+    }
+    ~GoneOnExit() {
+        if (clients_ != nullptr) {
+            clients_->Gone(port_);
+        }
+    }
+    GoneOnExit(const GoneOnExit&) = delete;
+    GoneOnExit& operator=(const GoneOnExit&) = delete;
+
+private:
+    GoneClients* clients_;
+    int port_;
+};
+
 } // namespace
+
+void GoneClients::Opened(int port) {
+    // A port is used again by later connections: only the newest one counts.
+    std::lock_guard<std::mutex> lock(mutex_);
+    gone_.erase(port);
+}
+
+void GoneClients::Gone(int port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    gone_.insert(port);
+}
+
+bool GoneClients::IsGone(int port) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return gone_.count(port) != 0;
+}
 
 RequestFront::RequestFront(int backendPort, Options options)
     : backendPort_(backendPort), options_(std::move(options)) {
     if (!options_.logPath.empty()) {
-        log_.reset(std::fopen(options_.logPath.c_str(), "w"));
+        // Appended to: a log shared by several runs keeps every run's requests.
+        log_.reset(std::fopen(options_.logPath.c_str(), "a"));
         if (!log_) {
             throw std::runtime_error("cannot write the request log " + options_.logPath + ": " +
                                      std::strerror(errno));
@@ -180,6 +228,7 @@ void RequestFront::Relay(int clientFd, unsigned long connection) {
     if (backend.Fd() < 0) {
         return;
     }
+    const GoneOnExit watch(options_.goneClients.get(), LocalPort(backend.Fd()));
     std::string pending;      // bytes from the client not yet relayed
     size_t bodyRemaining = 0; // request body bytes still to pass through unread
     char buffer[65536];

@@ -9,6 +9,21 @@
 
 namespace demomap {
 
+// The relayed connections whose client has gone, each known by the port of
+// the relay's own connection to the HTTP server (the remote port the server
+// sees). A tile answer that holds its connection open on purpose (a stall)
+// watches this to let go once nobody waits for it.
+class GoneClients {
+public:
+    void Opened(int port);
+    void Gone(int port);
+    bool IsGone(int port) const;
+
+private:
+    mutable std::mutex mutex_;
+    std::set<int> gone_;
+};
+
 // The service's public port. It accepts each connection itself and relays it
 // to the HTTP server behind it, reading every request head on the way: that
 // is the only place where the request line and the header lines are still in
@@ -21,6 +36,7 @@ public:
         std::string logPath;         // empty: no request log
         std::set<int> refuseServers; // server numbers whose connections are closed unanswered
         bool logArrivals = false;    // note each request's connection and arrival time
+        std::shared_ptr<GoneClients> goneClients; // told when each relayed client goes
     };
 
     RequestFront(int backendPort, Options options);

@@ -24,7 +24,9 @@ faults, for tests:
   --missing-tile Z/X/Y  that tile gets 404 and an HTML page (repeatable)
   --truncate            each tile's body is its first half (length announced)
   --cut-connection      each tile announces its full length, sends half, closes
-  --stall               each tile sends half its body and then stalls
+  --stall               each tile sends half its body and then stalls until the
+                        client goes (two minutes at most)
+  --trickle             each tile is sent 16 bytes a second
   --delay-ms N          wait N milliseconds before answering each tile
   --busy-tile Z/X/Y     the first request for that tile (of each layer) is
                         answered --busy-status with Retry-After (repeatable)
@@ -43,7 +45,9 @@ bool ReadInt(const std::string& text, int& value) {
 } // namespace
 
 std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& args,
-                                                const std::string& defaultLeafletDir) {
+                                                const std::string& defaultLeafletDir,
+                                                bool& helpShown) {
+    helpShown = false;
     ServerOptions options;
     options.leafletDir = defaultLeafletDir;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -54,6 +58,7 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
         bool ok = true;
         if (arg == "--help") {
             std::fputs(kUsage, stdout);
+            helpShown = true;
             return std::nullopt;
         } else if (arg == "--truncate") {
             options.truncate = true;
@@ -66,6 +71,9 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
             continue;
         } else if (arg == "--log-arrivals") {
             options.logArrivals = true;
+            continue;
+        } else if (arg == "--trickle") {
+            options.trickle = true;
             continue;
         } else if (arg == "--stop-on-input-end") {
             options.stopOnInputEnd = true;

@@ -20,6 +20,7 @@ struct ServerOptions {
     bool truncate = false;              // send the first half of each tile, honestly announced
     bool cutConnection = false;         // announce the whole tile, send half, close
     bool stall = false;                 // send half of each tile, then nothing more
+    bool trickle = false;               // send each tile 16 bytes a second
     int delayMs = 0;                    // wait before answering each tile
     std::set<std::string> busyTiles;    // "z/x/y" whose first request is answered busyStatus
     int busyStatus = 429;               // 429 or 503, with Retry-After: retryAfterSeconds
@@ -28,9 +29,11 @@ struct ServerOptions {
     bool stopOnInputEnd = false; // end when standard input reaches its end
 };
 
-// Reads the options; nothing (after printing why on stderr) when they are
-// wrong or --help was asked.
+// Reads the options; nothing when they are wrong (after printing why on
+// stderr) or when --help was asked (after printing the help; helpShown is
+// then set).
 std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& args,
-                                                const std::string& defaultLeafletDir);
+                                                const std::string& defaultLeafletDir,
+                                                bool& helpShown);
 
 } // namespace demomap

@@ -2,10 +2,12 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "MapPage.h"
+#include "RequestFront.h"
 #include "TileArt.h"
 #include "TileEncoders.h"
 #include "TileRequest.h"
@@ -14,7 +16,8 @@ namespace demomap {
 namespace {
 
 constexpr size_t kCacheLimit = 8192;
-constexpr size_t kLargestPadded = 16u << 20;
+// Room above the largest tile a client takes, to test its limit.
+constexpr size_t kLargestPadded = 32u << 20;
 
 TileEncoding EncodingOf(TileLayer layer) {
     switch (layer) {
@@ -36,22 +39,55 @@ void SendError(httplib::Response& res, int status, const std::string& reason,
     res.set_content(ErrorPageHtml(status, reason, detail), "text/html; charset=UTF-8");
 }
 
+// How long a stalled answer holds its connection at most, even when its
+// client stays: long enough for any client's own timeout to act first.
+constexpr auto kLongestStall = std::chrono::seconds(120);
+constexpr auto kStallPoll = std::chrono::milliseconds(100);
+
+// A trickle sends this many bytes each second.
+constexpr size_t kTrickleBytes = 16;
+
 // Sends the first half of body and then either ends the connection (the
-// announced length is never reached) or stops sending altogether.
+// announced length is never reached) or stops sending until the client goes
+// or kLongestStall has passed. A stalled worker thread is freed as soon as
+// its client is gone, so abandoned stalls never starve the page and the
+// other tiles of workers.
 void SendHalfThen(httplib::Response& res, std::shared_ptr<const std::string> body,
-                  const char* contentType, bool stall) {
-    res.set_content_provider(body->size(), contentType,
-                             [body, stall](size_t offset, size_t, httplib::DataSink& sink) {
-                                 const size_t half = body->size() / 2;
-                                 if (offset < half) {
-                                     sink.write(body->data() + offset, half - offset);
-                                     return true;
-                                 }
-                                 while (stall) {
-                                     std::this_thread::sleep_for(std::chrono::seconds(1));
-                                 }
-                                 return false;
-                             });
+                  const char* contentType, bool stall, int clientPort,
+                  std::shared_ptr<const GoneClients> gone) {
+    res.set_content_provider(
+        body->size(), contentType,
+        [body, stall, clientPort, gone](size_t offset, size_t, httplib::DataSink& sink) {
+            const size_t half = body->size() / 2;
+            if (offset < half) {
+                sink.write(body->data() + offset, half - offset);
+                return true;
+            }
+            const auto end = std::chrono::steady_clock::now() + kLongestStall;
+            while (stall && std::chrono::steady_clock::now() < end &&
+                   !(gone && gone->IsGone(clientPort))) {
+                std::this_thread::sleep_for(kStallPoll);
+            }
+            return false;
+        });
+}
+
+// Sends body kTrickleBytes a second, its length announced: a server too slow
+// to be waited for, but never quite silent.
+void Trickle(httplib::Response& res, std::shared_ptr<const std::string> body,
+             const char* contentType, int clientPort, std::shared_ptr<const GoneClients> gone) {
+    res.set_content_provider(
+        body->size(), contentType,
+        [body, clientPort, gone](size_t offset, size_t, httplib::DataSink& sink) {
+            if (offset > 0) {
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+            }
+            if (gone && gone->IsGone(clientPort)) {
+                return false;
+            }
+            sink.write(body->data() + offset, std::min(kTrickleBytes, body->size() - offset));
+            return true;
+        });
 }
 
 } // namespace
@@ -62,7 +98,8 @@ std::string ErrorPageHtml(int status, const std::string& reason, const std::stri
            "</h1>\n<p>" + detail + "</p></body></html>\n";
 }
 
-TileService::TileService(ServerOptions options) : options_(std::move(options)) {}
+TileService::TileService(ServerOptions options, std::shared_ptr<const GoneClients> goneClients)
+    : options_(std::move(options)), goneClients_(std::move(goneClients)) {}
 
 std::shared_ptr<const TileService::Tile> TileService::EncodedTile(const TileRequest& request) {
     const TileKey key{static_cast<int>(request.layer), request.zoom, request.x, request.y};
@@ -103,7 +140,7 @@ void TileService::Install(httplib::Server& server) {
         try {
             const size_t size = std::stoul(req.matches[1]);
             if (size > kLargestPadded) {
-                SendError(res, 400, "Bad Request", "At most 16 MiB.");
+                SendError(res, 400, "Bad Request", "At most 32 MiB.");
                 return;
             }
             res.set_content(PaddedPng(size), "image/png");
@@ -150,7 +187,10 @@ void TileService::Install(httplib::Server& server) {
                             encoded->contentType);
         } else if (options_.cutConnection || options_.stall) {
             SendHalfThen(res, std::shared_ptr<const std::string>(encoded, &encoded->bytes),
-                         encoded->contentType, options_.stall);
+                         encoded->contentType, options_.stall, req.remote_port, goneClients_);
+        } else if (options_.trickle) {
+            Trickle(res, std::shared_ptr<const std::string>(encoded, &encoded->bytes),
+                    encoded->contentType, req.remote_port, goneClients_);
         } else {
             res.set_content(encoded->bytes, encoded->contentType);
         }

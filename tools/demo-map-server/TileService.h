@@ -15,11 +15,14 @@ class Server;
 
 namespace demomap {
 
+class GoneClients;
+
 // The HTTP side of the service: the map page, Leaflet's files, the tile
 // endpoints with their faults, and /padded/N (a valid PNG of exactly N bytes).
 class TileService {
 public:
-    explicit TileService(ServerOptions options);
+    // goneClients: where a stalled answer learns that its client has gone.
+    TileService(ServerOptions options, std::shared_ptr<const GoneClients> goneClients);
 
     // Registers every route on the server.
     void Install(httplib::Server& server);
@@ -36,6 +39,7 @@ private:
     bool AnswerBusy(const struct TileRequest& request, const std::string& name);
 
     ServerOptions options_;
+    std::shared_ptr<const GoneClients> goneClients_;
     std::mutex cacheMutex_;
     std::map<TileKey, std::shared_ptr<const Tile>> cache_;
     std::mutex busyMutex_;

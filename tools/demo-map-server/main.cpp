@@ -37,16 +37,18 @@ void StopOnInputEnd() {
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    bool helpShown = false;
     const std::optional<demomap::ServerOptions> options = demomap::ParseServerOptions(
-        std::vector<std::string>(argv + 1, argv + argc), DEMO_MAP_LEAFLET_DIR);
+        std::vector<std::string>(argv + 1, argv + argc), DEMO_MAP_LEAFLET_DIR, helpShown);
     if (!options) {
-        return 2;
+        return helpShown ? 0 : 2;
     }
     if (options->stopOnInputEnd) {
         StopOnInputEnd();
     }
     try {
-        demomap::TileService service(*options);
+        auto goneClients = std::make_shared<demomap::GoneClients>();
+        demomap::TileService service(*options, goneClients);
         httplib::Server backend;
         service.Install(backend);
         // Clients keep one connection for a whole run of tiles. Each open
@@ -70,8 +72,8 @@ int main(int argc, char** argv) {
         std::thread serving([&backend] { backend.listen_after_bind(); });
         serving.detach();
 
-        demomap::RequestFront front(
-            backendPort, {options->logPath, options->refuseServers, options->logArrivals});
+        demomap::RequestFront front(backendPort, {options->logPath, options->refuseServers,
+                                                  options->logArrivals, goneClients});
         const int port = front.Listen(options->port);
         std::printf("%d\n", port);
         std::printf("Map page: http://maps.google.localhost:%d/\n", port);

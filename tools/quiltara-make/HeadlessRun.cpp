@@ -21,6 +21,9 @@ std::string LayerList(const MapSourcesValues& sources) {
 } // namespace
 
 int ExitStatusFor(const CreateMapOutcome& outcome) {
+    if (outcome.status == CreateMapStatus::Refused) {
+        return kExitBadArguments;
+    }
     if (outcome.status != CreateMapStatus::Finished) {
         return kExitFailed;
     }
@@ -29,7 +32,7 @@ int ExitStatusFor(const CreateMapOutcome& outcome) {
             return kExitFailed;
         }
     }
-    return outcome.tilesFailed ? kExitIncomplete : kExitMade;
+    return outcome.tilesFailed || !outcome.tileProblems.empty() ? kExitIncomplete : kExitMade;
 }
 
 int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::istream& input,
@@ -63,6 +66,9 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     // The errors below go to the other output, usually the same terminal.
     out.EndStatus();
 
+    if (outcome.status == CreateMapStatus::Refused) {
+        return ExitStatusFor(outcome); // its message was printed as the run's own
+    }
     if (outcome.status == CreateMapStatus::Ended) {
         errors.Line("quiltara-make: the run ended: " + outcome.endingError);
         errors.Line("quiltara-make: the tiles fetched so far are kept in " +
@@ -75,13 +81,18 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
             out.Line(layer + " image: " + image.path);
         } else if (image.created) {
             errors.Line("quiltara-make: the " + layer + " image could not be written to " +
-                        image.path);
+                        image.path + (image.saveError.empty() ? "" : ": " + image.saveError));
         } else {
             errors.Line("quiltara-make: no " + layer + " image: not enough memory");
         }
     }
     if (outcome.tilesFailed) {
         errors.Line("quiltara-make: some tiles could not be downloaded; their squares are black");
+    }
+    if (!outcome.tileProblems.empty()) {
+        const std::size_t count = outcome.tileProblems.size();
+        errors.Line(FormatText("quiltara-make: %zu %s could not be placed as %s came", count,
+                               count == 1 ? "tile" : "tiles", count == 1 ? "it" : "they"));
     }
     return ExitStatusFor(outcome);
 }

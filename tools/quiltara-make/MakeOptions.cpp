@@ -8,6 +8,7 @@
 #include <map>
 #include <system_error>
 
+#include "assembly/CreateMapRun.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara::make {
@@ -165,6 +166,12 @@ std::optional<RangeUpdate> ResolveArea(const AreaArguments& area, int& zoom, std
         error = "--selection needs an output zoom of 1 or more";
         return std::nullopt;
     }
+    if (v[1] > v[2] || v[0] > v[3]) {
+        error =
+            "--selection: the left edge must not lie right of the right edge, nor the top "
+            "below the bottom";
+        return std::nullopt;
+    }
     // The panel's zoom list holds "1", "2", ... at positions 1, 2, ...
     const CTileRect selection{v[0], v[1], v[2], v[3]};
     RangeUpdate update =
@@ -172,6 +179,17 @@ std::optional<RangeUpdate> ResolveArea(const AreaArguments& area, int& zoom, std
     if (!update.range) {
         error = "no tiles for this selection: " + update.xImagesText.value_or("") + ", " +
                 update.totImagesText.value_or("");
+        return std::nullopt;
+    }
+    // An edge on the grid's far border still takes the tile beyond it, which
+    // the map does not have.
+    const long long gridSize = 1LL << zoom;
+    if (update.range->xLast >= gridSize || update.range->yLast >= gridSize) {
+        error = FormatText(
+            "--selection reaches beyond the map's grid: at zoom %i tile numbers run from 0 to "
+            "%lld, the selection takes columns %i to %i and rows %i to %i",
+            zoom, gridSize - 1, update.range->xFirst, update.range->xLast, update.range->yFirst,
+            update.range->yLast);
         return std::nullopt;
     }
     return update;
@@ -272,6 +290,19 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             outcome.helpAsked = true;
             return outcome;
         }
+        if (arg == "-o") {
+            if (i + 1 >= args.size()) {
+                return fail("-o needs a value");
+            }
+            if (output) {
+                return fail("only one output file can be given");
+            }
+            output = args[++i];
+            continue;
+        }
+        if (arg.size() > 1 && arg[0] == '-' && arg.rfind("--", 0) != 0) {
+            return fail("unknown option " + arg);
+        }
         if (arg.rfind("--", 0) != 0) {
             if (output) {
                 return fail("only one output file can be given, not also '" + arg + "'");
@@ -311,15 +342,14 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             continue;
         }
 
-        if (name == "--layers" || name == "--output" || name == "-o" || name == "--hl" ||
-            name == "--existing") {
+        if (name == "--layers" || name == "--output" || name == "--hl" || name == "--existing") {
             std::optional<std::string> taken = takeValue();
             if (!taken) {
                 return fail(name + " needs a value");
             }
             if (name == "--layers") {
                 layers = *taken;
-            } else if (name == "--output" || name == "-o") {
+            } else if (name == "--output") {
                 if (output) {
                     return fail("only one output file can be given");
                 }
@@ -376,6 +406,8 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             const auto index = static_cast<std::size_t>(*layer);
             if (isTemplate) {
                 options.templates[index] = *taken;
+            } else if (std::optional<std::string> bad = SubfolderError(*layer, *taken)) {
+                return fail(*bad);
             } else {
                 options.subfolders[index] = *taken;
             }
@@ -441,7 +473,8 @@ Options:
   --template-LAYER URL     the layer's source URL template, with [SRVINDEX], [X],
                            [Y], [Z], [HL] and [SERVER]
   --subfolder-LAYER NAME   put the layer's tiles and image in this folder inside
-                           the output folder (created when missing)
+                           the output folder (one folder name, created when
+                           missing)
   --hl CODE                language code for [HL] (default: en)
   --existing=ask|overwrite|keep
                            tile files already present (default: ask on a
@@ -454,7 +487,8 @@ Options:
 
 Every message of the run is printed as it would be shown in a message box.
 Exit status: 0 every image made; 1 the run ended early or an image could not
-be made; 2 bad arguments; 3 images made, but some tiles failed to download.
+be made; 2 bad arguments; 3 images made, but some tiles failed to download or
+could not be placed in them.
 )";
 }
 

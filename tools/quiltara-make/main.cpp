@@ -1,19 +1,45 @@
 // quiltara-make: makes map images from the command line; see MakeUsage().
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 
 #include "HeadlessRun.h"
+#include "platform/AtomicFile.h"
 #include "platform/CurlHttpClient.h"
+
+namespace {
+
+// An interrupted run ends as the signal asks, but leaves no unfinished
+// tile or image file behind.
+extern "C" void EndOnSignal(int signal) {
+    quiltara::RemoveUnfinishedFiles();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     using namespace quiltara::make;
+    // A reader that goes away (quiltara-make ... | head) is a write error to
+    // report, not a signal that ends the run without a word.
+    std::signal(SIGPIPE, SIG_IGN);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(signal, EndOnSignal);
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     const ParseOutcome parsed = ParseMakeArguments(args);
     if (parsed.helpAsked) {
-        std::fputs(MakeUsage().c_str(), stdout);
+        if (std::fputs(MakeUsage().c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "quiltara-make: cannot write the output: %s\n",
+                         std::strerror(errno));
+            return kExitFailed;
+        }
         return kExitMade;
     }
     if (!parsed.options) {
@@ -28,8 +54,12 @@ int main(int argc, char** argv) {
         quiltara::CurlHttpClient http;
         return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, http);
     } catch (const std::exception& error) {
-        out.EndStatus();
-        errors.Line(std::string("quiltara-make: ") + error.what());
+        try {
+            out.EndStatus();
+            errors.Line(std::string("quiltara-make: ") + error.what());
+        } catch (const ConsoleWriteError&) {
+            // Nowhere left to report it; the status says it.
+        }
         return kExitFailed;
     }
 }
