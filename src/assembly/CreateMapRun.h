@@ -153,6 +153,17 @@ std::optional<std::string> SubfolderError(MapLayer layer, const std::string& sub
 // file name, separator included) and the file name.
 void SplitChosenPath(const std::string& path, std::string& folder, std::string& fileName);
 
+// Told, once every enabled layer of a tile has reported, the tile paths of
+// the layers that failed (none: the tile was fetched for every layer).
+using TileDone = std::function<void(const std::vector<std::string>& failedPaths)>;
+
+// Hands out the fetches of one tile for every enabled layer, creating a
+// missing layer subfolder (one level) first. done is called on this thread,
+// now or from a later Submit or Finish of the fetcher.
+void SubmitTileForAllLayers(const std::string& tileName, int column, int row, int zoom,
+                            const std::string& outputFolder, const MapSourcesValues& sources,
+                            TileFetcher& fetcher, const TileDone& done);
+
 // Fetches one tile for every enabled layer into its layer folder, creating a
 // missing subfolder (one level). Every enabled layer is fetched even after an
 // earlier one failed; true when all succeeded (or none is enabled). The tile
