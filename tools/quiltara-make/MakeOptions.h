@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "assembly/ParallelTileFetch.h"
 #include "sources/MapSourcesValues.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TileGrid.h"
@@ -33,6 +34,7 @@ struct MakeOptions {
     std::optional<ExistingPolicy> existing;  // nothing: ask on a terminal, keep otherwise
     std::optional<DeletePolicy> deleteTiles; // nothing: ask on a terminal, keep otherwise
     bool quiet = false;
+    int jobs = kDefaultDownloadConnections; // connections the tiles are fetched over
 
     // The map sources values of the run: chosen layers, templates, subfolders.
     MapSourcesValues SourcesValues() const;

@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
     const bool interactive = isatty(STDIN_FILENO) != 0;
     try {
         quiltara::CurlHttpClient http;
-        return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, http);
+        return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, http,
+                           [] { return std::make_unique<quiltara::CurlHttpClient>(); });
     } catch (const std::exception& error) {
         try {
             out.EndStatus();
