@@ -318,8 +318,11 @@ TEST_F(QuiltaraMake, AnInterruptedRunLeavesNoUnfinishedFile) {
     kill(child, SIGINT);
     int status = 0;
     waitpid(child, &status, 0);
-    ASSERT_EQ(during.size(), 1u);
-    EXPECT_THAT(*during.begin(), ::testing::EndsWith(".part"));
+    // One unfinished tile per connection may be under way.
+    ASSERT_FALSE(during.empty());
+    for (const std::string& name : during) {
+        EXPECT_THAT(name, ::testing::EndsWith(".part"));
+    }
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
     EXPECT_TRUE(Images().empty());
 }
