@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The main job on the bundled offline map service: installs what is needed,
-# builds, starts demo-map-server on a free port, makes a map of a sample area
-# for all four layers with quiltara-make, prints where the images are, and
-# stops the server again.
+# builds, and starts demo-map-server on a free port. With a display, it then
+# starts the desktop program with every request for the map service's
+# addresses sent to that server, and stops the server when the program ends.
+# Without one, it makes a map of a sample area for all four layers with the
+# headless quiltara-make and prints where the images are.
+# QUILTARA_DEMO=headless makes the sample map even when a display is there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${QUILTARA_SKIP_INSTALL:-0}" != 1 ]; then
@@ -13,10 +16,53 @@ build_dir=${QUILTARA_BUILD_DIR:-build}
 
 server=$(find "$build_dir" -name demo-map-server -type f -perm -u+x 2>/dev/null | head -1)
 maker=$(find "$build_dir" -name quiltara-make -type f -perm -u+x 2>/dev/null | head -1)
+desktop=$(find "$build_dir" -name quiltara -type f -perm -u+x 2>/dev/null | head -1)
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${QUILTARA_DEMO:-}" != headless ] &&
+    [ -n "$server" ] && [ -n "$desktop" ]; then
+    echo "A display is available: starting the desktop program on the offline map service."
+    log=$(mktemp /tmp/quiltara-demo-server.XXXXXX)
+    pid=
+    stop_server() {
+        if [ -n "$pid" ]; then
+            kill "$pid" 2>/dev/null || true
+            wait "$pid" 2>/dev/null || true
+        fi
+        rm -f "$log"
+    }
+    trap stop_server EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    "$server" --port 0 >"$log" 2>&1 &
+    pid=$!
+    port=
+    for _ in $(seq 1 100); do
+        port=$(head -1 "$log" 2>/dev/null | grep -oE '^[0-9]+$' || true)
+        [ -n "$port" ] && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -z "$port" ]; then
+        echo "demo-map-server did not start:" >&2
+        cat "$log" >&2
+        exit 1
+    fi
+    echo "demo-map-server listens on 127.0.0.1:$port; every request for the map service's"
+    echo "host names goes there. Press \"1. Goto Google maps...\" in the Toolbar panel to begin."
+    status=0
+    "$desktop" --map-service "127.0.0.1:$port" || status=$?
+    exit $status
+fi
+
 if [ -z "$server" ] || [ -z "$maker" ]; then
     echo "Quiltara is built, but the map maker is not there yet:"
     [ -n "$server" ] || echo "  missing: demo-map-server (the offline map service)"
     [ -n "$maker" ] || echo "  missing: quiltara-make (the headless map maker)"
     exit 0
+fi
+if [ "${QUILTARA_DEMO:-}" = headless ]; then
+    echo "Making a sample map with the headless map maker (QUILTARA_DEMO=headless)."
+else
+    echo "No display: making a sample map with the headless map maker instead of the desktop program."
 fi
 exec bash scripts/make-sample-map.sh "$server" "$maker"

@@ -8,6 +8,7 @@
 #include <QPageSetupDialog>
 #include <QPrinter>
 #include <QScreen>
+#include <QWebEngineProfile>
 #include <QWindow>
 
 #include "app/CAboutDlg.h"
@@ -15,10 +16,12 @@
 #include "app/CQuiltaraDoc.h"
 #include "app/CommandIds.h"
 #include "app/DialogUnits.h"
-#include "app/EmptyControlPanel.h"
 #include "app/ShellOpen.h"
 #include "app/StartCounter.h"
+#include "assembly/CControlPanel.h"
+#include "platform/CurlHttpClient.h"
 #include "platform/Prompts.h"
+#include "platform/QtMapServiceInterceptor.h"
 
 namespace quiltara {
 
@@ -34,12 +37,24 @@ CQuiltaraApp::CQuiltaraApp(SettingsStore& settings, Prompts& prompts, QStringLis
       printer_(std::make_unique<QPrinter>()),
       document_(std::make_unique<CQuiltaraDoc>()) {}
 
-CQuiltaraApp::~CQuiltaraApp() = default;
+CQuiltaraApp::~CQuiltaraApp() {
+    // The panel goes first: a run it still has uses the frame's view.
+    panel_.reset();
+    frame_.reset();
+    if (interceptor_) {
+        QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
+    }
+}
 
 bool CQuiltaraApp::InitInstance() {
     // Counted before anything else can fail, so every start is counted.
     CountStart(settings_, prompts_, [] { OpenDonationPage(); });
 
+    if (route_) {
+        // Installed before the frame's browser makes its first request.
+        interceptor_ = std::make_unique<QtMapServiceInterceptor>(*route_);
+        QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(interceptor_.get());
+    }
     frame_ = CreateFrame();
     if (!frame_) {
         return false;
@@ -78,8 +93,18 @@ std::unique_ptr<CMainFrame> CQuiltaraApp::CreateFrame() {
     return frame;
 }
 
-std::unique_ptr<QWidget> CQuiltaraApp::CreateControlPanel() {
-    return std::make_unique<EmptyControlPanel>();
+std::unique_ptr<CControlPanel> CQuiltaraApp::CreateControlPanel() {
+    ControlPanelServices services{prompts_, settings_, rememberedServer_, overwriteChoice_,
+                                  [this] { return CreateHttpClient(); }};
+    return std::make_unique<CControlPanel>(frame_.get(), std::move(services));
+}
+
+std::unique_ptr<HttpClient> CQuiltaraApp::CreateHttpClient() {
+    auto http = std::make_unique<CurlHttpClient>();
+    if (route_) {
+        http->SetConnectTo(route_->ConnectToEntries());
+    }
+    return http;
 }
 
 bool CQuiltaraApp::ProcessCommandLine() {

@@ -4,14 +4,22 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
+
+#include "assembly/TileDownloader.h"
+#include "sources/MapServiceRoute.h"
+#include "tiles/TileSources.h"
 
 class QPrinter;
 class QWidget;
 
 namespace quiltara {
 
+class CControlPanel;
 class CMainFrame;
 class CQuiltaraDoc;
+class HttpClient;
+class QtMapServiceInterceptor;
 class Prompts;
 class SettingsStore;
 
@@ -33,8 +41,13 @@ public:
     // the control panel. False when the program cannot go on.
     bool InitInstance();
 
+    // Sends the map service's requests (the browser's and the downloads') to
+    // the route's address, the bundled offline map service for one. Set
+    // before InitInstance.
+    void SetMapServiceRoute(std::optional<MapServiceRoute> route) { route_ = std::move(route); }
+
     CMainFrame* MainFrame() const { return frame_.get(); }
-    QWidget* ControlPanel() const { return panel_.get(); }
+    CControlPanel* ControlPanel() const { return panel_.get(); }
     CQuiltaraDoc& Document() const { return *document_; }
     SettingsStore& Settings() const { return settings_; }
     Prompts& GetPrompts() const { return prompts_; }
@@ -48,7 +61,9 @@ public:
 protected:
     // The frame with its map view; none when it cannot be made.
     virtual std::unique_ptr<CMainFrame> CreateFrame();
-    virtual std::unique_ptr<QWidget> CreateControlPanel();
+    virtual std::unique_ptr<CControlPanel> CreateControlPanel();
+    // The HTTP client of one create-map run (made on the run's thread).
+    virtual std::unique_ptr<HttpClient> CreateHttpClient();
 
 private:
     bool ProcessCommandLine();
@@ -61,8 +76,13 @@ private:
     QStringList arguments_;
     std::unique_ptr<QPrinter> printer_;
     std::unique_ptr<CQuiltaraDoc> document_;
+    std::optional<MapServiceRoute> route_;
+    std::unique_ptr<QtMapServiceInterceptor> interceptor_;
+    // Kept for the program's whole run, across create-map runs.
+    RememberedServerNumber rememberedServer_;
+    OverwriteChoice overwriteChoice_;
     std::unique_ptr<CMainFrame> frame_;
-    std::unique_ptr<QWidget> panel_;
+    std::unique_ptr<CControlPanel> panel_;
 };
 
 } // namespace quiltara

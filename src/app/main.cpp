@@ -1,9 +1,51 @@
 #include <QApplication>
 #include <QStringList>
 
+#include <cstdio>
+#include <optional>
+#include <string>
+
 #include "app/CQuiltaraApp.h"
 #include "platform/QtPrompts.h"
 #include "platform/QtSettingsStore.h"
+#include "sources/MapServiceRoute.h"
+
+namespace {
+
+constexpr const char* kMapServiceOption = "--map-service";
+
+// The program's own option, "--map-service HOST:PORT" or
+// "--map-service=HOST:PORT", taken out of the arguments. False (after saying
+// why) when it is given without a usable address.
+bool TakeMapServiceOption(QStringList& arguments, std::optional<quiltara::MapServiceRoute>& route) {
+    const QString option = QString::fromLatin1(kMapServiceOption);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        QString value;
+        if (arguments[i] == option) {
+            if (i + 1 >= arguments.size()) {
+                std::fprintf(stderr, "quiltara: %s needs HOST:PORT\n", kMapServiceOption);
+                return false;
+            }
+            value = arguments[i + 1];
+            arguments.remove(i, 2);
+        } else if (arguments[i].startsWith(option + QLatin1Char('='))) {
+            value = arguments[i].mid(option.size() + 1);
+            arguments.remove(i);
+        } else {
+            continue;
+        }
+        std::string error;
+        route = quiltara::MapServiceRoute::Parse(value.toStdString(), error);
+        if (!route) {
+            std::fprintf(stderr, "quiltara: %s: %s\n", kMapServiceOption, error.c_str());
+            return false;
+        }
+        --i;
+    }
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     // The embedded browser shares its OpenGL contexts with the widgets; Qt
@@ -13,10 +55,14 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setOrganizationName(QStringLiteral("Quiltara"));
     QCoreApplication::setApplicationName(QStringLiteral("Quiltara"));
 
+    QStringList arguments = QCoreApplication::arguments();
+    std::optional<quiltara::MapServiceRoute> route;
+    if (!TakeMapServiceOption(arguments, route)) {
+        return 2;
+    }
     // Options for Qt and the browser engine start with '-'; what is left
     // names a document.
     QStringList documents;
-    const QStringList arguments = QCoreApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         if (!arguments[i].startsWith(QLatin1Char('-'))) {
             documents.push_back(arguments[i]);
@@ -26,6 +72,7 @@ int main(int argc, char* argv[]) {
     quiltara::QtSettingsStore settings;
     quiltara::QtPrompts prompts;
     quiltara::CQuiltaraApp app(settings, prompts, documents);
+    app.SetMapServiceRoute(route);
     if (!app.InitInstance()) {
         return 1;
     }

@@ -104,6 +104,7 @@ HttpResult CurlHttpClient::Get(const std::string& url, const std::vector<std::st
     // Options of an earlier request are dropped; the connection cache stays.
     curl_easy_reset(curl);
     const HeaderList headers = MakeHeaderList(headerLines);
+    const HeaderList connectTo = MakeHeaderList(connectTo_);
     Transfer transfer;
     transfer.sink = &sink;
     char errorText[CURL_ERROR_SIZE] = "";
@@ -126,6 +127,9 @@ HttpResult CurlHttpClient::Get(const std::string& url, const std::vector<std::st
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    if (connectTo) {
+        curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo.get());
+    }
 
     const CURLcode code = curl_easy_perform(curl);
     if (transfer.sinkError) {

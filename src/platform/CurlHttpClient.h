@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/HttpClient.h"
 
@@ -32,10 +34,16 @@ public:
     HttpResult Get(const std::string& url, const std::vector<std::string>& headerLines,
                    HttpBodySink& sink) override;
 
+    // libcurl connect-to entries ("HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT")
+    // for every later request: the URL and its Host header stay, only the
+    // connection goes to the other address.
+    void SetConnectTo(std::vector<std::string> entries) { connectTo_ = std::move(entries); }
+
 private:
     class Easy;
     std::unique_ptr<Easy> easy_;
     Timeouts timeouts_;
+    std::vector<std::string> connectTo_;
 };
 
 } // namespace quiltara

@@ -17,6 +17,7 @@
 #include "app/CQuiltaraApp.h"
 #include "app/CQuiltaraDoc.h"
 #include "app/ShellOpen.h"
+#include "assembly/CControlPanel.h"
 #include "platform/QtSettingsStore.h"
 #include "platform/ScriptedPrompts.h"
 #include "view/CQuiltaraView.h"

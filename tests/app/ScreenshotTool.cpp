@@ -4,15 +4,24 @@
 // of the frame and the panel; or shows one dialog and saves that dialog alone.
 // Run it under xvfb-run, with a window manager for the window captions.
 //
-//   quiltara_screenshot OUT.png [--url URL] [--about | --number] [--wait MS]
-//                       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z]
+//   quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL | --site URL]
+//       [--about | --number | --map-sources | --site-chooser] [--wait MS]
+//       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z]
 //
-// --select locks that selection (view pixels) on the loaded map as a drag
-// would, and with --outline-zoom draws the outlines of the tiles it needs at
-// zoom Z, as "Draw Helper" does; the picture then shows the frame alone.
+// --url sends the map view to URL directly; --site goes there the user's way,
+// with "1. Goto Google maps..." and URL typed into the site chooser.
+// --select makes that selection (view pixels) on the loaded map through the
+// control panel, as a user would: "2. Select Area", a drag over the browser,
+// the zoom Z chosen in the zoom list and "Draw Helper", which draws the
+// outlines of the tiles the map needs.
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QEventLoop>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -20,20 +29,20 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/CNumberInputDlg.h"
 #include "app/CQuiltaraApp.h"
+#include "assembly/CControlPanel.h"
 #include "platform/QtPrompts.h"
 #include "platform/QtSettingsStore.h"
-#include "tiles/TileGrid.h"
+#include "sources/CMapSourcesDlg.h"
+#include "sources/CSiteChooserDlg.h"
+#include "sources/MapServiceRoute.h"
 #include "view/CQuiltaraView.h"
-#include "view/CSelectionOverlay.h"
-#include "view/MapProbe.h"
-#include "view/PanelValues.h"
 
 namespace {
 
@@ -43,6 +52,69 @@ void Wait(int ms) {
     loop.exec();
 }
 
+void SendMouse(QWidget* input, QEvent::Type type, QPoint at, Qt::MouseButton button,
+               Qt::MouseButtons buttons) {
+    QMouseEvent event(type, QPointF(at), QPointF(input->mapToGlobal(at)), button, buttons,
+                      Qt::NoModifier);
+    QApplication::sendEvent(input, &event);
+}
+
+// "1. Goto Google maps..." with address typed into the site chooser.
+void GotoSiteThroughPanel(quiltara::CQuiltaraApp& app, const QString& address) {
+    auto* answer = new QTimer(&app);
+    answer->setInterval(50);
+    QObject::connect(answer, &QTimer::timeout, [answer, address] {
+        QWidget* chooser = QApplication::activeModalWidget();
+        if (chooser == nullptr) {
+            return;
+        }
+        answer->stop();
+        chooser->findChild<QLineEdit*>(QStringLiteral("1018"))->setText(address);
+        chooser->findChild<QComboBox*>(QStringLiteral("1026"))->setCurrentIndex(-1);
+        chooser->findChild<QPushButton*>(QStringLiteral("1"))->click();
+    });
+    answer->start();
+    app.ControlPanel()
+        ->findChild<QPushButton*>(QString::number(quiltara::CControlPanel::kIdGotoSite))
+        ->click();
+}
+
+// The user's way to a selection with its tile outlines, from the panel.
+void SelectThroughPanel(quiltara::CQuiltaraApp& app, const QStringList& corners, int zoom) {
+    quiltara::CControlPanel* panel = app.ControlPanel();
+    const auto button = [panel](int id) {
+        return panel->findChild<QPushButton*>(QString::number(id));
+    };
+    // Widened as a user would, by its border, so the spans show whole; the
+    // frame gives up that room
+    // (before the selection, which the page must not move under).
+    const int extra = panel->width() / 4;
+    app.MainFrame()->resize(app.MainFrame()->width() - extra, app.MainFrame()->height());
+    panel->move(panel->pos() - QPoint(extra, 0));
+    panel->resize(panel->width() + extra, panel->height());
+    Wait(500);
+    button(quiltara::CControlPanel::kIdSelectArea)->click();
+    QWidget* input = app.MainFrame()->GetActiveView()->InputWidget();
+    const QPoint from(corners[0].toInt(), corners[1].toInt());
+    const QPoint to(corners[2].toInt(), corners[3].toInt());
+    SendMouse(input, QEvent::MouseMove, from, Qt::NoButton, Qt::NoButton);
+    Wait(200);
+    SendMouse(input, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    for (int step = 1; step <= 8; ++step) {
+        SendMouse(input, QEvent::MouseMove, from + (to - from) * step / 8, Qt::NoButton,
+                  Qt::LeftButton);
+        Wait(20);
+    }
+    SendMouse(input, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    Wait(300);
+    auto* zoomList =
+        panel->findChild<QComboBox*>(QString::number(quiltara::CControlPanel::kIdZoomList));
+    zoomList->setCurrentIndex(zoom);
+    panel->OnZoomChosen();
+    button(quiltara::CControlPanel::kIdDrawHelper)->click();
+    Wait(500);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -50,28 +122,42 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {
-        std::fprintf(
-            stderr,
-            "usage: quiltara_screenshot OUT.png [--url URL] [--about|--number] [--wait MS]\n"
-            "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z]\n");
+        std::fprintf(stderr,
+                     "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT]\n"
+                     "       [--url URL | --site URL]\n"
+                     "       [--about|--number|--map-sources|--site-chooser] [--wait MS]\n"
+                     "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z]\n");
         return 2;
     }
     const QString out = args[1];
     QString url;
+    QString site;
     QString dialog;
+    std::optional<quiltara::MapServiceRoute> route;
     int waitMs = 3000;
     QStringList select;
     int outlineZoom = 0;
     for (qsizetype i = 2; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--url") && i + 1 < args.size()) {
             url = args[++i];
+        } else if (args[i] == QStringLiteral("--site") && i + 1 < args.size()) {
+            site = args[++i];
+        } else if (args[i] == QStringLiteral("--map-service") && i + 1 < args.size()) {
+            std::string error;
+            route = quiltara::MapServiceRoute::Parse(args[++i].toStdString(), error);
+            if (!route) {
+                std::fprintf(stderr, "--map-service: %s\n", error.c_str());
+                return 2;
+            }
         } else if (args[i] == QStringLiteral("--wait") && i + 1 < args.size()) {
             waitMs = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--select") && i + 1 < args.size()) {
             select = args[++i].split(QLatin1Char(','));
         } else if (args[i] == QStringLiteral("--outline-zoom") && i + 1 < args.size()) {
             outlineZoom = args[++i].toInt();
-        } else if (args[i] == QStringLiteral("--about") || args[i] == QStringLiteral("--number")) {
+        } else if (args[i] == QStringLiteral("--about") || args[i] == QStringLiteral("--number") ||
+                   args[i] == QStringLiteral("--map-sources") ||
+                   args[i] == QStringLiteral("--site-chooser")) {
             dialog = args[i];
         }
     }
@@ -80,17 +166,22 @@ int main(int argc, char* argv[]) {
     quiltara::QtSettingsStore settings(settingsDir.filePath(QStringLiteral("Quiltara.ini")));
     quiltara::QtPrompts prompts;
     quiltara::CQuiltaraApp app(settings, prompts);
+    app.SetMapServiceRoute(route);
     if (!app.InitInstance()) {
         std::fprintf(stderr, "start-up failed\n");
         return 1;
     }
-    if (!url.isEmpty()) {
+    if (!url.isEmpty() || !site.isEmpty()) {
         quiltara::CQuiltaraView* view = app.MainFrame()->GetActiveView();
         QEventLoop loaded;
         QObject::connect(view, &quiltara::CQuiltaraView::DocumentComplete, &loaded,
                          &QEventLoop::quit);
         QTimer::singleShot(30000, &loaded, &QEventLoop::quit);
-        view->Navigate(url.toStdString());
+        if (site.isEmpty()) {
+            view->Navigate(url.toStdString());
+        } else {
+            GotoSiteThroughPanel(app, site);
+        }
         loaded.exec();
     }
     std::unique_ptr<QDialog> shown;
@@ -101,40 +192,24 @@ int main(int argc, char* argv[]) {
             "Please input the new maximum zoom level.  Be aware that, if the images do not exist "
             "within google, errors will be received when you download your images.",
             app.MainFrame());
+    } else if (dialog == QStringLiteral("--map-sources")) {
+        shown = std::make_unique<quiltara::CMapSourcesDlg>(settings, app.MainFrame());
+        // As a user would have it: road map and satellite chosen, satellite
+        // into a folder of its own.
+        for (const char* id : {"1029", "1031", "1036"}) {
+            shown->findChild<QCheckBox*>(QString::fromLatin1(id))->click();
+        }
+        shown->findChild<QLineEdit*>(QStringLiteral("1020"))->setText(QStringLiteral("satellite"));
+    }
+    if (dialog == QStringLiteral("--site-chooser")) {
+        shown = std::make_unique<quiltara::CSiteChooserDlg>(app.MainFrame());
     }
     if (shown) {
         shown->show();
     }
     Wait(waitMs);
-    quiltara::PanelValues panelValues;
-    std::vector<quiltara::CTileCell> outlines;
-    if (select.size() == 4) {
-        quiltara::CQuiltaraView* view = app.MainFrame()->GetActiveView();
-        view->SetPanelValues(&panelValues);
-        quiltara::SelectionState& state = app.MainFrame()->GetSelectionOverlay()->State();
-        state = quiltara::SelectionState{};
-        state.inactive = false;
-        state.locked = true;
-        state.left = select[0].toInt();
-        state.top = select[1].toInt();
-        state.right = select[2].toInt();
-        state.bottom = select[3].toInt();
-        view->SetInputPassThrough(false);
-        app.MainFrame()->ShowSelectionOverlay(true);
-        const quiltara::CTileRect rect =
-            view->GetTileRect(state.left, state.top, state.right, state.bottom);
-        int pageZoom = -1;
-        if (const auto corner = view->GetPageDocument()->ElementAt(state.left, state.top)) {
-            quiltara::GetUrlParamInt(corner->src, "zoom", pageZoom);
-        }
-        const quiltara::RangeUpdate range = quiltara::ComputeRange(
-            rect, pageZoom, {outlineZoom, std::to_string(outlineZoom)}, state.left, state.top);
-        std::fprintf(stderr, "selection %.3f,%.3f to %.3f,%.3f at zoom %d: %zu tiles at zoom %d\n",
-                     rect.left, rect.top, rect.right, rect.bottom, pageZoom, range.tiles.size(),
-                     outlineZoom);
-        outlines = range.tiles;
-        app.MainFrame()->GetSelectionOverlay()->DrawTileOutlines(outlines);
-        Wait(500);
+    if (select.size() == 4 && app.ControlPanel() != nullptr) {
+        SelectThroughPanel(app, select, outlineZoom);
     }
     // A dialog is taken on its own: on a virtual X server the browser's
     // drawing can land over windows stacked above it in a grab of the screen.
@@ -145,7 +220,7 @@ int main(int argc, char* argv[]) {
         // The frame and the panel with a little of the screen around them.
         QScreen* screen = QGuiApplication::primaryScreen();
         QRect area = app.MainFrame()->frameGeometry();
-        if (app.ControlPanel() != nullptr && select.isEmpty()) {
+        if (app.ControlPanel() != nullptr) {
             area = area.united(app.ControlPanel()->frameGeometry());
         }
         area = area.adjusted(-12, -12, 12, 12).intersected(screen->geometry());

@@ -359,5 +359,26 @@ TEST(TerminalPrompts, PoliciesAnswerTheirQuestionsAndEveryTextIsPrinted) {
               "[Quiltara] Delete? [Yes/No] Yes (--delete-tiles)\n");
 }
 
+TEST_F(QuiltaraMake, MapServiceSendsTheDefaultTemplatesRequestsToTheOfflineService) {
+    DemoServer server;
+    const Finished run =
+        Make({"--tiles=10,20,11,20", "--zoom=5", "--layers=map,satellite", "--keep-tiles",
+              "--quiet", "--map-service", "127.0.0.1:" + std::to_string(server.Port()), "--output",
+              (out_ / "city.png").string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Images().count("Map_city.png"), 1u);
+    EXPECT_EQ(Images().count("Sat_city.png"), 1u);
+    std::set<std::string> hosts;
+    for (const test::LoggedRequest& request : server.Requests()) {
+        hosts.insert(request.Header("Host"));
+    }
+    EXPECT_EQ(hosts, (std::set<std::string>{"mt0.google.com", "khm0.google.com"}));
+
+    const Finished bad = Make({"--tiles=10,20,11,20", "--zoom=5", "--map-service", "localhost",
+                               "--output", (out_ / "city.png").string()});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_THAT(bad.err, HasSubstr("--map-service: 'localhost' is not HOST:PORT"));
+}
+
 } // namespace
 } // namespace quiltara::make

@@ -10,6 +10,9 @@ constexpr const char* kUsage = R"(usage: demo-map-server [options]
 Serves an offline stand-in for a tiled web map on 127.0.0.1. The first line of
 output is the port; the map page is http://maps.google.localhost:PORT/ and the
 tile hosts are mt0..mt3.google.localhost and khm0..khm3.google.localhost.
+Requests for the real service's host names sent here (quiltara and
+quiltara-make with --map-service 127.0.0.1:PORT) are answered the same way:
+the server number comes from the first label of the Host (mt2..., khm2...).
 
   --port N              port to listen on; 0 (default) picks a free one
   --log FILE            append every request line and its header lines, in the

@@ -342,6 +342,19 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             continue;
         }
 
+        if (name == "--map-service") {
+            std::optional<std::string> taken = takeValue();
+            if (!taken) {
+                return fail(name + " needs a value");
+            }
+            std::string why;
+            options.mapService = MapServiceRoute::Parse(*taken, why);
+            if (!options.mapService) {
+                return fail("--map-service: " + why);
+            }
+            continue;
+        }
+
         if (name == "--layers" || name == "--output" || name == "--hl" || name == "--existing") {
             std::optional<std::string> taken = takeValue();
             if (!taken) {
@@ -493,6 +506,9 @@ Options:
                            (default: ask on a terminal, keep otherwise)
   --jobs N                 fetch tiles over N connections at once, 1 to 16
                            (default 4; 1 fetches one tile after another)
+  --map-service HOST:PORT  send the requests for the map service's host names
+                           to HOST:PORT (the offline demo-map-server); the
+                           URLs and their Host headers stay as they are
   --quiet                  no progress lines
   -h, --help               this text
 

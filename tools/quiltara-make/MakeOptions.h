@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "assembly/ParallelTileFetch.h"
+#include "sources/MapServiceRoute.h"
 #include "sources/MapSourcesValues.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TileGrid.h"
@@ -34,7 +35,8 @@ struct MakeOptions {
     std::optional<ExistingPolicy> existing;  // nothing: ask on a terminal, keep otherwise
     std::optional<DeletePolicy> deleteTiles; // nothing: ask on a terminal, keep otherwise
     bool quiet = false;
-    int jobs = kDefaultDownloadConnections; // connections the tiles are fetched over
+    int jobs = kDefaultDownloadConnections;    // connections the tiles are fetched over
+    std::optional<MapServiceRoute> mapService; // nothing: the addresses as they are
 
     // The map sources values of the run: chosen layers, templates, subfolders.
     MapSourcesValues SourcesValues() const;

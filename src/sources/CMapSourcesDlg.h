@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QDialog>
+
+#include <array>
+
+#include "sources/MapSourcesValues.h"
+
+class QCheckBox;
+class QLineEdit;
+class QWidget;
+
+namespace quiltara {
+
+class SettingsStore;
+
+// "Select the maps you wish to download": per map layer whether it is
+// downloaded, from which source URL template and into which subfolder. The
+// templates come from the settings store and OK stores them back; the
+// download choices and subfolders are asked afresh at every opening.
+class CMapSourcesDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int kIdOk = 1;
+    static constexpr int kIdCancel = 2;
+
+    explicit CMapSourcesDlg(SettingsStore& store, QWidget* parent = nullptr);
+
+    // Runs the dialog modally; kIdOk or kIdCancel.
+    int DoModal();
+
+    // The choice confirmed with OK (every layer off and the offered
+    // templates before that).
+    const MapSourcesValues& Values() const { return values_; }
+
+    void accept() override;
+
+private:
+    // The controls of one layer's group.
+    struct LayerControls {
+        QCheckBox* download = nullptr;
+        QCheckBox* useDefault = nullptr;
+        QCheckBox* sameFolder = nullptr;
+        QLineEdit* url = nullptr;
+        QLineEdit* folder = nullptr;
+    };
+
+    // The group of the index-th layer from the top, its top edge at top dialog units.
+    void BuildGroup(size_t index, int top);
+    void ApplyDownloadRule(MapLayer layer);
+    void ApplyDefaultRule(MapLayer layer);
+    void ApplySameFolderRule(MapLayer layer);
+    LayerControls& Controls(MapLayer layer) { return controls_[static_cast<size_t>(layer)]; }
+
+    SettingsStore& store_;
+    std::array<LayerControls, 4> controls_;
+    MapSourcesValues values_;
+};
+
+// Asks for the map sources with the dialog, made anew for every run.
+class DialogMapSources : public MapSourcesProvider {
+public:
+    DialogMapSources(SettingsStore& store, QWidget* parent = nullptr)
+        : store_(store), parent_(parent) {}
+
+    std::optional<MapSourcesValues> AskMapSources() override;
+
+private:
+    SettingsStore& store_;
+    QWidget* parent_;
+};
+
+} // namespace quiltara

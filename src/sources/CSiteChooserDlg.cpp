@@ -1,0 +1,57 @@
+#include "sources/CSiteChooserDlg.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/AppIcon.h"
+#include "app/DialogUnits.h"
+#include "sources/SiteChoice.h"
+
+namespace quiltara {
+
+CSiteChooserDlg::CSiteChooserDlg(QWidget* parent)
+    : QDialog(parent, kDialogFlags), sites_(new QComboBox(this)), custom_(new QLineEdit(this)) {
+    setObjectName(QStringLiteral("141"));
+    setWindowTitle(QStringLiteral("Enter Google Site"));
+    setWindowIcon(AppIcon());
+    const DialogUnits units(font());
+    setFixedSize(units.Size(236, 64));
+
+    auto* prompt = new QLabel(QStringLiteral("Select which Google site you want to use:"), this);
+    units.Place(prompt, 7, 9, 166, 9);
+
+    sites_->setObjectName(QStringLiteral("1026"));
+    for (const std::string& site : PresetSites()) {
+        sites_->addItem(QString::fromStdString(site));
+    }
+    sites_->setCurrentIndex(0);
+    units.Place(sites_, 7, 21, 150, 13);
+
+    auto* customLabel = new QLabel(QStringLiteral("Custom URL:"), this);
+    units.Place(customLabel, 7, 45, 48, 9);
+    custom_->setObjectName(QStringLiteral("1018"));
+    units.Place(custom_, 57, 43, 172, 13);
+
+    auto* go = new QPushButton(QStringLiteral("Go"), this);
+    go->setObjectName(QStringLiteral("1"));
+    go->setDefault(true);
+    units.Place(go, 179, 7, 50, 14);
+    connect(go, &QPushButton::clicked, this, &CSiteChooserDlg::accept);
+
+    connect(custom_, &QLineEdit::textEdited, this, [this] { sites_->setCurrentIndex(-1); });
+    connect(sites_, &QComboBox::activated, this, [this] { custom_->clear(); });
+}
+
+int CSiteChooserDlg::DoModal() {
+    return exec() == QDialog::Accepted ? kIdOk : kIdCancel;
+}
+
+void CSiteChooserDlg::accept() {
+    chosenSite_ = sites_->currentIndex() < 0 ? custom_->text().toStdString()
+                                             : sites_->currentText().toStdString();
+    QDialog::accept();
+}
+
+} // namespace quiltara

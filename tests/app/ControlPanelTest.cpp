@@ -1,0 +1,628 @@
+// The "Toolbar" control panel in the running program: its controls, the
+// zoom list, the site chooser's commands and a create-map run on the worker
+// thread, against the offline map service behind the real addresses.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+#include <QThread>
+#include <QWebEngineView>
+
+#include <fstream>
+#include <mutex>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "DemoServer.h"
+#include "GuiTestSupport.h"
+#include "TestPaths.h"
+#include "app/CMainFrame.h"
+#include "app/CQuiltaraApp.h"
+#include "app/DialogUnits.h"
+#include "assembly/CControlPanel.h"
+#include "image/RasterImage.h"
+#include "platform/CurlHttpClient.h"
+#include "platform/QtSettingsStore.h"
+#include "platform/ScriptedPrompts.h"
+#include "tiles/MapLayer.h"
+#include "tiles/TextFormat.h"
+#include "tiles/TileSources.h"
+#include "view/CQuiltaraView.h"
+#include "view/CSelectionOverlay.h"
+
+namespace quiltara {
+namespace {
+
+namespace fs = std::filesystem;
+using test::DemoServer;
+using test::DemoServerOptions;
+using test::FindById;
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
+// Scripted answers that also note whether each question came on the GUI thread.
+class ThreadNotingPrompts : public ScriptedPrompts {
+public:
+    MessageAnswer ShowMessage(const std::string& text, MessageButtons buttons) override {
+        NoteThread();
+        return ScriptedPrompts::ShowMessage(text, buttons);
+    }
+    std::optional<std::string> AskSavePath(const SaveDialogOptions& options) override {
+        NoteThread();
+        return ScriptedPrompts::AskSavePath(options);
+    }
+    int offGuiThread = 0;
+
+private:
+    void NoteThread() { offGuiThread += QThread::currentThread() != qApp->thread() ? 1 : 0; }
+};
+
+class ControlPanel : public ::testing::Test {
+protected:
+    explicit ControlPanel(const DemoServerOptions& options = {})
+        : server_(options), settings_(QString::fromStdString((dir_ / "Quiltara.ini").string())) {
+        std::string error;
+        app_.SetMapServiceRoute(
+            MapServiceRoute::Parse("127.0.0.1:" + std::to_string(server_.Port()), error));
+        EXPECT_TRUE(app_.InitInstance());
+        panel_ = app_.ControlPanel();
+    }
+
+    template <typename Widget = QWidget>
+    Widget* Control(int id) {
+        return FindById<Widget>(panel_, id);
+    }
+    QString Text(int id) { return Control<QLabel>(id)->text(); }
+    void Press(int id) { QTest::mouseClick(Control<QPushButton>(id), Qt::LeftButton); }
+    QComboBox* ZoomList() { return Control<QComboBox>(CControlPanel::kIdZoomList); }
+    QStringList ZoomEntries() {
+        QStringList entries;
+        for (int i = 0; i < ZoomList()->count(); ++i) {
+            entries << ZoomList()->itemText(i);
+        }
+        return entries;
+    }
+    // Chooses an entry with the keyboard, as a user would.
+    void ChooseZoomEntry(int index) {
+        QTest::keyClick(ZoomList(), Qt::Key_Home);
+        for (int i = 0; i < index; ++i) {
+            QTest::keyClick(ZoomList(), Qt::Key_Down);
+        }
+    }
+    // "1. Goto Google maps..." with the chooser answered by act.
+    void GotoSite(const std::function<void(QWidget*)>& act) {
+        test::WhenModalOpens(act);
+        Press(CControlPanel::kIdGotoSite);
+    }
+    // Opens the first preset site and waits for its page.
+    void OpenFirstSite() {
+        GotoSite([](QWidget* chooser) {
+            QTest::mouseClick(FindById<QPushButton>(chooser, 1), Qt::LeftButton);
+        });
+        ASSERT_TRUE(test::WaitUntil(
+            [this] { return app_.MainFrame()->GetActiveView()->GetPageDocument() != nullptr; },
+            30000));
+    }
+    // A selection of tiles 7 to 8 and 4 to 5 at zoom 4, made at page zoom 3.
+    void SelectFourTiles() {
+        Control<QLabel>(CControlPanel::kIdZoomValue)->setText(QStringLiteral("3"));
+        panel_->ApplySelection(CTileRect{2.25, 3.5, 4.25, 2.75}, 40, 30);
+        ChooseZoomEntry(4);
+    }
+    void AnswerMapSourcesWithAllLayers() {
+        test::WhenModalOpens([](QWidget* dialog) {
+            for (int id : {1029, 1031, 1037, 1041}) {
+                QTest::mouseClick(FindById<QCheckBox>(dialog, id), Qt::LeftButton);
+            }
+            QTest::mouseClick(FindById<QPushButton>(dialog, 1), Qt::LeftButton);
+        });
+    }
+    std::vector<std::string> ProgressLines() {
+        std::vector<std::string> lines;
+        auto* list = Control<QListWidget>(CControlPanel::kIdProgress);
+        for (int i = 0; i < list->count(); ++i) {
+            lines.push_back(list->item(i)->text().toStdString());
+        }
+        return lines;
+    }
+    bool WaitForRunEnd() {
+        return test::WaitUntil([this] { return !panel_->IsRunning(); }, 60000);
+    }
+
+    // Every pixel of the layer's image is the server's tile at that place.
+    void ExpectServersTilesIn(const fs::path& image, MapLayer layer, const TileRange& range,
+                              int zoom) {
+        const RasterImage map(image.string(), kFormatPng);
+        ASSERT_TRUE(map.HasPixels()) << image;
+        const int width = range.Columns() * 256;
+        const int height = range.Rows() * 256;
+        ASSERT_EQ(static_cast<int>(map.Width()), width);
+        ASSERT_EQ(static_cast<int>(map.Height()), height);
+        std::string error;
+        CurlHttpClient http;
+        http.SetConnectTo(
+            MapServiceRoute::Parse("127.0.0.1:" + std::to_string(server_.Port()), error)
+                ->ConnectToEntries());
+        for (int row = range.yFirst; row <= range.yLast; ++row) {
+            for (int col = range.xFirst; col <= range.xLast; ++col) {
+                const fs::path tilePath = dir_ / "server-tile";
+                {
+                    std::ofstream out(tilePath, std::ios::binary);
+                    FileSink sink(out);
+                    http.Get(
+                        ExpandSourceUrl(DefaultSourceTemplate(layer), "0", col, row, zoom, "", 1),
+                        {}, sink);
+                }
+                const RasterImage tile(tilePath.string(), 0);
+                ASSERT_TRUE(tile.HasPixels());
+                const int left = (col - range.xFirst) * 256;
+                const int top = (row - range.yFirst) * 256;
+                int differing = 0;
+                for (int y = 0; y < 256; ++y) {
+                    for (int x = 0; x < 256; ++x) {
+                        // Both images count rows from the bottom.
+                        differing += Rgb(tile.PixelColorUnchecked(x, 255 - y)) !=
+                                             Rgb(map.PixelColor(left + x, height - 1 - top - y))
+                                         ? 1
+                                         : 0;
+                    }
+                }
+                EXPECT_EQ(differing, 0) << LayerPrefix(layer) << " tile " << col << "," << row;
+            }
+        }
+    }
+
+    test::TempDir dir_;
+    DemoServer server_;
+    QtSettingsStore settings_;
+    ThreadNotingPrompts prompts_;
+    CQuiltaraApp app_{settings_, prompts_};
+    CControlPanel* panel_ = nullptr;
+
+private:
+    class FileSink : public HttpBodySink {
+    public:
+        explicit FileSink(std::ofstream& out) : out_(out) {}
+        void WriteBlock(std::span<const std::byte> block) override {
+            out_.write(reinterpret_cast<const char*>(block.data()),
+                       static_cast<std::streamsize>(block.size()));
+        }
+
+    private:
+        std::ofstream& out_;
+    };
+    static std::uint32_t Rgb(RgbQuad c) {
+        return (std::uint32_t{c.red} << 16) | (std::uint32_t{c.green} << 8) | c.blue;
+    }
+};
+
+struct ControlRow {
+    int id;
+    const char* text;
+    int x, y, width, height;
+    bool visible;
+    bool enabled;
+};
+
+// The template's controls that have ids, as the panel opens.
+constexpr ControlRow kControls[] = {
+    {1000, "Unknown", 23, 19, 96, 11, true, true},
+    {1001, "Unknown", 23, 33, 93, 11, true, true},
+    {1003, "Unknown", 200, 16, 42, 11, true, true},
+    {1023, "1. Goto Google maps...", 147, 28, 97, 17, true, true},
+    {1005, "2. Select Area", 7, 49, 55, 12, true, false},
+    {1018, "New Location", 7, 63, 55, 12, true, false},
+    {1006, "", 112, 55, 136, 20, true, true},
+    {1011, "Selection Details", 7, 77, 241, 124, false, true},
+    {1012, "x images:", 13, 115, 33, 11, false, true},
+    {1004, "Unknown", 52, 115, 74, 11, false, true},
+    {1013, "y images:", 13, 129, 33, 11, false, true},
+    {1007, "Unknown", 52, 129, 71, 11, false, true},
+    {1014, "tot images:", 13, 144, 41, 11, false, true},
+    {1008, "Unknown", 64, 144, 35, 11, false, true},
+    {1021, "Long:", 123, 115, 20, 11, false, true},
+    {1022, "Unknown", 148, 115, 100, 11, false, true},
+    {1019, "Lat:", 122, 128, 21, 11, false, true},
+    {1020, "Unknown", 148, 128, 100, 11, false, true},
+    {1015, nullptr, 109, 143, 133, 54, false, true},
+    {1010, "4. Create Map Image", 15, 158, 85, 26, false, true},
+    {1016, "Stitch Images", 66, 158, 35, 26, false, true},
+    {1017, "Draw Helper", 15, 186, 86, 12, false, true},
+    {1002, "", 7, 219, 241, 49, true, true},
+};
+
+QString ControlText(QWidget* control) {
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        return label->text();
+    }
+    if (auto* button = qobject_cast<QPushButton*>(control)) {
+        return button->text();
+    }
+    if (auto* group = qobject_cast<QGroupBox*>(control)) {
+        return group->title();
+    }
+    return {};
+}
+
+TEST_F(ControlPanel, OpensWithEveryControlOfItsTemplateInPlace) {
+    EXPECT_EQ(panel_->windowTitle(), QStringLiteral("Toolbar"));
+    EXPECT_FALSE(panel_->isModal());
+    const DialogUnits units(panel_->font());
+    for (const ControlRow& row : kControls) {
+        SCOPED_TRACE(row.id);
+        QWidget* control = Control(row.id);
+        ASSERT_NE(control, nullptr);
+        if (row.id != 1002) { // the details text is sized by the resize rule
+            EXPECT_EQ(control->geometry(), units.Rect(row.x, row.y, row.width, row.height));
+        }
+        if (row.text != nullptr) {
+            EXPECT_EQ(ControlText(control), QString::fromUtf8(row.text));
+        }
+        EXPECT_EQ(control->isVisible(), row.visible);
+        EXPECT_EQ(control->isEnabled(), row.enabled);
+    }
+    EXPECT_EQ(ZoomList()->geometry().topLeft(), units.Rect(13, 94, 0, 0).topLeft());
+    EXPECT_EQ(ZoomList()->width(), units.X(96));
+    EXPECT_FALSE(ZoomList()->isVisible());
+    EXPECT_EQ(ZoomList()->currentIndex(), 0);
+    EXPECT_EQ(ZoomEntries().size(), 21);
+    EXPECT_EQ(ZoomEntries().front(), QStringLiteral("(enter zoom)"));
+    EXPECT_EQ(ZoomEntries().back(), QStringLiteral("(custom)..."));
+    EXPECT_EQ(panel_->PageZoom(), -1);
+    EXPECT_TRUE(panel_->TileList().empty());
+
+    // The details text fills the client area less 10 pixels, from where it stands.
+    panel_->resize(500, 640);
+    QWidget* details = Control(1002);
+    EXPECT_EQ(details->pos(), units.Rect(7, 219, 0, 0).topLeft());
+    EXPECT_EQ(details->size(), QSize(490, 630));
+    EXPECT_EQ(panel_->children().back(), details); // on top of its siblings
+
+    // Creating a map with nothing selected does nothing at all.
+    panel_->OnCreateMap();
+    EXPECT_FALSE(panel_->IsRunning());
+    EXPECT_TRUE(prompts_.Messages().empty());
+}
+
+TEST_F(ControlPanel, SiteChooserAnswersThatOpenNothing) {
+    GotoSite([](QWidget* chooser) { QTest::keyClick(chooser, Qt::Key_Escape); });
+    EXPECT_TRUE(Control(CControlPanel::kIdGotoSite)->isVisible());
+    EXPECT_FALSE(Control(CControlPanel::kIdSelectArea)->isEnabled());
+
+    GotoSite([](QWidget* chooser) {
+        auto* custom = FindById<QLineEdit>(chooser, 1018);
+        QTest::keyClick(custom, Qt::Key_Space);
+        QTest::keyClick(custom, Qt::Key_Backspace);
+        QTest::mouseClick(FindById<QPushButton>(chooser, 1), Qt::LeftButton);
+    });
+    EXPECT_THAT(prompts_.Texts(), ElementsAre("No site was selected, please enter a site"));
+    EXPECT_TRUE(Control(CControlPanel::kIdGotoSite)->isVisible());
+    EXPECT_FALSE(Control(CControlPanel::kIdSelectArea)->isEnabled());
+    EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(ControlPanel, AnUnrecognisedAddressOpensTheInternationalSiteThroughTheOfflineService) {
+    GotoSite([](QWidget* chooser) {
+        QTest::keyClicks(FindById<QLineEdit>(chooser, 1018), QStringLiteral("http://example.org/"));
+        QTest::mouseClick(FindById<QPushButton>(chooser, 1), Qt::LeftButton);
+    });
+    EXPECT_THAT(prompts_.Texts(),
+                ElementsAre("Sorry, couldnt recognise the format of the URL entered.  Images will "
+                            "be downloaded from maps.google.com instead"));
+    EXPECT_FALSE(Control(CControlPanel::kIdGotoSite)->isVisible());
+    EXPECT_TRUE(Control(CControlPanel::kIdSelectArea)->isEnabled());
+    ASSERT_TRUE(test::WaitUntil(
+        [this] { return app_.MainFrame()->GetActiveView()->GetPageDocument() != nullptr; }, 30000));
+    // The page came from the offline service, asked for under the real host name.
+    const std::vector<test::LoggedRequest> requests = server_.Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.front().Target(), "/");
+    EXPECT_EQ(requests.front().Header("Host"),
+              "maps.google.com.localhost:" + std::to_string(server_.Port()));
+    EXPECT_EQ(app_.MainFrame()->GetActiveView()->Browser()->title(), QStringLiteral("Demo Maps"));
+}
+
+TEST_F(ControlPanel, SelectAreaDoneAndNewLocationMoveThroughTheirStates) {
+    CQuiltaraView* view = app_.MainFrame()->GetActiveView();
+    OpenFirstSite();
+    Press(CControlPanel::kIdSelectArea);
+    EXPECT_EQ(ControlText(Control(CControlPanel::kIdSelectArea)), QStringLiteral("3. Done"));
+    EXPECT_EQ(Text(CControlPanel::kIdHint),
+              QStringLiteral("Please draw a selection around the area on the google map"));
+    EXPECT_FALSE(Control(CControlPanel::kIdNewLocation)->isEnabled());
+    EXPECT_TRUE(view->InputPassThrough());
+
+    // "3. Done" without a drag: the hint claims a selection, the details stay hidden.
+    Press(CControlPanel::kIdSelectArea);
+    EXPECT_EQ(ControlText(Control(CControlPanel::kIdSelectArea)), QStringLiteral("2. Select Area"));
+    EXPECT_EQ(Text(CControlPanel::kIdHint),
+              QStringLiteral("Your selection is made, choose the zoom level"));
+    EXPECT_TRUE(Control(CControlPanel::kIdNewLocation)->isEnabled());
+    EXPECT_FALSE(Control(CControlPanel::kIdSelectionGroup)->isVisible());
+
+    Press(CControlPanel::kIdSelectArea);
+    SelectFourTiles();
+    EXPECT_EQ(ControlText(Control(CControlPanel::kIdSelectArea)), QStringLiteral("2. Select Area"));
+    EXPECT_TRUE(Control(CControlPanel::kIdSelectionGroup)->isVisible());
+    EXPECT_TRUE(Control(CControlPanel::kIdCreateMap)->isVisible());
+    EXPECT_FALSE(Control(CControlPanel::kIdStitch)->isVisible());
+    EXPECT_EQ(Text(1000), QStringLiteral("3.500 to 4.250"));
+    EXPECT_EQ(Text(1001), QStringLiteral("2.250 to 2.750"));
+    EXPECT_EQ(panel_->PageZoom(), 3);
+    EXPECT_EQ(Text(1004), QStringLiteral("2 (7 to 8)"));
+    EXPECT_EQ(Text(1007), QStringLiteral("2 (4 to 5)"));
+    EXPECT_EQ(Text(1008), QStringLiteral("4"));
+    ASSERT_EQ(panel_->TileList().size(), 4u);
+
+    view->SetInputPassThrough(false);
+    Press(CControlPanel::kIdNewLocation);
+    EXPECT_FALSE(Control(CControlPanel::kIdNewLocation)->isEnabled());
+    EXPECT_TRUE(view->InputPassThrough());
+    EXPECT_EQ(Text(CControlPanel::kIdHint), QStringLiteral("Choose your new location"));
+    EXPECT_EQ(Text(1008), QStringLiteral("4"));
+    EXPECT_EQ(panel_->TileList().size(), 4u);
+}
+
+TEST_F(ControlPanel, ZoomListAndItsCustomEntry) {
+    SelectFourTiles();
+    // Not deeper than the page: the old list is dropped.
+    ChooseZoomEntry(3);
+    EXPECT_EQ(Text(1004), QStringLiteral("Choose a higher zoom"));
+    EXPECT_EQ(Text(1007), QStringLiteral("Unknown"));
+    EXPECT_TRUE(panel_->TileList().empty());
+    ChooseZoomEntry(5);
+    EXPECT_EQ(Text(1008), QStringLiteral("12"));
+
+    const auto custom = [this](const QString& typed) {
+        test::WhenModalOpens([typed](QWidget* dialog) {
+            QTest::keyClicks(FindById<QLineEdit>(dialog, 1028), typed);
+            QTest::mouseClick(FindById<QPushButton>(dialog, 1), Qt::LeftButton);
+        });
+        QTest::keyClick(ZoomList(), Qt::Key_End);
+    };
+    const char* kRefused =
+        "Sorry, I couldn't interpret the number you input.  Please input a number between 1 and "
+        "50.";
+    const QStringList initial = ZoomEntries();
+    for (const char* typed : {"50", "letters", "0"}) {
+        custom(QString::fromUtf8(typed));
+        EXPECT_EQ(prompts_.Texts().back(), kRefused) << typed;
+        EXPECT_EQ(ZoomEntries(), initial);
+        EXPECT_EQ(ZoomList()->currentText(), QStringLiteral("5")) << typed;
+    }
+    EXPECT_EQ(prompts_.Messages().size(), 3u);
+
+    // Cancel changes nothing either.
+    test::WhenModalOpens([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
+    QTest::keyClick(ZoomList(), Qt::Key_End);
+    EXPECT_EQ(ZoomList()->currentText(), QStringLiteral("5"));
+    EXPECT_EQ(panel_->TileList().size(), 12u);
+
+    custom(QStringLiteral("12abc"));
+    EXPECT_EQ(ZoomEntries().size(), 13);
+    custom(QStringLiteral("25"));
+    QStringList expected;
+    for (int zoom = 1; zoom <= 25; ++zoom) {
+        expected << QString::number(zoom);
+    }
+    expected << QStringLiteral("(custom)...");
+    EXPECT_EQ(ZoomEntries(), expected);
+    EXPECT_EQ(ZoomList()->currentIndex(), -1);
+    // With nothing chosen there is nothing to fetch until the next choice.
+    EXPECT_TRUE(panel_->TileList().empty());
+    panel_->OnCreateMap();
+    EXPECT_FALSE(panel_->IsRunning());
+    ChooseZoomEntry(3); // "4"
+    EXPECT_EQ(Text(1004), QStringLiteral("2 (7 to 8)"));
+    EXPECT_EQ(Text(1008), QStringLiteral("4"));
+    EXPECT_EQ(prompts_.Messages().size(), 3u);
+}
+
+class ControlPanelSlowService : public ControlPanel {
+protected:
+    ControlPanelSlowService() : ControlPanel(DemoServerOptions().DelayMs(150)) {}
+};
+
+TEST_F(ControlPanelSlowService, CreateMapRunsBesideTheWindowWhichTakesNoInputMeanwhile) {
+    OpenFirstSite();
+    Press(CControlPanel::kIdSelectArea);
+    SelectFourTiles();
+    const fs::path chosen = dir_ / "maps" / "city.png";
+    fs::create_directory(chosen.parent_path());
+    prompts_.QueueSavePath(chosen.string());
+    prompts_.QueueAnswer(MessageAnswer::No); // keep the tiles
+    AnswerMapSourcesWithAllLayers();
+    CQuiltaraView* view = app_.MainFrame()->GetActiveView();
+    Press(CControlPanel::kIdCreateMap);
+
+    // While tiles arrive, lines appear and nothing takes input.
+    ASSERT_TRUE(test::WaitUntil([this] { return ProgressLines().size() >= 3; }, 30000));
+    EXPECT_TRUE(panel_->IsRunning());
+    for (int id : {1005, 1018, 1009, 1010, 1017}) {
+        EXPECT_FALSE(Control(id)->isEnabled()) << id;
+    }
+    EXPECT_FALSE(view->isEnabled());
+    panel_->reject(); // Escape
+    EXPECT_TRUE(panel_->isVisible());
+    panel_->OnCreateMap(); // a second run cannot start
+    ASSERT_TRUE(WaitForRunEnd());
+
+    EXPECT_THAT(ProgressLines(), ElementsAre("Starting downloads...", "Getting image x=7 y=4",
+                                             "Getting image x=8 y=4", "Getting image x=7 y=5",
+                                             "Getting image x=8 y=5"));
+    EXPECT_THAT(prompts_.Texts(),
+                ElementsAre("Do you want to delete the individual map tiles currently stored in "
+                            "your output folder?"));
+    EXPECT_EQ(prompts_.SaveRequests().size(), 1u);
+    EXPECT_EQ(prompts_.offGuiThread, 0);
+    for (int id : {1005, 1018, 1009, 1010, 1017}) {
+        EXPECT_TRUE(Control(id)->isEnabled()) << id;
+    }
+    EXPECT_TRUE(view->isEnabled());
+    for (MapLayer layer : kAllLayers) {
+        EXPECT_TRUE(
+            fs::exists(chosen.parent_path() / (std::string(LayerPrefix(layer)) + "city.png")));
+    }
+}
+
+// The whole road of one map, as a user walks it: the real buttons, a real
+// drag over the browser's input widget, the real page and the real service.
+TEST_F(ControlPanel, FromTheSiteChooserToFourImagesAndBackToANewLocation) {
+    CQuiltaraView* view = app_.MainFrame()->GetActiveView();
+    OpenFirstSite();
+    QWidget* input = view->InputWidget();
+    ASSERT_NE(input, nullptr);
+    const auto send = [input](QEvent::Type type, QPoint at, Qt::MouseButton button,
+                              Qt::MouseButtons buttons) {
+        QMouseEvent event(type, QPointF(at), QPointF(input->mapToGlobal(at)), button, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(input, &event);
+    };
+    // The location readout fills Location Details once the tiles are there.
+    ASSERT_TRUE(test::WaitUntil(
+        [&] {
+            send(QEvent::MouseMove, QPoint(150, 120), Qt::NoButton, Qt::NoButton);
+            QTest::qWait(100);
+            return Text(CControlPanel::kIdZoomValue) == QStringLiteral("3");
+        },
+        30000));
+    EXPECT_NE(Text(CControlPanel::kIdXValue), QStringLiteral("Unknown"));
+
+    Press(CControlPanel::kIdSelectArea);
+    const QPoint from(300, 260);
+    const QPoint to(120, 110); // bottom-right to top-left
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    for (int step = 1; step <= 8; ++step) {
+        send(QEvent::MouseMove, from + (to - from) * step / 8, Qt::NoButton, Qt::LeftButton);
+        QTest::qWait(15);
+    }
+    send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    ASSERT_TRUE(
+        test::WaitUntil([this] { return Control(CControlPanel::kIdSelectionGroup)->isVisible(); }));
+    CSelectionOverlay* overlay = view->SelectionOverlay();
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_TRUE(overlay->State().locked);
+    EXPECT_EQ(overlay->State().left, 120);
+    EXPECT_EQ(overlay->State().bottom, 260);
+    EXPECT_EQ(panel_->PageZoom(), 3);
+    const CTileRect selection = panel_->Selection();
+    EXPECT_GE(selection.left, 0.0);
+    EXPECT_NEAR(selection.right - selection.left, 180.0 / 256.0, 0.01);
+    EXPECT_NEAR(selection.bottom - selection.top, 150.0 / 256.0, 0.01);
+    EXPECT_EQ(Text(CControlPanel::kIdXValue).toStdString(),
+              FormatText("%.3f to %.3f", selection.left, selection.right));
+    EXPECT_EQ(Text(CControlPanel::kIdHint),
+              QStringLiteral("Your selection is made, choose the zoom level"));
+
+    ChooseZoomEntry(4); // the page zoom + 1
+    const RangeUpdate expected = ComputeRange(selection, 3, ZoomChoice{4, "4"}, 120, 110);
+    ASSERT_TRUE(expected.range);
+    EXPECT_EQ(Text(1004).toStdString(), *expected.xImagesText);
+    EXPECT_EQ(Text(1007).toStdString(), *expected.yImagesText);
+    EXPECT_EQ(Text(1008).toStdString(), *expected.totImagesText);
+    EXPECT_EQ(Text(1022).toStdString(), *expected.longText);
+    EXPECT_EQ(Text(1020).toStdString(), *expected.latText);
+    ASSERT_EQ(panel_->TileList().size(), expected.tiles.size());
+    EXPECT_GE(expected.tiles.size(), 4u);
+
+    Press(CControlPanel::kIdDrawHelper);
+    EXPECT_TRUE(overlay->OutlinesPending());
+    EXPECT_TRUE(test::WaitUntil([overlay] { return !overlay->OutlinesPending(); }));
+
+    const fs::path chosen = dir_ / "city.png";
+    prompts_.QueueSavePath(chosen.string());
+    prompts_.QueueAnswer(MessageAnswer::No);
+    AnswerMapSourcesWithAllLayers();
+    Press(CControlPanel::kIdCreateMap);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_THAT(prompts_.Texts(),
+                ElementsAre("Do you want to delete the individual map tiles currently stored in "
+                            "your output folder?"));
+    for (MapLayer layer : kAllLayers) {
+        ExpectServersTilesIn(dir_ / (std::string(LayerPrefix(layer)) + "city.png"), layer,
+                             *expected.range, 4);
+    }
+
+    Press(CControlPanel::kIdNewLocation);
+    EXPECT_FALSE(overlay->State().locked);
+    EXPECT_TRUE(overlay->State().inactive);
+    EXPECT_EQ(Text(CControlPanel::kIdHint), QStringLiteral("Choose your new location"));
+    send(QEvent::MouseMove, QPoint(200, 200), Qt::NoButton, Qt::NoButton);
+    QTest::qWait(100);
+    EXPECT_TRUE(view->InputPassThrough());
+    EXPECT_EQ(Text(1008).toStdString(), *expected.totImagesText);
+}
+
+class ControlPanelRefusingService : public ControlPanel {
+protected:
+    ControlPanelRefusingService()
+        : ControlPanel(
+              DemoServerOptions().RefuseServer(0).RefuseServer(1).RefuseServer(2).RefuseServer(3)) {
+    }
+};
+
+TEST_F(ControlPanelRefusingService, ARunEndingErrorNamesTheUrlAndTheReason) {
+    SelectFourTiles();
+    prompts_.QueueSavePath((dir_ / "city.png").string());
+    test::WhenModalOpens([](QWidget* dialog) {
+        QTest::mouseClick(FindById<QCheckBox>(dialog, 1029), Qt::LeftButton);
+        QTest::mouseClick(FindById<QPushButton>(dialog, 1), Qt::LeftButton);
+    });
+    Press(CControlPanel::kIdCreateMap);
+    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_EQ(prompts_.Texts().size(), 1u);
+    EXPECT_THAT(prompts_.Texts()[0],
+                StartsWith("Could not download "
+                           "'http://mt0.google.com/vt/v=w2.97&hl=en&x=7&y=4&z=4&s=G': "));
+    EXPECT_GT(prompts_.Texts()[0].size(), 70u); // a reason follows
+    EXPECT_EQ(prompts_.offGuiThread, 0);
+    EXPECT_TRUE(Control(CControlPanel::kIdCreateMap)->isEnabled());
+}
+
+// Closing the program mid-run abandons the run at its next request without
+// asking anything more, and nothing waits forever.
+TEST(ControlPanelClosing, ClosingTheProgramDuringARunAbandonsIt) {
+    test::TempDir dir;
+    DemoServer server(DemoServerOptions().DelayMs(200));
+    QtSettingsStore settings(QString::fromStdString((dir.Path() / "Quiltara.ini").string()));
+    ThreadNotingPrompts prompts;
+    auto app = std::make_unique<CQuiltaraApp>(settings, prompts);
+    std::string error;
+    app->SetMapServiceRoute(
+        MapServiceRoute::Parse("127.0.0.1:" + std::to_string(server.Port()), error));
+    ASSERT_TRUE(app->InitInstance());
+    CControlPanel* panel = app->ControlPanel();
+    FindById<QLabel>(panel, CControlPanel::kIdZoomValue)->setText(QStringLiteral("3"));
+    panel->ApplySelection(CTileRect{2.25, 3.5, 4.25, 2.75}, 0, 0);
+    auto* zoomList = FindById<QComboBox>(panel, CControlPanel::kIdZoomList);
+    zoomList->setCurrentIndex(5);
+    panel->OnZoomChosen();
+    ASSERT_EQ(panel->TileList().size(), 12u);
+    prompts.QueueSavePath((dir.Path() / "city.png").string());
+    test::WhenModalOpens([](QWidget* dialog) {
+        QTest::mouseClick(FindById<QCheckBox>(dialog, 1029), Qt::LeftButton);
+        QTest::mouseClick(FindById<QPushButton>(dialog, 1), Qt::LeftButton);
+    });
+    QTest::mouseClick(FindById<QPushButton>(panel, CControlPanel::kIdCreateMap), Qt::LeftButton);
+    auto* progress = FindById<QListWidget>(panel, CControlPanel::kIdProgress);
+    ASSERT_TRUE(test::WaitUntil([progress] { return progress->count() >= 3; }, 30000));
+
+    app->MainFrame()->close();
+    EXPECT_FALSE(panel->isVisible());
+    app.reset();
+    const size_t requests = server.Requests().size();
+    EXPECT_LT(requests, 12u);
+    QTest::qWait(500);
+    EXPECT_EQ(server.Requests().size(), requests);
+    EXPECT_TRUE(prompts.Messages().empty()); // no delete question, no error box
+}
+
+} // namespace
+} // namespace quiltara
