@@ -20,9 +20,11 @@ enum ExitStatus : int {
 // Runs the create-map command with the options: prints every message, the
 // progress and where the images went, and returns the exit status.
 // interactive: questions without a policy are asked on input; otherwise the
-// existing tiles are kept, and so are the tiles after the stitch.
+// existing tiles are kept, and so are the tiles after the stitch. http is the
+// first connection; moreConnections makes the others --jobs asks for (none:
+// one connection).
 int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::istream& input,
-                bool interactive, HttpClient& http);
+                bool interactive, HttpClient& http, const HttpClientFactory& moreConnections = {});
 
 // The exit status a finished (or ended) run deserves.
 int ExitStatusFor(const CreateMapOutcome& outcome);
