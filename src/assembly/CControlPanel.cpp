@@ -14,6 +14,7 @@
 #include "app/CMainFrame.h"
 #include "app/CNumberInputDlg.h"
 #include "app/DialogUnits.h"
+#include "assembly/ParallelTileFetch.h"
 #include "assembly/ProgressMeter.h"
 #include "assembly/RunEstimate.h"
 #include "assembly/TileImageCheck.h"
@@ -158,27 +159,6 @@ private:
     SettingsStore& store_;
     QPointer<QWidget> owner_;
     GuiThreadCalls& calls_;
-};
-
-// Ends the run before the next request once the panel no longer wants it
-// (the program is closing), through the run's own way of ending early.
-class StoppableUrlFetcher : public TileUrlFetcher {
-public:
-    StoppableUrlFetcher(TileUrlFetcher& fetcher, const std::atomic<bool>& stop)
-        : fetcher_(fetcher), stop_(stop) {}
-
-    TileFileResult FetchUrlToFile(const std::filesystem::path& tilePath,
-                                  const std::string& url) override {
-        if (stop_) {
-            throw TileDownloadError(TileDownloadError::Cause::Connection, url,
-                                    "the program is closing");
-        }
-        return fetcher_.FetchUrlToFile(tilePath, url);
-    }
-
-private:
-    TileUrlFetcher& fetcher_;
-    const std::atomic<bool>& stop_;
 };
 
 } // namespace
@@ -547,20 +527,22 @@ void CControlPanel::OnCreateMap() {
     CreateMapInputs inputs;
     inputs.range = range_;
     inputs.outputZoom = ReadLeadingInt(zoomList_->currentText().toStdString());
+    // Read here: the settings store belongs to the GUI thread.
+    const int connections = DownloadConnectionsSetting(services_.settings);
     SetRunning(true);
     stopRun_ = false;
     // The worker gets its own copy of the list, so nothing the GUI thread
     // does can move it during the run.
     // The owner of the run's dialogs is taken here, on the GUI thread.
     worker_ = std::thread([this, inputs, tiles = tiles_, language = values_.languageCode,
-                           owner = QPointer<QWidget>(frame_.data())]() mutable {
+                           owner = QPointer<QWidget>(frame_.data()), connections]() mutable {
         inputs.tiles = tiles;
-        RunCreateMap(inputs, language, owner);
+        RunCreateMap(inputs, language, owner, connections);
     });
 }
 
 void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::string& languageCode,
-                                 const QPointer<QWidget>& owner) {
+                                 const QPointer<QWidget>& owner, int connections) {
     GuiThreadPrompts prompts(services_.prompts, calls_);
     GuiThreadMapSources mapSources(services_.settings, owner, calls_);
     ProgressListSink progress(progress_, calls_);
@@ -570,11 +552,25 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
     try {
         const std::unique_ptr<HttpClient> http = services_.makeHttpClient();
         RasterImageCheck imageCheck;
-        TileDownloader downloader(*http, prompts, imageCheck, services_.overwriteChoice, runState_);
-        StoppableUrlFetcher stoppable(downloader, stopRun_);
-        DownloadingTileFetcher fetcher(stoppable, runState_, services_.rememberedServer,
-                                       languageCode);
-        CreateMapServices services{prompts, mapSources, progress, fetcher};
+        // Ends the run before the next request once the panel no longer wants
+        // it (the program is closing), through the run's own way of ending early.
+        const auto stopWhenClosing = [this](const std::string& url) {
+            if (stopRun_) {
+                throw TileDownloadError(TileDownloadError::Cause::Connection, url,
+                                        "the program is closing");
+            }
+        };
+        const TileFetcherParts parts{*http,
+                                     services_.makeHttpClient,
+                                     prompts,
+                                     imageCheck,
+                                     services_.overwriteChoice,
+                                     runState_,
+                                     services_.rememberedServer,
+                                     languageCode,
+                                     stopWhenClosing};
+        const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(connections, parts);
+        CreateMapServices services{prompts, mapSources, progress, *fetcher};
         services.cancel = &cancel_;
         outcome = CreateMap(inputs, services);
     } catch (const std::exception& error) {

@@ -141,7 +141,7 @@ private:
     void RunCustomEntry();
     void SetRunning(bool running);
     void RunCreateMap(const CreateMapInputs& inputs, const std::string& languageCode,
-                      const QPointer<QWidget>& owner);
+                      const QPointer<QWidget>& owner, int connections);
     void FinishRun(const CreateMapOutcome& outcome, const std::string& failure);
     QLabel* Label(int id) const;
 

@@ -1,6 +1,7 @@
 #include "assembly/CreateMapRun.h"
 
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <system_error>
 
@@ -147,10 +148,22 @@ void SplitChosenPath(const std::string& path, std::string& folder, std::string& 
     fileName = path.substr(nameStart);
 }
 
-bool FetchTileForAllLayers(const std::string& tileName, int column, int row, int zoom,
-                           const std::string& outputFolder, const MapSourcesValues& sources,
-                           TileFetcher& fetcher, std::vector<std::string>* failedPaths) {
-    bool result = true;
+void SubmitTileForAllLayers(const std::string& tileName, int column, int row, int zoom,
+                            const std::string& outputFolder, const MapSourcesValues& sources,
+                            TileFetcher& fetcher, const TileDone& done) {
+    // What the tile's layers have reported so far; the last one tells done.
+    struct Tally {
+        int layersLeft = 0;
+        std::vector<std::string> failedPaths;
+    };
+    const auto tally = std::make_shared<Tally>();
+    for (MapLayer layer : kAllLayers) {
+        tally->layersLeft += sources[layer].download ? 1 : 0;
+    }
+    if (tally->layersLeft == 0) {
+        done({});
+        return;
+    }
     for (MapLayer layer : kAllLayers) {
         const LayerSource& source = sources[layer];
         if (!source.download) {
@@ -165,12 +178,31 @@ bool FetchTileForAllLayers(const std::string& tileName, int column, int row, int
         const std::string tilePath =
             LayerFolder(outputFolder, source.subfolder) + LayerPrefix(layer) + tileName;
         // Every layer is fetched, whatever happened to the ones before it.
-        const bool fetched = fetcher.FetchTile(source.sourceUrl, column, row, zoom, tilePath);
-        if (!fetched && failedPaths != nullptr) {
-            failedPaths->push_back(tilePath);
-        }
-        result = result && fetched;
+        fetcher.Submit(TileFetchJob{source.sourceUrl, column, row, zoom, tilePath},
+                       [tally, tilePath, done](bool fetched) {
+                           if (!fetched) {
+                               tally->failedPaths.push_back(tilePath);
+                           }
+                           if (--tally->layersLeft == 0) {
+                               done(tally->failedPaths);
+                           }
+                       });
     }
+}
+
+bool FetchTileForAllLayers(const std::string& tileName, int column, int row, int zoom,
+                           const std::string& outputFolder, const MapSourcesValues& sources,
+                           TileFetcher& fetcher, std::vector<std::string>* failedPaths) {
+    bool result = true;
+    SubmitTileForAllLayers(tileName, column, row, zoom, outputFolder, sources, fetcher,
+                           [&](const std::vector<std::string>& failed) {
+                               result = failed.empty();
+                               if (failedPaths != nullptr) {
+                                   failedPaths->insert(failedPaths->end(), failed.begin(),
+                                                       failed.end());
+                               }
+                           });
+    fetcher.Finish();
     return result;
 }
 
@@ -210,19 +242,25 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
 
     const std::size_t count = inputs.tiles.size();
     try {
+        // Fetches may still be under way when the next tile's line is added;
+        // their results arrive here, on this thread, tile by tile in list order.
+        const TileDone noteFailure = [&](const std::vector<std::string>& failed) {
+            outcome.tilesFailed = outcome.tilesFailed || !failed.empty();
+            outcome.tilesFetched += failed.empty() ? 1 : 0;
+            failedPaths.insert(failedPaths.end(), failed.begin(), failed.end());
+        };
+        // A stop is looked at between tiles; the tiles already handed out
+        // (those in flight) are finished below.
         for (std::size_t i = 0; i < count && !StopRequested(services); ++i) {
             const CTileCell& cell = inputs.tiles[i];
             services.progress.TileStarted(i, count);
             services.progress.AddLine(FormatText("Getting image x=%i y=%i", cell.column, cell.row));
             const std::string tileName = TileFileName(cell.column, cell.row, zoom);
             tileNames.push_back(tileName);
-            if (FetchTileForAllLayers(tileName, cell.column, cell.row, zoom, outcome.outputFolder,
-                                      sources, services.fetcher, &failedPaths)) {
-                ++outcome.tilesFetched;
-            } else {
-                outcome.tilesFailed = true;
-            }
+            SubmitTileForAllLayers(tileName, cell.column, cell.row, zoom, outcome.outputFolder,
+                                   sources, services.fetcher, noteFailure);
         }
+        services.fetcher.Finish();
     } catch (const TileDownloadError& error) {
         // The tiles fetched so far stay; nothing else of the run happens.
         outcome.status = CreateMapStatus::Ended;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,9 +28,21 @@ inline constexpr const char* kDeleteFailedMessage =
     "One or more of the temp files couldnt be deleted, sorry";
 inline constexpr const char* kMapFileFilter = "png (*.png)|*.png|All Files (*.*)|*.*||";
 
+// One tile of one layer to fetch into its tile file.
+struct TileFetchJob {
+    std::string sourceUrl;
+    int column = 0;
+    int row = 0;
+    int zoom = 0;
+    std::string tilePath;
+};
+
 // Fetches tiles into tile files for a create-map run.
 class TileFetcher {
 public:
+    // Told whether a handed-out fetch gave a usable tile file.
+    using FetchDone = std::function<void(bool fetched)>;
+
     virtual ~TileFetcher() = default;
 
     // A run starts: from now on the first existing tile file brings the
@@ -41,6 +54,17 @@ public:
     // ends the run is thrown as TileDownloadError.
     virtual bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
                            const std::string& tilePath) = 0;
+
+    // Hands out the run's next fetch, in list order. done is called on the
+    // caller's thread, during this call or a later Submit or Finish; a
+    // fetcher with one connection fetches at once. An error that ends the run
+    // is thrown here or from Finish, once the fetches under way have ended.
+    virtual void Submit(const TileFetchJob& job, const FetchDone& done) {
+        done(FetchTile(job.sourceUrl, job.column, job.row, job.zoom, job.tilePath));
+    }
+
+    // Waits until every fetch handed out is done and reported.
+    virtual void Finish() {}
 };
 
 // The real fetcher: the tile downloader behind the retries over server
@@ -138,6 +162,17 @@ std::optional<std::string> SubfolderError(MapLayer layer, const std::string& sub
 // Splits the chosen full path into the output folder (everything before the
 // file name, separator included) and the file name.
 void SplitChosenPath(const std::string& path, std::string& folder, std::string& fileName);
+
+// Told, once every enabled layer of a tile has reported, the tile paths of
+// the layers that failed (none: the tile was fetched for every layer).
+using TileDone = std::function<void(const std::vector<std::string>& failedPaths)>;
+
+// Hands out the fetches of one tile for every enabled layer, creating a
+// missing layer subfolder (one level) first. done is called on this thread,
+// now or from a later Submit or Finish of the fetcher.
+void SubmitTileForAllLayers(const std::string& tileName, int column, int row, int zoom,
+                            const std::string& outputFolder, const MapSourcesValues& sources,
+                            TileFetcher& fetcher, const TileDone& done);
 
 // Fetches one tile for every enabled layer into its layer folder, creating a
 // missing subfolder (one level). Every enabled layer is fetched even after an

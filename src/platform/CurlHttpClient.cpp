@@ -139,6 +139,12 @@ HttpResult CurlHttpClient::Get(const std::string& url, const std::vector<std::st
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
     result.bodyBytes = transfer.bodyBytes;
     result.complete = code == CURLE_OK;
+    // libcurl reads both forms of Retry-After (seconds, or a date it turns
+    // into seconds from now); 0 means none, or none worth waiting for.
+    curl_off_t retryAfter = 0;
+    if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0) {
+        result.retryAfter = std::chrono::seconds(retryAfter);
+    }
     // A body that ends early is an answer like any other: what came is
     // kept, and the caller judges it. Everything else means there was no
     // usable answer, or the server stopped sending.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -23,6 +25,9 @@ struct HttpResult {
     long status = 0;                  // the HTTP status of the final answer
     unsigned long long bodyBytes = 0; // bytes handed to the sink
     bool complete = false; // false: the server closed before the announced end of the body
+    // The pause the server asked for with Retry-After (seconds or a date),
+    // when the answer carries one that lies in the future.
+    std::optional<std::chrono::seconds> retryAfter;
 };
 
 // A request could not be made or answered: unknown host, refused connection,

@@ -17,6 +17,7 @@
 
 #include <fstream>
 #include <mutex>
+#include <set>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -28,6 +29,7 @@
 #include "app/CQuiltaraApp.h"
 #include "app/DialogUnits.h"
 #include "assembly/CControlPanel.h"
+#include "assembly/ParallelTileFetch.h"
 #include "image/RasterImage.h"
 #include "platform/CurlHttpClient.h"
 #include "platform/QtSettingsStore.h"
@@ -429,7 +431,7 @@ TEST_F(ControlPanel, ZoomListAndItsCustomEntry) {
 
 class ControlPanelSlowService : public ControlPanel {
 protected:
-    ControlPanelSlowService() : ControlPanel(DemoServerOptions().DelayMs(150)) {}
+    ControlPanelSlowService() : ControlPanel(DemoServerOptions().DelayMs(150).LogArrivals()) {}
 };
 
 TEST_F(ControlPanelSlowService, CreateMapRunsBesideTheWindowWhichTakesNoInputMeanwhile) {
@@ -441,7 +443,9 @@ TEST_F(ControlPanelSlowService, CreateMapRunsBesideTheWindowWhichTakesNoInputMea
     prompts_.QueueSavePath(chosen.string());
     prompts_.QueueAnswer(MessageAnswer::No); // keep the tiles
     AnswerMapSourcesWithAllLayers();
+    settings_.SetInt(kDownloadConnectionsSetting, 3);
     CQuiltaraView* view = app_.MainFrame()->GetActiveView();
+    server_.ClearRequests();
     Press(CControlPanel::kIdCreateMap);
 
     // While tiles arrive, lines appear and nothing takes input.
@@ -474,6 +478,16 @@ TEST_F(ControlPanelSlowService, CreateMapRunsBesideTheWindowWhichTakesNoInputMea
         EXPECT_TRUE(
             fs::exists(chosen.parent_path() / (std::string(LayerPrefix(layer)) + "city.png")));
     }
+    // The tiles of the road map's host came over the three connections the
+    // settings ask for (each keeps one connection per host).
+    std::set<long> connections;
+    for (const test::LoggedRequest& request : server_.Requests()) {
+        if (request.Header("User-Agent") == "HTML Get Sample" &&
+            request.Header("Host").rfind("mt", 0) == 0) {
+            connections.insert(request.connection);
+        }
+    }
+    EXPECT_EQ(connections.size(), 3u);
 }
 
 // Cancel keeps every finished tile and makes nothing else; a second run that

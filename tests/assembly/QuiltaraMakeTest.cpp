@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -134,6 +135,40 @@ TEST_F(QuiltaraMake, FailedTilesGiveTheMessageAndStatusThree) {
     EXPECT_TRUE(fs::exists(out_ / ("Map_" + TileFileName(10, 20, 5))));
 }
 
+TEST_F(QuiltaraMake, EightConnectionsPrintAndMakeWhatOneDoes) {
+    DemoServer server(DemoServerOptions().MissingTile(5, 11, 21).ErrorServer(0));
+    std::map<std::string, std::string> images;
+    std::map<std::string, std::vector<std::string>> printed;
+    for (const std::string jobs : {"1", "8"}) {
+        std::vector<std::string> args = AreaAndTemplates(server);
+        args.insert(args.end(), {"--layers=all", "--jobs", jobs, "--delete-tiles", "--output",
+                                 (out_ / ("jobs" + jobs + ".png")).string()});
+        const Finished run = Make(args);
+        EXPECT_EQ(run.status, 3) << run.err;
+        // The progress lines without their counts and rates, in order.
+        std::istringstream lines(run.out);
+        for (std::string line; std::getline(lines, line, '\n');) {
+            const std::string shown = line.substr(line.rfind('\r') + 1);
+            if (shown.find("jobs") == std::string::npos) {
+                printed[jobs].push_back(shown.substr(0, shown.find("  [")));
+            }
+        }
+        for (MapLayer layer : kAllLayers) {
+            images[LayerPrefix(layer) + jobs] =
+                ReadFile(out_ / (std::string(LayerPrefix(layer)) + "jobs" + jobs + ".png"));
+        }
+    }
+    EXPECT_EQ(printed["8"], printed["1"]);
+    EXPECT_THAT(printed["8"], ::testing::Contains("Getting image x=12 y=21"));
+    for (MapLayer layer : kAllLayers) {
+        const std::string prefix = LayerPrefix(layer);
+        EXPECT_FALSE(images[prefix + "1"].empty());
+        EXPECT_TRUE(images[prefix + "8"] == images[prefix + "1"]) << prefix;
+    }
+    // Eight images with their world and projection files: the tiles were deleted.
+    EXPECT_EQ(Images().size(), 8u * 3u);
+}
+
 TEST_F(QuiltaraMake, AnAnswerIsReadForEachQuestionWhenAsked) {
     DemoServer server;
     std::ofstream(out_ / ("Map_" + TileFileName(11, 20, 5))) << "kept";
@@ -159,9 +194,11 @@ TEST_F(QuiltaraMake, AnAnswerIsReadForEachQuestionWhenAsked) {
 TEST_F(QuiltaraMake, AnUnreachableServerEndsTheRunWithStatusOne) {
     DemoServer server;
     std::vector<std::string> args = AreaAndTemplates(server);
+    // One connection: the run ends at the first satellite tile, before any
+    // second map tile is under way.
     args.insert(args.end(), {"--layers=map,satellite",
                              "--template-satellite=http://127.0.0.1:1/kh/x=[X]&y=[Y]&z=[Z]",
-                             "--delete-tiles", (out_ / "city.png").string()});
+                             "--delete-tiles", "--jobs", "1", "-o", (out_ / "city.png").string()});
     const Finished run = Make(args);
 
     EXPECT_EQ(run.status, 1);
@@ -208,6 +245,11 @@ TEST_F(QuiltaraMake, BadArgumentsGiveStatusTwoAndTheReason) {
     EXPECT_EQ(run.status, 2);
     EXPECT_THAT(run.err, HasSubstr("quiltara-make: --tiles"));
     EXPECT_THAT(run.err, HasSubstr("--help"));
+    for (const char* jobs : {"--jobs=0", "--jobs=17", "--jobs"}) {
+        run = Make({"--tiles=1,1,1,1", "--zoom=3", jobs, (out_ / "x.png").string()});
+        EXPECT_EQ(run.status, 2) << jobs;
+        EXPECT_THAT(run.err, HasSubstr("--jobs needs a number of connections from 1 to 16"));
+    }
     run = Make({"--help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_THAT(run.out, HasSubstr("Usage: quiltara-make"));
@@ -283,8 +325,11 @@ TEST_F(QuiltaraMake, AnInterruptedRunLeavesNoUnfinishedFile) {
     kill(child, SIGINT);
     int status = 0;
     waitpid(child, &status, 0);
-    ASSERT_EQ(during.size(), 1u);
-    EXPECT_THAT(*during.begin(), ::testing::EndsWith(".part"));
+    // One unfinished tile per connection may be under way.
+    ASSERT_FALSE(during.empty());
+    for (const std::string& name : during) {
+        EXPECT_THAT(name, ::testing::EndsWith(".part"));
+    }
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
     EXPECT_TRUE(Images().empty());
 }

@@ -23,6 +23,7 @@ namespace quiltara::test {
 namespace {
 
 constexpr int kStartTimeoutMs = 30000;
+constexpr const char* kArrivalLine = "X-Demo-Arrival:";
 
 // Owns one file descriptor.
 class UniqueFd {
@@ -97,6 +98,16 @@ std::vector<std::string> Arguments(const DemoServerOptions& options,
     }
     if (options.delayMs > 0) {
         args.insert(args.end(), {"--delay-ms", std::to_string(options.delayMs)});
+    }
+    for (const std::string& tile : options.busyTiles) {
+        args.insert(args.end(), {"--busy-tile", tile});
+    }
+    if (!options.busyTiles.empty()) {
+        args.insert(args.end(), {"--busy-status", std::to_string(options.busyStatus),
+                                 "--retry-after", std::to_string(options.retryAfterSeconds)});
+    }
+    if (options.logArrivals) {
+        args.push_back("--log-arrivals");
     }
     return args;
 }
@@ -227,6 +238,9 @@ std::vector<LoggedRequest> DemoServer::Requests() const {
             current = LoggedRequest();
         } else if (current.requestLine.empty()) {
             current.requestLine = line;
+        } else if (line.rfind(kArrivalLine, 0) == 0) {
+            std::istringstream arrival(line.substr(std::strlen(kArrivalLine)));
+            arrival >> current.connection >> current.arrivalMs;
         } else {
             current.headerLines.push_back(line);
         }

@@ -26,6 +26,10 @@ struct DemoServerOptions {
     bool stall = false;                    // tiles send half their body, then nothing more
     bool trickle = false;                  // tiles come 16 bytes a second
     int delayMs = 0;                       // wait before answering each tile
+    std::vector<std::string> busyTiles;    // "z/x/y": the first request is answered busyStatus
+    int busyStatus = 429;                  // with Retry-After: retryAfterSeconds
+    int retryAfterSeconds = 1;
+    bool logArrivals = false; // requests carry their connection and arrival time
     std::filesystem::path logFile;         // the request log; empty: a fresh one of its own
 
     DemoServerOptions& ErrorServer(int number) {
@@ -69,12 +73,30 @@ struct DemoServerOptions {
         delayMs = milliseconds;
         return *this;
     }
+    DemoServerOptions& BusyTile(int zoom, int column, int row) {
+        busyTiles.push_back(std::to_string(zoom) + "/" + std::to_string(column) + "/" +
+                            std::to_string(row));
+        return *this;
+    }
+    DemoServerOptions& Busy(int status, int seconds) {
+        busyStatus = status;
+        retryAfterSeconds = seconds;
+        return *this;
+    }
+    DemoServerOptions& LogArrivals() {
+        logArrivals = true;
+        return *this;
+    }
 };
 
 // One request as the service received it.
 struct LoggedRequest {
     std::string requestLine;              // "GET /vt/v=w2.97&... HTTP/1.1"
     std::vector<std::string> headerLines; // "Name: value", in the order received
+    // With DemoServerOptions::logArrivals: the client connection it came on
+    // (numbered from 1) and when it arrived (milliseconds since the start).
+    long connection = 0;
+    long long arrivalMs = -1;
 
     // The request target ("/vt/v=w2.97&hl=en&x=5&y=7&z=3&s=G").
     std::string Target() const;

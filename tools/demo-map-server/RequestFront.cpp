@@ -190,7 +190,7 @@ int RequestFront::Listen(int port) {
 }
 
 void RequestFront::Run() {
-    for (;;) {
+    for (unsigned long connection = 1;; ++connection) {
         const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) {
             // Out of descriptors or an aborted connection: try again shortly.
@@ -198,22 +198,31 @@ void RequestFront::Run() {
             continue;
         }
         NoDelay(client);
-        std::thread([this, client] { Relay(client); }).detach();
+        std::thread([this, client, connection] { Relay(client, connection); }).detach();
     }
 }
 
-bool RequestFront::AdmitRequest(const std::string& head) {
+bool RequestFront::AdmitRequest(const std::string& head, unsigned long connection) {
     if (log_) {
         // The head as received, ending in its blank line: one record per request.
         std::lock_guard<std::mutex> lock(logMutex_);
-        std::fwrite(head.data(), 1, head.size(), log_.get());
+        if (options_.logArrivals) {
+            const auto since = std::chrono::steady_clock::now() - started_;
+            const long long ms =
+                std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+            const std::string lines = head.substr(0, head.size() - 2);
+            std::fprintf(log_.get(), "%sX-Demo-Arrival: %lu %lld\r\n\r\n", lines.c_str(),
+                         connection, ms);
+        } else {
+            std::fwrite(head.data(), 1, head.size(), log_.get());
+        }
         std::fflush(log_.get());
     }
     const int server = ServerNumberFromHost(HeaderValue(head, "Host"));
     return options_.refuseServers.count(server) == 0;
 }
 
-void RequestFront::Relay(int clientFd) {
+void RequestFront::Relay(int clientFd, unsigned long connection) {
     Socket client(clientFd);
     Socket backend(ConnectLoopback(backendPort_));
     if (backend.Fd() < 0) {
@@ -266,7 +275,7 @@ void RequestFront::Relay(int clientFd) {
             }
             const std::string head = pending.substr(0, end + 4);
             pending.erase(0, end + 4);
-            if (!AdmitRequest(head)) {
+            if (!AdmitRequest(head, connection)) {
                 return; // closed with no answer at all
             }
             if (!SendAll(backend.Fd(), head.data(), head.size())) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,7 @@ public:
     struct Options {
         std::string logPath;         // empty: no request log
         std::set<int> refuseServers; // server numbers whose connections are closed unanswered
+        bool logArrivals = false;    // note each request's connection and arrival time
         std::shared_ptr<GoneClients> goneClients; // told when each relayed client goes
     };
 
@@ -53,13 +55,14 @@ private:
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
 
-    void Relay(int clientFd);
+    void Relay(int clientFd, unsigned long connection);
     // Logs one request head; false when the connection is to be refused.
-    bool AdmitRequest(const std::string& head);
+    bool AdmitRequest(const std::string& head, unsigned long connection);
 
     int backendPort_;
     Options options_;
     int listenFd_ = -1;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::mutex logMutex_;
     std::unique_ptr<std::FILE, FileCloser> log_;
 };

@@ -31,6 +31,13 @@ faults, for tests:
                         client goes (two minutes at most)
   --trickle             each tile is sent 16 bytes a second
   --delay-ms N          wait N milliseconds before answering each tile
+  --busy-tile Z/X/Y     the first request for that tile (of each layer) is
+                        answered --busy-status with Retry-After (repeatable)
+  --busy-status N       429 (default) or 503
+  --retry-after S       the seconds Retry-After asks for (default 1)
+  --log-arrivals        the log notes, after each request's header lines, a
+                        line "X-Demo-Arrival: CONNECTION MILLISECONDS" (the
+                        client connection's number and the time since start)
 )";
 
 bool ReadInt(const std::string& text, int& value) {
@@ -65,6 +72,9 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
         } else if (arg == "--stall") {
             options.stall = true;
             continue;
+        } else if (arg == "--log-arrivals") {
+            options.logArrivals = true;
+            continue;
         } else if (arg == "--trickle") {
             options.trickle = true;
             continue;
@@ -89,6 +99,13 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
             options.requiredWord = value;
         } else if (arg == "--missing-tile") {
             options.missingTiles.insert(value);
+        } else if (arg == "--busy-tile") {
+            options.busyTiles.insert(value);
+        } else if (arg == "--busy-status") {
+            ok = ReadInt(value, options.busyStatus) &&
+                 (options.busyStatus == 429 || options.busyStatus == 503);
+        } else if (arg == "--retry-after") {
+            ok = ReadInt(value, options.retryAfterSeconds) && options.retryAfterSeconds >= 0;
         } else if (arg == "--delay-ms") {
             ok = ReadInt(value, options.delayMs) && options.delayMs >= 0;
         } else {

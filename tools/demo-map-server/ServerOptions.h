@@ -22,7 +22,11 @@ struct ServerOptions {
     bool stall = false;                 // send half of each tile, then nothing more
     bool trickle = false;               // send each tile 16 bytes a second
     int delayMs = 0;                    // wait before answering each tile
-    bool stopOnInputEnd = false;        // end when standard input reaches its end
+    std::set<std::string> busyTiles;    // "z/x/y" whose first request is answered busyStatus
+    int busyStatus = 429;               // 429 or 503, with Retry-After: retryAfterSeconds
+    int retryAfterSeconds = 1;
+    bool logArrivals = false;    // the log notes each request's connection and arrival time
+    bool stopOnInputEnd = false; // end when standard input reaches its end
 };
 
 // Reads the options; nothing when they are wrong (after printing why on

@@ -121,6 +121,15 @@ std::shared_ptr<const TileService::Tile> TileService::EncodedTile(const TileRequ
     return tile;
 }
 
+bool TileService::AnswerBusy(const TileRequest& request, const std::string& name) {
+    if (options_.busyTiles.count(name) == 0) {
+        return false;
+    }
+    const TileKey key{static_cast<int>(request.layer), request.zoom, request.x, request.y};
+    std::lock_guard<std::mutex> lock(busyMutex_);
+    return busyAnswered_.insert(key).second;
+}
+
 void TileService::Install(httplib::Server& server) {
     server.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(MapPageHtml(), "text/html; charset=UTF-8");
@@ -161,6 +170,13 @@ void TileService::Install(httplib::Server& server) {
         }
         const std::string name = std::to_string(tile->zoom) + "/" + std::to_string(tile->x) + "/" +
                                  std::to_string(tile->y);
+        if (AnswerBusy(*tile, name)) {
+            const bool tooMany = options_.busyStatus == 429;
+            SendError(res, options_.busyStatus,
+                      tooMany ? "Too Many Requests" : "Service Unavailable", "Slow down.");
+            res.set_header("Retry-After", std::to_string(options_.retryAfterSeconds));
+            return;
+        }
         if (options_.missingTiles.count(name) != 0) {
             SendError(res, 404, "Not Found", "Tile " + name + " is missing.");
             return;

@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <tuple>
 
@@ -34,11 +35,15 @@ private:
     using TileKey = std::tuple<int, int, int, int>;
 
     std::shared_ptr<const Tile> EncodedTile(const struct TileRequest& request);
+    // True the first time a busy tile is asked for.
+    bool AnswerBusy(const struct TileRequest& request, const std::string& name);
 
     ServerOptions options_;
     std::shared_ptr<const GoneClients> goneClients_;
     std::mutex cacheMutex_;
     std::map<TileKey, std::shared_ptr<const Tile>> cache_;
+    std::mutex busyMutex_;
+    std::set<TileKey> busyAnswered_;
 };
 
 // An HTML error page with the given status line text, as map services send.

@@ -38,7 +38,8 @@ int ExitStatusFor(const CreateMapOutcome& outcome) {
 }
 
 int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::istream& input,
-                bool interactive, HttpClient& http, const CancelFlag* cancel) {
+                bool interactive, HttpClient& http, const HttpClientFactory& moreConnections,
+                const CancelFlag* cancel) {
     const ExistingPolicy existing =
         options.existing.value_or(interactive ? ExistingPolicy::Ask : ExistingPolicy::Keep);
     const DeletePolicy deleteTiles =
@@ -53,12 +54,13 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     OverwriteChoice choice;
     OverwriteRunState runState;
     RememberedServerNumber remembered;
-    TileDownloader downloader(http, prompts, imageCheck, choice, runState);
-    DownloadingTileFetcher fetcher(downloader, runState, remembered, options.languageCode);
+    const TileFetcherParts parts{http,   moreConnections, prompts,    imageCheck,
+                                 choice, runState,        remembered, options.languageCode};
+    const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(options.jobs, parts);
     StreamingOptions streaming;
     streaming.pngLevel = options.pngLevel.value_or(kDefaultDeflateLevel);
     StreamingStitcher streamingStitcher(streaming);
-    CreateMapServices services{prompts, mapSources, progress, fetcher};
+    CreateMapServices services{prompts, mapSources, progress, *fetcher};
     services.stitcher = options.inMemory ? nullptr : &streamingStitcher;
     services.cancel = cancel;
     const CreateMapInputs inputs{options.tiles, options.range, options.zoom};

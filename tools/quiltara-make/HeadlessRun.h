@@ -20,10 +20,12 @@ enum ExitStatus : int {
 // Runs the create-map command with the options: prints every message, the
 // progress and where the images went, and returns the exit status.
 // interactive: questions without a policy are asked on input; otherwise the
-// existing tiles are kept, and so are the tiles after the stitch.
-// cancel, when given, stops the run between tiles.
+// existing tiles are kept, and so are the tiles after the stitch. http is the
+// first connection; moreConnections makes the others --jobs asks for (none:
+// one connection). cancel, when given, stops the run between tiles.
 int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::istream& input,
-                bool interactive, HttpClient& http, const CancelFlag* cancel = nullptr);
+                bool interactive, HttpClient& http, const HttpClientFactory& moreConnections = {},
+                const CancelFlag* cancel = nullptr);
 
 // The exit status a finished (or ended) run deserves.
 int ExitStatusFor(const CreateMapOutcome& outcome);

@@ -381,6 +381,15 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             continue;
         }
 
+        if (name == "--jobs") {
+            const std::optional<std::string> taken = takeValue();
+            if (!taken || !ParseInt(*taken, options.jobs) || options.jobs < 1 ||
+                options.jobs > kMostDownloadConnections) {
+                return fail(FormatText("--jobs needs a number of connections from 1 to %i",
+                                       kMostDownloadConnections));
+            }
+            continue;
+        }
         if (name == "--delete-tiles" || name == "--keep-tiles") {
             if (value) {
                 return fail(name + " takes no value");
@@ -509,6 +518,8 @@ Options:
   --delete-tiles, --keep-tiles
                            delete the tile files afterwards or keep them
                            (default: ask on a terminal, keep otherwise)
+  --jobs N                 fetch tiles over N connections at once, 1 to 16
+                           (default 4; 1 fetches one tile after another)
   --map-service HOST:PORT  send the requests for the map service's host names
                            to HOST:PORT (the offline demo-map-server); the
                            URLs and their Host headers stay as they are

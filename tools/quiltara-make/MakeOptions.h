@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "assembly/ParallelTileFetch.h"
 #include "sources/MapServiceRoute.h"
 #include "sources/MapSourcesValues.h"
 #include "tiles/MapLayer.h"
@@ -35,6 +36,7 @@ struct MakeOptions {
     std::optional<DeletePolicy> deleteTiles; // nothing: ask on a terminal, keep otherwise
     bool quiet = false;
     bool dryRun = false; // print the estimate only; nothing is fetched or written
+    int jobs = kDefaultDownloadConnections;    // connections the tiles are fetched over
     std::optional<MapServiceRoute> mapService; // nothing: the addresses as they are
     bool inMemory = false;       // the desktop program's stitcher instead of streaming
     std::optional<int> pngLevel; // 0..9; nothing: the PNG writer's own level

@@ -53,11 +53,16 @@ int main(int argc, char** argv) {
     const bool interactive = isatty(STDIN_FILENO) != 0;
     Interruption interruption;
     try {
-        quiltara::CurlHttpClient http;
-        if (parsed.options->mapService) {
-            http.SetConnectTo(parsed.options->mapService->ConnectToEntries());
-        }
-        return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, http,
+        // Every connection goes where the first one goes.
+        const auto connect = [&options = *parsed.options] {
+            auto client = std::make_unique<quiltara::CurlHttpClient>();
+            if (options.mapService) {
+                client->SetConnectTo(options.mapService->ConnectToEntries());
+            }
+            return client;
+        };
+        const std::unique_ptr<quiltara::CurlHttpClient> http = connect();
+        return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, *http, connect,
                            &interruption.Flag());
     } catch (const std::exception& error) {
         try {

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+
+#include "platform/HttpClient.h"
+
+namespace quiltara {
+
+// The client of one connection, made patient: after an answer 429 (too many
+// requests) or 503 (unavailable) that carries Retry-After, the next request
+// on this connection waits as long as the server asked, at most
+// kLongestWait. What is requested next, and in which order, stays the
+// caller's business.
+class PoliteHttpClient : public HttpClient {
+public:
+    static constexpr std::chrono::seconds kLongestWait{60};
+
+    explicit PoliteHttpClient(HttpClient& connection) : connection_(connection) {}
+
+    HttpResult Get(const std::string& url, const std::vector<std::string>& headerLines,
+                   HttpBodySink& sink) override;
+
+private:
+    HttpClient& connection_;
+    std::optional<std::chrono::steady_clock::time_point> notBefore_;
+};
+
+} // namespace quiltara
