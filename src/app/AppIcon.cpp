@@ -9,10 +9,10 @@
 
 namespace quiltara {
 
-QPixmap AppIconPixmap(int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
+QImage AppIconImage(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, true);
 
     // Three by three tiles in map colours: land, water, parks, roads.
@@ -38,7 +38,12 @@ QPixmap AppIconPixmap(int size) {
     painter.setPen(QPen(QColor(0xd0, 0x20, 0x20), std::max(1.5, size / 14.0)));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(QRectF(margin + cell * 0.5, margin + cell * 0.5, cell * 2, cell * 2));
-    return pixmap;
+    painter.end();
+    return image;
+}
+
+QPixmap AppIconPixmap(int size) {
+    return QPixmap::fromImage(AppIconImage(size));
 }
 
 QIcon AppIcon() {

@@ -9,7 +9,6 @@
 
 #include <vector>
 
-#include "app/AppIcon.h"
 #include "app/CQuiltaraDoc.h"
 #include "app/CommandIds.h"
 #include "platform/Prompts.h"
@@ -101,7 +100,6 @@ bool HasHandler(int id) {
 CMainFrame::CMainFrame(CQuiltaraDoc& document, Prompts& prompts, QPrinter& printer, QWidget* parent)
     : QMainWindow(parent), document_(document), prompts_(prompts), printer_(printer) {
     setObjectName(QStringLiteral("128"));
-    setWindowIcon(AppIcon());
     auto* view = new CQuiltaraView(this);
     view->SetPrompts(&prompts_);
     setCentralWidget(view);

@@ -11,6 +11,7 @@
 #include <QWebEngineProfile>
 #include <QWindow>
 
+#include "app/AppIcon.h"
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/CQuiltaraDoc.h"
@@ -47,6 +48,12 @@ CQuiltaraApp::~CQuiltaraApp() {
 }
 
 bool CQuiltaraApp::InitInstance() {
+    // Before any window, so that every window shows it, message boxes
+    // without a parent included; the desktop entry of the same name lets
+    // the desktop match the windows to the installed icon.
+    QApplication::setWindowIcon(AppIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("quiltara"));
+
     // Counted before anything else can fail, so every start is counted.
     CountStart(settings_, prompts_, [] { OpenDonationPage(); });
 

@@ -5,16 +5,18 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
 
 #include <algorithm>
 
-#include "app/AppIcon.h"
 #include "app/CMainFrame.h"
 #include "app/CNumberInputDlg.h"
 #include "app/DialogUnits.h"
 #include "assembly/ParallelTileFetch.h"
+#include "assembly/ProgressMeter.h"
+#include "assembly/RunEstimate.h"
 #include "assembly/TileImageCheck.h"
 #include "platform/GuiThreadPrompts.h"
 #include "platform/HttpClient.h"
@@ -80,9 +82,58 @@ public:
         });
     }
 
+    // The estimate heads the list; the bar and the status line below it
+    // follow the tiles and then the layers.
+    void RunEstimated(const RunEstimate& estimate) override {
+        layers_ = estimate.layers;
+        QListWidget* list = list_;
+        calls_.Post([list, text = QString::fromStdString(EstimateText(estimate))] {
+            list->insertItem(0, text);
+        });
+    }
+    void TileStarted(std::size_t index, std::size_t count) override {
+        if (index == 0) {
+            meter_.Start(count, ProgressMeter::Clock::now());
+        }
+        meter_.SetDone(index);
+        Show(static_cast<int>(index), static_cast<int>(count),
+             meter_.SpeedText(ProgressMeter::Clock::now()));
+    }
+    void StitchStarted(MapLayer layer, const std::string& /*outputPath*/) override {
+        ++stitched_;
+        const int total = static_cast<int>(meter_.Total());
+        Show(total, total, StitchText(stitched_, std::max(layers_, stitched_), LayerName(layer)));
+    }
+
+    // The panel's bar and status line; they outlive the run, whose worker
+    // the panel joins before it goes.
+    void SetRunControls(QProgressBar* bar, QLabel* status) {
+        bar_ = bar;
+        status_ = status;
+    }
+
 private:
+    static const char* LayerName(MapLayer layer) {
+        static constexpr const char* kNames[] = {"map", "satellite", "terrain", "hybrid"};
+        return kNames[static_cast<std::size_t>(layer)];
+    }
+    void Show(int value, int maximum, const std::string& status) {
+        QProgressBar* bar = bar_;
+        QLabel* label = status_;
+        calls_.Post([bar, label, value, maximum, text = QString::fromStdString(status)] {
+            bar->setRange(0, maximum);
+            bar->setValue(value);
+            label->setText(text);
+        });
+    }
+
     QListWidget* list_;
     GuiThreadCalls& calls_;
+    QProgressBar* bar_ = nullptr;
+    QLabel* status_ = nullptr;
+    ProgressMeter meter_;
+    int layers_ = 0;
+    int stitched_ = 0;
 };
 
 // The map sources dialog, shown on the GUI thread while the worker waits.
@@ -116,7 +167,6 @@ CControlPanel::CControlPanel(CMainFrame* frame, ControlPanelServices services, Q
     : QDialog(parent, kDialogFlags), frame_(frame), services_(std::move(services)) {
     setObjectName(QStringLiteral("130"));
     setWindowTitle(QStringLiteral("Toolbar"));
-    setWindowIcon(AppIcon());
     setModal(false);
     BuildControls();
     resize(DialogUnits(font()).Size(255, 275));
@@ -220,6 +270,21 @@ void CControlPanel::BuildControls() {
     drawHelper_ = button(kIdDrawHelper, "Draw Helper", 15, 186, 86, 12);
     selectionDetails_.push_back(drawHelper_);
 
+    // Shown only while a run is under way, under the progress list.
+    runStatus_ = new QLabel(this);
+    runStatus_->setObjectName(QStringLiteral("runStatus"));
+    runStatus_->setTextFormat(Qt::PlainText);
+    units.Place(runStatus_, 7, 203, 100, 12);
+    runProgress_ = new QProgressBar(this);
+    runProgress_->setObjectName(QStringLiteral("runProgress"));
+    runProgress_->setFormat(QStringLiteral("%v of %m tiles"));
+    units.Place(runProgress_, 109, 203, 90, 12);
+    cancelRun_ = button(-1, "Cancel", 201, 203, 41, 12);
+    cancelRun_->setObjectName(QStringLiteral("cancelRun"));
+    for (QWidget* control : std::initializer_list<QWidget*>{runStatus_, runProgress_, cancelRun_}) {
+        control->setVisible(false);
+    }
+
     details_ = new QLabel(this);
     details_->setTextFormat(Qt::PlainText);
     details_->setWordWrap(true);
@@ -232,6 +297,16 @@ void CControlPanel::BuildControls() {
     connect(zoomList_, &QComboBox::activated, this, &CControlPanel::OnZoomChosen);
     connect(createMap_, &QPushButton::clicked, this, &CControlPanel::OnCreateMap);
     connect(drawHelper_, &QPushButton::clicked, this, &CControlPanel::OnDrawHelper);
+    connect(cancelRun_, &QPushButton::clicked, this, &CControlPanel::OnCancelRun);
+}
+
+void CControlPanel::OnCancelRun() {
+    if (!IsRunning()) {
+        return;
+    }
+    cancel_.Request();
+    cancelRun_->setEnabled(false);
+    runStatus_->setText(QStringLiteral("Stopping after this tile..."));
 }
 
 QLabel* CControlPanel::Label(int id) const {
@@ -471,6 +546,7 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
     GuiThreadPrompts prompts(services_.prompts, calls_);
     GuiThreadMapSources mapSources(services_.settings, owner, calls_);
     ProgressListSink progress(progress_, calls_);
+    progress.SetRunControls(runProgress_, runStatus_);
     CreateMapOutcome outcome;
     std::string failure;
     try {
@@ -495,6 +571,7 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
                                      stopWhenClosing};
         const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(connections, parts);
         CreateMapServices services{prompts, mapSources, progress, *fetcher};
+        services.cancel = &cancel_;
         outcome = CreateMap(inputs, services);
     } catch (const std::exception& error) {
         failure = error.what();
@@ -514,6 +591,13 @@ void CControlPanel::FinishRun(const CreateMapOutcome& outcome, const std::string
 }
 
 void CControlPanel::SetRunning(bool running) {
+    cancel_.Clear();
+    runStatus_->clear();
+    runProgress_->reset();
+    cancelRun_->setEnabled(true);
+    for (QWidget* control : std::initializer_list<QWidget*>{runStatus_, runProgress_, cancelRun_}) {
+        control->setVisible(running);
+    }
     if (running) {
         lockedDuringRun_.clear();
         for (QWidget* control : std::initializer_list<QWidget*>{

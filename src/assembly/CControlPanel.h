@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "assembly/CancelFlag.h"
 #include "assembly/CreateMapRun.h"
 #include "assembly/TileDownloader.h"
 #include "platform/GuiThreadCalls.h"
@@ -21,6 +22,7 @@
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QProgressBar;
 class QListWidget;
 class QPushButton;
 
@@ -96,6 +98,8 @@ public:
     void OnZoomChosen();
     void OnCreateMap();
     void OnDrawHelper();
+    // Cancel under the progress list: the run stops after the tile in flight.
+    void OnCancelRun();
 
     // The end of a drag over the map: locks the map and asks the probe for
     // the selection overlay's rectangle in tile units.
@@ -152,6 +156,10 @@ private:
     QPushButton* drawHelper_ = nullptr;
     QComboBox* zoomList_ = nullptr;
     QListWidget* progress_ = nullptr;
+    QLabel* runStatus_ = nullptr;
+    QProgressBar* runProgress_ = nullptr;
+    QPushButton* cancelRun_ = nullptr;
+    CancelFlag cancel_;
     QLabel* details_ = nullptr;
     std::vector<QWidget*> selectionDetails_;
 

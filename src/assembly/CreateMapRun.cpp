@@ -5,6 +5,8 @@
 #include <set>
 #include <system_error>
 
+#include "assembly/RunEstimate.h"
+#include "assembly/WorldFile.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TextFormat.h"
 
@@ -69,6 +71,10 @@ bool DeleteTiles(const std::vector<std::string>& tileNames, const std::string& o
     return allDeleted;
 }
 
+bool StopRequested(const CreateMapServices& services) {
+    return services.cancel != nullptr && services.cancel->Requested();
+}
+
 // Tiles of the stitch that are not among the failed downloads.
 std::vector<TileProblem> UnreportedProblems(const std::vector<StitchedLayer>& images,
                                             const std::vector<std::string>& failedPaths) {
@@ -111,6 +117,15 @@ const char* LayerTitle(MapLayer layer) {
 }
 
 } // namespace
+
+std::string StoppedRunText(std::size_t fetched, std::size_t count) {
+    return FormatText(
+        "The run was stopped: %zu of %zu tiles were fetched and are kept in the "
+        "output folder.  To finish the map, run it again and answer No when asked "
+        "whether to overwrite the existing files: only the missing tiles are then "
+        "fetched.",
+        fetched, count);
+}
 
 std::optional<std::string> SubfolderError(MapLayer layer, const std::string& subfolder) {
     if (subfolder.empty()) {
@@ -220,16 +235,23 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
         return outcome;
     }
     std::vector<std::string> failedPaths;
+    RunEstimate estimate =
+        EstimateRun(inputs.tiles.size(), inputs.range, sources, MachineMemoryBytes());
+    estimate.streamed = services.stitcher != nullptr;
+    services.progress.RunEstimated(estimate);
 
+    const std::size_t count = inputs.tiles.size();
     try {
-        const std::size_t count = inputs.tiles.size();
         // Fetches may still be under way when the next tile's line is added;
         // their results arrive here, on this thread, tile by tile in list order.
         const TileDone noteFailure = [&](const std::vector<std::string>& failed) {
             outcome.tilesFailed = outcome.tilesFailed || !failed.empty();
+            outcome.tilesFetched += failed.empty() ? 1 : 0;
             failedPaths.insert(failedPaths.end(), failed.begin(), failed.end());
         };
-        for (std::size_t i = 0; i < count; ++i) {
+        // A stop is looked at between tiles; the tiles already handed out
+        // (those in flight) are finished below.
+        for (std::size_t i = 0; i < count && !StopRequested(services); ++i) {
             const CTileCell& cell = inputs.tiles[i];
             services.progress.TileStarted(i, count);
             services.progress.AddLine(FormatText("Getting image x=%i y=%i", cell.column, cell.row));
@@ -246,20 +268,38 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
         return outcome;
     }
 
+    if (StopRequested(services)) {
+        // Stopped between tiles: what is on disk is whole, and a run that
+        // keeps the existing tiles picks up from there.
+        outcome.status = CreateMapStatus::Stopped;
+        services.prompts.ShowMessage(StoppedRunText(outcome.tilesFetched, count),
+                                     MessageButtons::Ok);
+        return outcome;
+    }
     if (outcome.tilesFailed) {
         services.prompts.ShowMessage(kDownloadErrorsMessage, MessageButtons::Ok);
     }
-    outcome.images =
-        services.stitcher != nullptr
-            ? services.stitcher->StitchLayers(outcome.outputFolder, outcome.fileName, sources,
-                                              inputs.range, zoom, services.prompts,
-                                              services.progress)
-            : Stitch(outcome.outputFolder, outcome.fileName, sources, inputs.range, zoom,
-                     services.prompts, services.progress);
+    outcome.images = services.stitcher != nullptr
+                         ? services.stitcher->StitchLayers(outcome.outputFolder, outcome.fileName,
+                                                           sources, inputs.range, zoom,
+                                                           services.prompts, services.progress)
+                         : Stitch(outcome.outputFolder, outcome.fileName, sources, inputs.range,
+                                  zoom, services.prompts, services.progress);
+    for (const StitchedLayer& image : outcome.images) {
+        if (image.saved && !WriteGeoreference(image.path, inputs.range, zoom)) {
+            outcome.georeferenceFailed = true;
+        }
+    }
     outcome.status = CreateMapStatus::Finished;
     outcome.tileProblems = UnreportedProblems(outcome.images, failedPaths);
     if (!outcome.tileProblems.empty()) {
         services.prompts.ShowMessage(TileProblemsText(outcome.tileProblems), MessageButtons::Ok);
+    }
+    if (StopRequested(services)) {
+        // Stopped while stitching: the images are made; the tiles stay, as
+        // nobody answered the delete question.
+        outcome.status = CreateMapStatus::Stopped;
+        return outcome;
     }
 
     if (services.prompts.ShowMessage(kDeleteTilesQuestion, MessageButtons::YesNo) ==

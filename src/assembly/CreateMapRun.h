@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "assembly/CancelFlag.h"
 #include "assembly/LayerStitcher.h"
 #include "assembly/MapStitcher.h"
 #include "assembly/ProgressSink.h"
@@ -107,7 +108,8 @@ struct CreateMapServices {
     MapSourcesProvider& mapSources;
     ProgressSink& progress;
     TileFetcher& fetcher;
-    LayerStitcher* stitcher = nullptr; // null: the in-memory stitcher
+    const CancelFlag* cancel = nullptr; // looked at between tiles; none: never stopped
+    LayerStitcher* stitcher = nullptr;  // null: the in-memory stitcher
 };
 
 enum class CreateMapStatus {
@@ -116,6 +118,7 @@ enum class CreateMapStatus {
     Refused,     // a subfolder was not a folder name: nothing was fetched
     Finished,    // downloads, stitch and delete question done
     Ended,       // an error ended the run during the downloads
+    Stopped,     // the user stopped it: finished tiles kept, no stitch, no delete question
 };
 
 struct CreateMapOutcome {
@@ -131,7 +134,12 @@ struct CreateMapOutcome {
     std::vector<TileProblem> tileProblems;
     bool tilesDeleted = false; // Yes to the delete question
     bool deleteFailed = false;
+    std::size_t tilesFetched = 0;    // cells with every enabled layer fetched (or kept)
+    bool georeferenceFailed = false; // a saved image lacks its world or projection file
 };
+
+// The one message of a stopped run.
+std::string StoppedRunText(std::size_t fetched, std::size_t count);
 
 // The "4. Create Map Image" command: asks for the output file and the map
 // sources, fetches every tile of the list for every enabled layer, reports

@@ -7,6 +7,8 @@
 
 namespace quiltara {
 
+struct RunEstimate;
+
 // Where a create-map run reports how far it has got. The progress list of the
 // control panel shows the lines; the other calls carry the same progress in a
 // form a front end can count and time, and may be ignored.
@@ -19,6 +21,9 @@ public:
     // Appends one line to the progress list.
     virtual void AddLine(const std::string& line) = 0;
 
+    // The map sources are chosen and nothing is fetched yet: what the run
+    // will download and make (a line for the head of the progress list).
+    virtual void RunEstimated(const RunEstimate& /*estimate*/) {}
     // Tile number index (from 0) of count is about to be fetched for every
     // enabled layer; called just before its progress line is added.
     virtual void TileStarted(std::size_t /*index*/, std::size_t /*count*/) {}

@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/AppIcon.h"
 #include "app/DialogUnits.h"
 
 namespace quiltara {
@@ -43,7 +42,6 @@ CMapSourcesDlg::CMapSourcesDlg(SettingsStore& store, QWidget* parent)
     : QDialog(parent, kDialogFlags), store_(store), values_(InitialMapSourcesValues(store)) {
     setObjectName(QStringLiteral("142"));
     setWindowTitle(QStringLiteral("Select the maps you wish to download"));
-    setWindowIcon(AppIcon());
     const DialogUnits units(font());
     setFixedSize(units.Size(330, 254));
 

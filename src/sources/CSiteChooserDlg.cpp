@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/AppIcon.h"
 #include "app/DialogUnits.h"
 #include "sources/SiteChoice.h"
 
@@ -15,7 +14,6 @@ CSiteChooserDlg::CSiteChooserDlg(QWidget* parent)
     : QDialog(parent, kDialogFlags), sites_(new QComboBox(this)), custom_(new QLineEdit(this)) {
     setObjectName(QStringLiteral("141"));
     setWindowTitle(QStringLiteral("Enter Google Site"));
-    setWindowIcon(AppIcon());
     const DialogUnits units(font());
     setFixedSize(units.Size(236, 64));
 

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
@@ -47,6 +48,7 @@ using test::DemoServer;
 using test::DemoServerOptions;
 using test::FindById;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 // Scripted answers that also note whether each question came on the GUI thread.
@@ -458,9 +460,11 @@ TEST_F(ControlPanelSlowService, CreateMapRunsBesideTheWindowWhichTakesNoInputMea
     panel_->OnCreateMap(); // a second run cannot start
     ASSERT_TRUE(WaitForRunEnd());
 
-    EXPECT_THAT(ProgressLines(), ElementsAre("Starting downloads...", "Getting image x=7 y=4",
-                                             "Getting image x=8 y=4", "Getting image x=7 y=5",
-                                             "Getting image x=8 y=5"));
+    EXPECT_THAT(
+        ProgressLines(),
+        ElementsAre(StartsWith("Estimate: 4 tiles x 4 layers = 16 downloads"),
+                    "Starting downloads...", "Getting image x=7 y=4", "Getting image x=8 y=4",
+                    "Getting image x=7 y=5", "Getting image x=8 y=5"));
     EXPECT_THAT(prompts_.Texts(),
                 ElementsAre("Do you want to delete the individual map tiles currently stored in "
                             "your output folder?"));
@@ -484,6 +488,60 @@ TEST_F(ControlPanelSlowService, CreateMapRunsBesideTheWindowWhichTakesNoInputMea
         }
     }
     EXPECT_EQ(connections.size(), 3u);
+}
+
+// Cancel keeps every finished tile and makes nothing else; a second run that
+// keeps the existing tiles finishes the same map.
+TEST_F(ControlPanelSlowService, CancelKeepsTheFinishedTilesAndASecondRunFinishesTheMap) {
+    OpenFirstSite();
+    Press(CControlPanel::kIdSelectArea);
+    SelectFourTiles();
+    const fs::path maps = dir_ / "maps";
+    fs::create_directory(maps);
+    prompts_.QueueSavePath((maps / "city.png").string());
+    prompts_.QueueAnswer(MessageAnswer::Ok); // the stopped run's message
+    AnswerMapSourcesWithAllLayers();
+    auto* bar = panel_->findChild<QProgressBar*>(QStringLiteral("runProgress"));
+    auto* status = panel_->findChild<QLabel*>(QStringLiteral("runStatus"));
+    auto* cancel = panel_->findChild<QPushButton*>(QStringLiteral("cancelRun"));
+    ASSERT_TRUE(bar && status && cancel);
+    EXPECT_FALSE(cancel->isVisible());
+    Press(CControlPanel::kIdCreateMap);
+
+    ASSERT_TRUE(test::WaitUntil([&] { return bar->value() >= 2; }, 30000));
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_TRUE(cancel->isVisible());
+    EXPECT_EQ(bar->maximum(), 4);
+    EXPECT_THAT(status->text().toStdString(), HasSubstr(" left"));
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    ASSERT_TRUE(WaitForRunEnd());
+
+    EXPECT_FALSE(cancel->isVisible());
+    EXPECT_FALSE(bar->isVisible());
+    ASSERT_EQ(prompts_.Texts().size(), 1u);
+    const std::set<std::string> kept = test::FilesBelow(maps);
+    // Whole tiles only, all four layers of each, and no image.
+    ASSERT_EQ(kept.size() % 4, 0u);
+    const std::size_t tiles = kept.size() / 4;
+    EXPECT_GE(tiles, 2u);
+    EXPECT_LT(tiles, 4u);
+    EXPECT_EQ(prompts_.Texts()[0], StoppedRunText(tiles, 4));
+    for (const std::string& name : kept) {
+        EXPECT_EQ(name.find("city"), std::string::npos) << name;
+        EXPECT_TRUE(RasterImage((maps / name).string(), 0).HasPixels()) << name;
+    }
+
+    // Again, answering No to the existing-file question: only the rest is fetched.
+    server_.ClearRequests();
+    prompts_.QueueSavePath((maps / "city.png").string());
+    prompts_.QueueAnswer(MessageAnswer::No); // keep the existing tiles
+    prompts_.QueueAnswer(MessageAnswer::No); // keep the tiles afterwards
+    AnswerMapSourcesWithAllLayers();
+    Press(CControlPanel::kIdCreateMap);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(server_.Requests().size(), (4 - tiles) * 4);
+    ExpectServersTilesIn(maps / "Map_city.png", MapLayer::Map, TileRange{7, 4, 8, 5}, 4);
+    EXPECT_TRUE(fs::exists(maps / "Map_city.pgw"));
 }
 
 // The whole road of one map, as a user walks it: the real buttons, a real

@@ -6,7 +6,7 @@
 //
 //   quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL | --site URL]
 //       [--about | --number | --map-sources | --site-chooser] [--wait MS]
-//       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z]
+//       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z [--run FOLDER --run-wait MS]]
 //
 // --url sends the map view to URL directly; --site goes there the user's way,
 // with "1. Goto Google maps..." and URL typed into the site chooser.
@@ -14,11 +14,16 @@
 // control panel, as a user would: "2. Select Area", a drag over the browser,
 // the zoom Z chosen in the zoom list and "Draw Helper", which draws the
 // outlines of the tiles the map needs.
+// --run then presses "4. Create Map Image", saves into FOLDER with the road
+// map and satellite layers, and takes the control panel alone MS into the
+// downloads (use a slow offline service: demo-map-server --delay-ms).
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -115,6 +120,31 @@ void SelectThroughPanel(quiltara::CQuiltaraApp& app, const QStringList& corners,
     Wait(500);
 }
 
+// "4. Create Map Image" with the save dialog and the map sources answered.
+void StartRunThroughPanel(quiltara::CQuiltaraApp& app, const QString& folder) {
+    auto* answer = new QTimer(&app);
+    answer->setInterval(50);
+    QObject::connect(answer, &QTimer::timeout, [answer, folder] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* save = qobject_cast<QFileDialog*>(modal)) {
+            // Typed and confirmed, as a user would.
+            save->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                ->setText(folder + QStringLiteral("/map.png"));
+            save->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save)->click();
+        } else if (modal != nullptr && modal->findChild<QCheckBox*>(QStringLiteral("1029"))) {
+            for (const char* id : {"1029", "1031"}) {
+                modal->findChild<QCheckBox*>(QString::fromLatin1(id))->click();
+            }
+            modal->findChild<QPushButton*>(QStringLiteral("1"))->click();
+            answer->stop();
+        }
+    });
+    answer->start();
+    app.ControlPanel()
+        ->findChild<QPushButton*>(QString::number(quiltara::CControlPanel::kIdCreateMap))
+        ->click();
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -126,7 +156,8 @@ int main(int argc, char* argv[]) {
                      "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT]\n"
                      "       [--url URL | --site URL]\n"
                      "       [--about|--number|--map-sources|--site-chooser] [--wait MS]\n"
-                     "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z]\n");
+                     "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z\n"
+                     "        [--run FOLDER --run-wait MS]]\n");
         return 2;
     }
     const QString out = args[1];
@@ -137,6 +168,8 @@ int main(int argc, char* argv[]) {
     int waitMs = 3000;
     QStringList select;
     int outlineZoom = 0;
+    QString runFolder;
+    int runWaitMs = 3000;
     for (qsizetype i = 2; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--url") && i + 1 < args.size()) {
             url = args[++i];
@@ -153,6 +186,10 @@ int main(int argc, char* argv[]) {
             waitMs = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--select") && i + 1 < args.size()) {
             select = args[++i].split(QLatin1Char(','));
+        } else if (args[i] == QStringLiteral("--run") && i + 1 < args.size()) {
+            runFolder = args[++i];
+        } else if (args[i] == QStringLiteral("--run-wait") && i + 1 < args.size()) {
+            runWaitMs = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--outline-zoom") && i + 1 < args.size()) {
             outlineZoom = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--about") || args[i] == QStringLiteral("--number") ||
@@ -210,12 +247,18 @@ int main(int argc, char* argv[]) {
     Wait(waitMs);
     if (select.size() == 4 && app.ControlPanel() != nullptr) {
         SelectThroughPanel(app, select, outlineZoom);
+        if (!runFolder.isEmpty()) {
+            StartRunThroughPanel(app, runFolder);
+            Wait(runWaitMs);
+        }
     }
     // A dialog is taken on its own: on a virtual X server the browser's
     // drawing can land over windows stacked above it in a grab of the screen.
     QPixmap picture;
     if (shown) {
         picture = shown->grab();
+    } else if (!runFolder.isEmpty()) {
+        picture = app.ControlPanel()->grab();
     } else {
         // The frame and the panel with a little of the screen around them.
         QScreen* screen = QGuiApplication::primaryScreen();

@@ -173,7 +173,7 @@ TEST_F(EndToEnd, EachLayersImageHoldsTheServersTilesPixelForPixel) {
     ExpectTilesInImage(Folder() + "Map_london.png", MapLayer::Map, "");
     ExpectTilesInImage(Folder() + "sat/Sat_london.png", MapLayer::Satellite, "sat");
     ExpectTilesInImage(Folder() + "Hyb_london.png", MapLayer::Hybrid, "");
-    EXPECT_EQ(FilesInFolder().size(), 18u + 3u);
+    EXPECT_EQ(FilesInFolder().size(), 18u + 3u * 3u); // images with world and projection files
 }
 
 TEST_F(EndToEnd, AMissingTileLeavesABlackSquareAndTheFailedTilesMessage) {
@@ -225,9 +225,11 @@ TEST_F(EndToEnd, YesToTheDeleteQuestionRemovesExactlyTheRunsTiles) {
 
     EXPECT_TRUE(outcome.tilesDeleted);
     EXPECT_EQ(prompts_.Texts(), std::vector<std::string>{kDeleteTilesQuestion});
-    const std::set<std::string> left = {"Map_london.png", "hyb/Hyb_london.png",
-                                        "Map_x=10y=20zoom=6.png", "Ter_x=10y=20zoom=5.png",
-                                        "readme.txt"};
+    // The delete question never takes the world and projection files.
+    const std::set<std::string> left = {
+        "Map_london.png",         "Map_london.pgw",         "Map_london.prj",
+        "hyb/Hyb_london.png",     "hyb/Hyb_london.pgw",     "hyb/Hyb_london.prj",
+        "Map_x=10y=20zoom=6.png", "Ter_x=10y=20zoom=5.png", "readme.txt"};
     EXPECT_EQ(FilesInFolder(), left);
 }
 

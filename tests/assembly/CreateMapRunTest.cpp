@@ -158,7 +158,8 @@ TEST_F(CreateMapRunTest, EveryTileOfEveryEnabledLayerIsFetchedInOrder) {
     ASSERT_EQ(outcome.images.size(), 2u);
     EXPECT_TRUE(fs::exists(Folder() + "Map_london.png"));
     EXPECT_TRUE(fs::exists(Folder() + "hyb/Hyb_london.png"));
-    EXPECT_EQ(FilesInFolder().size(), 14u); // 12 tiles, 2 images: No keeps the tiles
+    // 12 tiles, 2 images with a world and a projection file each: No keeps the tiles.
+    EXPECT_EQ(FilesInFolder().size(), 18u);
 }
 
 TEST_F(CreateMapRunTest, AFailedLayerDoesNotStopTheOthersAndIsReportedOnce) {
@@ -179,7 +180,9 @@ TEST_F(CreateMapRunTest, AFailedLayerDoesNotStopTheOthersAndIsReportedOnce) {
                                             kDeleteFailedMessage};
     EXPECT_EQ(prompts_.Texts(), texts);
     EXPECT_EQ(prompts_.Messages()[1].buttons, MessageButtons::YesNo);
-    const std::set<std::string> left = {"Map_m.png", "Sat_m.png", "Ter_m.png"};
+    const std::set<std::string> left = {"Map_m.png", "Map_m.pgw", "Map_m.prj",
+                                        "Sat_m.png", "Sat_m.pgw", "Sat_m.prj",
+                                        "Ter_m.png", "Ter_m.pgw", "Ter_m.prj"};
     EXPECT_EQ(FilesInFolder(), left);
 }
 
@@ -224,7 +227,9 @@ TEST_F(CreateMapRunTest, TheDeleteStepNeverRemovesAnImageOfTheRun) {
     const RasterImage image(Folder() + "Map_x=10y=20zoom=7.png", kFormatPng);
     ASSERT_TRUE(image.HasPixels());
     EXPECT_EQ(image.Width(), 768);
-    EXPECT_EQ(FilesInFolder(), std::set<std::string>{"Map_x=10y=20zoom=7.png"});
+    EXPECT_EQ(FilesInFolder(),
+              (std::set<std::string>{"Map_x=10y=20zoom=7.png", "Map_x=10y=20zoom=7.pgw",
+                                     "Map_x=10y=20zoom=7.prj"}));
 }
 
 TEST_F(CreateMapRunTest, ASubfolderOutsideTheOutputFolderEndsTheRunBeforeAnyFetch) {

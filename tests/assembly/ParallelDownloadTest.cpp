@@ -234,7 +234,8 @@ TEST_F(ParallelDownloads, TheOverwriteQuestionComesAtTheFirstExistingTileAndItsA
         const bool kept = answer != MessageAnswer::Yes;
         EXPECT_EQ(many.files.at(TileName(MapLayer::Terrain, 21, 32)) == "old terrain", kept);
         EXPECT_EQ(many.files.at(TileName(MapLayer::Map, 25, 33)) == "old last", kept);
-        EXPECT_EQ(many.files.size(), 2u * 24u + 2u); // the tiles and the two images
+        // The tiles and the two images with their world and projection files.
+        EXPECT_EQ(many.files.size(), 2u * 24u + 2u * 3u);
     }
 }
 

@@ -113,7 +113,9 @@ TEST_F(QuiltaraMake, MakesTheImagesPrintsTheRunAndDeletesTheTiles) {
     EXPECT_THAT(run.out,
                 HasSubstr("terrain image: " + (out_ / "ter" / "Ter_city.png").string() + "\n"));
     EXPECT_EQ(run.err, "");
-    const std::set<std::string> left = {"Map_city.png", "ter", "ter/Ter_city.png"};
+    const std::set<std::string> left = {
+        "Map_city.png",     "Map_city.pgw",     "Map_city.prj",    "ter",
+        "ter/Ter_city.png", "ter/Ter_city.pgw", "ter/Ter_city.prj"};
     EXPECT_EQ(Images(), left);
 }
 
@@ -163,7 +165,8 @@ TEST_F(QuiltaraMake, EightConnectionsPrintAndMakeWhatOneDoes) {
         EXPECT_FALSE(images[prefix + "1"].empty());
         EXPECT_TRUE(images[prefix + "8"] == images[prefix + "1"]) << prefix;
     }
-    EXPECT_EQ(Images().size(), 8u) << "the tiles were deleted";
+    // Eight images with their world and projection files: the tiles were deleted.
+    EXPECT_EQ(Images().size(), 8u * 3u);
 }
 
 TEST_F(QuiltaraMake, AnAnswerIsReadForEachQuestionWhenAsked) {
@@ -185,7 +188,7 @@ TEST_F(QuiltaraMake, AnAnswerIsReadForEachQuestionWhenAsked) {
     EXPECT_EQ(ReadFile(out_ / ("Map_" + TileFileName(11, 20, 5))), "kept");
     // The delete question is not asked off a terminal unless told: the tiles stay.
     EXPECT_THAT(run.out, HasSubstr("[Yes/No] No (--keep-tiles)"));
-    EXPECT_EQ(Images().size(), 7u);
+    EXPECT_EQ(Images().size(), 9u); // 6 tiles, the image, its world and projection files
 }
 
 TEST_F(QuiltaraMake, AnUnreachableServerEndsTheRunWithStatusOne) {
@@ -315,6 +318,10 @@ TEST_F(QuiltaraMake, AnInterruptedRunLeavesNoUnfinishedFile) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         during = Images();
     }
+    // The first Ctrl-C waits for the tile in flight, which never comes; the
+    // second ends the program at once.
+    kill(child, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     kill(child, SIGINT);
     int status = 0;
     waitpid(child, &status, 0);

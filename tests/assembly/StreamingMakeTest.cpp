@@ -96,11 +96,12 @@ TEST(StreamingMake, EveryLayerHasTheInMemoryImagesPixels) {
         return text;
     };
     EXPECT_EQ(inFolder(streamed.printed, "streamed"), inFolder(classic.printed, "classic"));
-    // Nothing but the tiles and the images: no temporary file left behind.
+    // Nothing but the tiles, the images and their world and projection files:
+    // no temporary file left behind.
     for (const std::string& file : test::FilesBelow(dir / "streamed")) {
         EXPECT_NE(file[0], '.') << file;
     }
-    EXPECT_EQ(test::FilesBelow(dir / "streamed").size(), 4u * 8u + 4u);
+    EXPECT_EQ(test::FilesBelow(dir / "streamed").size(), 4u * 8u + 4u * 3u);
 }
 
 TEST(StreamingMake, TheCompressionLevelIsCheckedAndBelongsToTheStreamingStitcher) {

@@ -2,6 +2,7 @@
 
 #include "TerminalProgress.h"
 #include "TerminalPrompts.h"
+#include "assembly/RunEstimate.h"
 #include "assembly/StreamingStitcher.h"
 #include "tiles/TextFormat.h"
 
@@ -37,7 +38,8 @@ int ExitStatusFor(const CreateMapOutcome& outcome) {
 }
 
 int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::istream& input,
-                bool interactive, HttpClient& http, const HttpClientFactory& moreConnections) {
+                bool interactive, HttpClient& http, const HttpClientFactory& moreConnections,
+                const CancelFlag* cancel) {
     const ExistingPolicy existing =
         options.existing.value_or(interactive ? ExistingPolicy::Ask : ExistingPolicy::Keep);
     const DeletePolicy deleteTiles =
@@ -58,8 +60,9 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     StreamingOptions streaming;
     streaming.pngLevel = options.pngLevel.value_or(kDefaultDeflateLevel);
     StreamingStitcher streamingStitcher(streaming);
-    CreateMapServices services{prompts, mapSources, progress, *fetcher,
-                               options.inMemory ? nullptr : &streamingStitcher};
+    CreateMapServices services{prompts, mapSources, progress, *fetcher};
+    services.stitcher = options.inMemory ? nullptr : &streamingStitcher;
+    services.cancel = cancel;
     const CreateMapInputs inputs{options.tiles, options.range, options.zoom};
 
     if (!options.quiet) {
@@ -67,6 +70,13 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
                             LayerList(sources).c_str(), options.tiles.size(),
                             options.range.Columns(), options.range.Rows(), options.zoom) +
                  options.areaText);
+    }
+    if (options.dryRun) {
+        RunEstimate estimate =
+            EstimateRun(options.tiles.size(), options.range, sources, MachineMemoryBytes());
+        estimate.streamed = !options.inMemory;
+        out.Line(EstimateText(estimate));
+        return kExitMade;
     }
     const CreateMapOutcome outcome = CreateMap(inputs, services);
     // The errors below go to the other output, usually the same terminal.
@@ -81,6 +91,12 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
                     (outcome.outputFolder.empty() ? std::string(".") : outcome.outputFolder));
         return ExitStatusFor(outcome);
     }
+    if (outcome.status == CreateMapStatus::Stopped && outcome.images.empty()) {
+        errors.Line(
+            "quiltara-make: stopped; run again with --existing=keep to fetch only the "
+            "missing tiles");
+        return ExitStatusFor(outcome);
+    }
     for (const StitchedLayer& image : outcome.images) {
         const std::string layer = LayerOptionName(image.layer);
         if (image.saved) {
@@ -92,6 +108,11 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
             errors.Line("quiltara-make: no " + layer + " image: not enough memory");
         }
     }
+    if (outcome.georeferenceFailed) {
+        errors.Line(
+            "quiltara-make: a world file (.pgw) or projection file (.prj) could not be "
+            "written beside an image");
+    }
     if (outcome.tilesFailed) {
         errors.Line("quiltara-make: some tiles could not be downloaded; their squares are black");
     }
@@ -99,6 +120,9 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         const std::size_t count = outcome.tileProblems.size();
         errors.Line(FormatText("quiltara-make: %zu %s could not be placed as %s came", count,
                                count == 1 ? "tile" : "tiles", count == 1 ? "it" : "they"));
+    }
+    if (outcome.status == CreateMapStatus::Stopped) {
+        errors.Line("quiltara-make: stopped before the tiles could be deleted; they are kept");
     }
     return ExitStatusFor(outcome);
 }

@@ -22,9 +22,10 @@ enum ExitStatus : int {
 // interactive: questions without a policy are asked on input; otherwise the
 // existing tiles are kept, and so are the tiles after the stitch. http is the
 // first connection; moreConnections makes the others --jobs asks for (none:
-// one connection).
+// one connection). cancel, when given, stops the run between tiles.
 int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::istream& input,
-                bool interactive, HttpClient& http, const HttpClientFactory& moreConnections = {});
+                bool interactive, HttpClient& http, const HttpClientFactory& moreConnections = {},
+                const CancelFlag* cancel = nullptr);
 
 // The exit status a finished (or ended) run deserves.
 int ExitStatusFor(const CreateMapOutcome& outcome);

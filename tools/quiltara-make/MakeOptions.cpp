@@ -402,11 +402,14 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             options.deleteTiles = wanted;
             continue;
         }
-        if (name == "--quiet" || name == "--in-memory") {
+        if (name == "--quiet" || name == "--in-memory" || name == "--dry-run") {
             if (value) {
                 return fail(name + " takes no value");
             }
-            (name == "--quiet" ? options.quiet : options.inMemory) = true;
+            bool& flag = name == "--quiet"     ? options.quiet
+                         : name == "--dry-run" ? options.dryRun
+                                               : options.inMemory;
+            flag = true;
             continue;
         }
         if (name == "--png-level") {
@@ -521,6 +524,8 @@ Options:
                            to HOST:PORT (the offline demo-map-server); the
                            URLs and their Host headers stay as they are
   --quiet                  no progress lines
+  --dry-run                print the estimate (downloads, image size, memory)
+                           and stop: nothing is fetched or written
   --png-level N            zlib compression level of the images, 0 (none,
                            fastest) to 9 (smallest); default: the PNG writer's
   --in-memory              stitch each image whole in memory, as the desktop
@@ -529,6 +534,9 @@ Options:
   -h, --help               this text
 
 Every message of the run is printed as it would be shown in a message box.
+Each image gets a world file (.pgw) and a projection file (.prj) beside it.
+Ctrl-C stops after the tile in flight and keeps every finished tile; run
+again with --existing=keep to fetch the rest. A second Ctrl-C ends at once.
 Exit status: 0 every image made; 1 the run ended early or an image could not
 be made; 2 bad arguments; 3 images made, but some tiles failed to download or
 could not be placed in them.

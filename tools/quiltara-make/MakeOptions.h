@@ -35,6 +35,7 @@ struct MakeOptions {
     std::optional<ExistingPolicy> existing;  // nothing: ask on a terminal, keep otherwise
     std::optional<DeletePolicy> deleteTiles; // nothing: ask on a terminal, keep otherwise
     bool quiet = false;
+    bool dryRun = false; // print the estimate only; nothing is fetched or written
     int jobs = kDefaultDownloadConnections;    // connections the tiles are fetched over
     std::optional<MapServiceRoute> mapService; // nothing: the addresses as they are
     bool inMemory = false;       // the desktop program's stitcher instead of streaming

@@ -1,17 +1,28 @@
 #include "TerminalProgress.h"
 
 #include "MakeOptions.h"
+#include "assembly/RunEstimate.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara::make {
 
+void TerminalProgress::RunEstimated(const RunEstimate& estimate) {
+    layers_ = estimate.layers;
+    // Printed even when quiet: a stitch that cannot fit is worth knowing
+    // before the downloads start.
+    if (!quiet_ || estimate.TooBigForTrueColour()) {
+        console_.Line(EstimateText(estimate));
+    }
+}
+
 void TerminalProgress::TileStarted(std::size_t index, std::size_t count) {
     if (tilesStarted_ == 0) {
-        firstTile_ = Clock::now();
+        meter_.Start(count, ProgressMeter::Clock::now());
     }
     ++tilesStarted_;
+    // The tiles before this one are finished, all layers of each.
+    meter_.SetDone(index);
     tileIndex_ = index;
-    tileCount_ = count;
     inTile_ = true;
 }
 
@@ -24,22 +35,19 @@ void TerminalProgress::AddLine(const std::string& line) {
         return;
     }
     inTile_ = false;
-    // The rate counts the tiles finished so far, all layers of each included.
-    const double seconds = std::chrono::duration<double>(Clock::now() - firstTile_).count();
-    std::string rate = "-";
-    if (tileIndex_ > 0 && seconds > 0.0) {
-        rate = FormatText("%.1f", static_cast<double>(tileIndex_) / seconds);
-    }
-    console_.Status(line + FormatText("  [%zu/%zu, ", tileIndex_ + 1, tileCount_) + rate +
-                    " tiles/s]");
+    const std::string speed = meter_.SpeedText(ProgressMeter::Clock::now());
+    console_.Status(line + FormatText("  [%zu/%zu, ", tileIndex_ + 1, meter_.Total()) +
+                    (speed.empty() ? "-" : speed) + "]");
 }
 
 void TerminalProgress::StitchStarted(MapLayer layer, const std::string& outputPath) {
+    ++layersStitched_;
     if (quiet_) {
         return;
     }
-    console_.Line(std::string("Stitching the ") + LayerOptionName(layer) + " layer into " +
-                  outputPath);
+    console_.Line(StitchText(layersStitched_, layers_ > 0 ? layers_ : layersStitched_,
+                             LayerOptionName(layer)) +
+                  " into " + outputPath);
 }
 
 } // namespace quiltara::make

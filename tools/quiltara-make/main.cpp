@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "HeadlessRun.h"
+#include "Interruption.h"
 #include "platform/AtomicFile.h"
 #include "platform/CurlHttpClient.h"
 
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     Console out(stdout, isatty(STDOUT_FILENO) != 0);
     Console errors(stderr, false);
     const bool interactive = isatty(STDIN_FILENO) != 0;
+    Interruption interruption;
     try {
         // Every connection goes where the first one goes.
         const auto connect = [&options = *parsed.options] {
@@ -60,7 +62,8 @@ int main(int argc, char** argv) {
             return client;
         };
         const std::unique_ptr<quiltara::CurlHttpClient> http = connect();
-        return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, *http, connect);
+        return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, *http, connect,
+                           &interruption.Flag());
     } catch (const std::exception& error) {
         try {
             out.EndStatus();

@@ -1,0 +1,58 @@
+#include "Interruption.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include "platform/AtomicFile.h"
+
+namespace quiltara::make {
+namespace {
+
+CancelFlag gCancel;
+struct sigaction gPreviousInt;
+struct sigaction gPreviousTerm;
+
+void OnSignal(int signal) {
+    if (gCancel.Requested()) {
+        // Asked twice: the default action ends the process, with the status
+        // a shell expects of a killed program, and no half-written file stays.
+        RemoveUnfinishedFiles();
+        struct sigaction standard = {};
+        standard.sa_handler = SIG_DFL;
+        sigemptyset(&standard.sa_mask);
+        sigaction(signal, &standard, nullptr);
+        raise(signal);
+        return;
+    }
+    gCancel.Request();
+    // write() is one of the few calls a handler may make; the run itself
+    // says what it kept once the tile in flight is done.
+    static constexpr char kNote[] =
+        "\nquiltara-make: stopping after the tile in flight (again to end at once)\n";
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kNote, sizeof kNote - 1);
+}
+
+} // namespace
+
+Interruption::Interruption() {
+    gCancel.Clear();
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    // Restarted reads and writes: the stop is looked at between tiles, so no
+    // call in flight needs to fail for it.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, &gPreviousInt);
+    sigaction(SIGTERM, &action, &gPreviousTerm);
+}
+
+Interruption::~Interruption() {
+    sigaction(SIGINT, &gPreviousInt, nullptr);
+    sigaction(SIGTERM, &gPreviousTerm, nullptr);
+}
+
+CancelFlag& Interruption::Flag() {
+    return gCancel;
+}
+
+} // namespace quiltara::make
