@@ -102,20 +102,6 @@ std::optional<std::string> CheckSubfolders(const MapSourcesValues& sources) {
     return std::nullopt;
 }
 
-const char* LayerTitle(MapLayer layer) {
-    switch (layer) {
-        case MapLayer::Map:
-            return "map";
-        case MapLayer::Satellite:
-            return "satellite";
-        case MapLayer::Terrain:
-            return "terrain";
-        case MapLayer::Hybrid:
-            return "hybrid";
-    }
-    return "";
-}
-
 } // namespace
 
 std::string StoppedRunText(std::size_t fetched, std::size_t count) {
@@ -136,7 +122,7 @@ std::optional<std::string> SubfolderError(MapLayer layer, const std::string& sub
     if (!hasSeparator && !hasNul && subfolder != "." && subfolder != "..") {
         return std::nullopt;
     }
-    return std::string("The subfolder '") + subfolder + "' of the " + LayerTitle(layer) +
+    return std::string("The subfolder '") + subfolder + "' of the " + LayerName(layer) +
            " layer is not a folder name inside the output folder.  Give one folder name, "
            "without '/' and other than '.' or '..', or leave it empty for the output folder.";
 }

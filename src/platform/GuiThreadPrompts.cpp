@@ -3,28 +3,13 @@
 #include <memory>
 
 namespace quiltara {
-namespace {
-
-MessageAnswer NoChoice(MessageButtons buttons) {
-    switch (buttons) {
-        case MessageButtons::Ok:
-            return MessageAnswer::Ok;
-        case MessageButtons::YesNo:
-            return MessageAnswer::No;
-        case MessageButtons::YesNoCancel:
-            return MessageAnswer::Cancel;
-    }
-    return MessageAnswer::Ok;
-}
-
-} // namespace
 
 MessageAnswer GuiThreadPrompts::ShowMessage(const std::string& text, MessageButtons buttons) {
-    auto answer = std::make_shared<MessageAnswer>(NoChoice(buttons));
+    auto answer = std::make_shared<MessageAnswer>(DismissedAnswer(buttons));
     Prompts* shown = &shown_;
     if (!calls_.Run(
             [shown, answer, text, buttons] { *answer = shown->ShowMessage(text, buttons); })) {
-        return NoChoice(buttons);
+        return DismissedAnswer(buttons);
     }
     return *answer;
 }

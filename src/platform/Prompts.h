@@ -17,6 +17,21 @@ struct SaveDialogOptions {
     std::string filter; // "name|pattern|name|pattern||"
 };
 
+// The answer of a box closed without a button (window close, Escape, or a
+// question that could not be shown): the button that stands for "leave it",
+// Cancel when there is one, else No.
+inline MessageAnswer DismissedAnswer(MessageButtons buttons) {
+    switch (buttons) {
+        case MessageButtons::Ok:
+            return MessageAnswer::Ok;
+        case MessageButtons::YesNo:
+            return MessageAnswer::No;
+        case MessageButtons::YesNoCancel:
+            return MessageAnswer::Cancel;
+    }
+    return MessageAnswer::Ok;
+}
+
 // Every modal question the system asks the user. The desktop application
 // shows real message boxes and the real save dialog; tests and the headless
 // map maker answer them in their own ways.

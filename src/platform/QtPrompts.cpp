@@ -22,20 +22,6 @@ QMessageBox::StandardButtons ButtonsFor(MessageButtons buttons) {
     return QMessageBox::Ok;
 }
 
-// A box closed without a button (window close, Escape) answers with the
-// button that stands for "leave it": Cancel when there is one, else No.
-MessageAnswer NoChoice(MessageButtons buttons) {
-    switch (buttons) {
-        case MessageButtons::Ok:
-            return MessageAnswer::Ok;
-        case MessageButtons::YesNo:
-            return MessageAnswer::No;
-        case MessageButtons::YesNoCancel:
-            return MessageAnswer::Cancel;
-    }
-    return MessageAnswer::Ok;
-}
-
 } // namespace
 
 QWidget* QtPrompts::DialogParent() const {
@@ -67,7 +53,7 @@ MessageAnswer QtPrompts::ShowMessage(const std::string& text, MessageButtons but
         case QMessageBox::Cancel:
             return MessageAnswer::Cancel;
         default:
-            return NoChoice(buttons);
+            return DismissedAnswer(buttons);
     }
 }
 

@@ -18,6 +18,20 @@ const char* LayerPrefix(MapLayer layer) {
     return "";
 }
 
+const char* LayerName(MapLayer layer) {
+    switch (layer) {
+        case MapLayer::Map:
+            return "map";
+        case MapLayer::Satellite:
+            return "satellite";
+        case MapLayer::Terrain:
+            return "terrain";
+        case MapLayer::Hybrid:
+            return "hybrid";
+    }
+    return "";
+}
+
 const char* LayerSettingsName(MapLayer layer) {
     switch (layer) {
         case MapLayer::Map:

@@ -14,6 +14,9 @@ inline constexpr std::array<MapLayer, 4> kAllLayers = {MapLayer::Map, MapLayer::
 // Prefix of the layer's tile files and output image ("Map_", "Sat_", "Ter_", "Hyb_").
 const char* LayerPrefix(MapLayer layer);
 
+// The layer's name in messages and on the command line ("map", "satellite", "terrain", "hybrid").
+const char* LayerName(MapLayer layer);
+
 // Name of the settings value that stores the layer's source URL template.
 const char* LayerSettingsName(MapLayer layer);
 

@@ -249,17 +249,7 @@ std::optional<MapLayer> LayerFromName(const std::string& name) {
 }
 
 const char* LayerOptionName(MapLayer layer) {
-    switch (layer) {
-        case MapLayer::Map:
-            return "map";
-        case MapLayer::Satellite:
-            return "satellite";
-        case MapLayer::Terrain:
-            return "terrain";
-        case MapLayer::Hybrid:
-            return "hybrid";
-    }
-    return "";
+    return LayerName(layer);
 }
 
 MapSourcesValues MakeOptions::SourcesValues() const {
