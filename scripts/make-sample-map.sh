@@ -17,40 +17,8 @@ out=${3:-demo-output}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
-log=$(mktemp /tmp/quiltara-demo-server.XXXXXX)
-pid=
-stop_server() {
-    if [ -n "$pid" ]; then
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-        pid=
-    fi
-    rm -f "$log"
-}
-trap stop_server EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-"$server" --port 0 >"$log" 2>&1 &
-pid=$!
-
-# The server prints its port on its first line once it listens.
-port=
-for _ in $(seq 1 100); do
-    if [ -s "$log" ] && [ "$(wc -l <"$log")" -ge 1 ]; then
-        port=$(head -1 "$log" | grep -oE '[0-9]+' | tail -1 || true)
-        [ -n "$port" ] && break
-    fi
-    if ! kill -0 "$pid" 2>/dev/null; then
-        break
-    fi
-    sleep 0.1
-done
-if [ -z "$port" ]; then
-    echo "demo-map-server did not start:" >&2
-    cat "$log" >&2
-    exit 1
-fi
+source "$(dirname "$0")/demo-server.sh"
+start_demo_server "$server"
 echo "demo-map-server listens on port $port"
 
 # The templates of the real service's paths, on the offline service's hosts;

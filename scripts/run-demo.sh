@@ -21,32 +21,8 @@ desktop=$(find "$build_dir" -name quiltara -type f -perm -u+x 2>/dev/null | head
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${QUILTARA_DEMO:-}" != headless ] &&
     [ -n "$server" ] && [ -n "$desktop" ]; then
     echo "A display is available: starting the desktop program on the offline map service."
-    log=$(mktemp /tmp/quiltara-demo-server.XXXXXX)
-    pid=
-    stop_server() {
-        if [ -n "$pid" ]; then
-            kill "$pid" 2>/dev/null || true
-            wait "$pid" 2>/dev/null || true
-        fi
-        rm -f "$log"
-    }
-    trap stop_server EXIT
-    trap 'exit 130' INT
-    trap 'exit 143' TERM
-    "$server" --port 0 >"$log" 2>&1 &
-    pid=$!
-    port=
-    for _ in $(seq 1 100); do
-        port=$(head -1 "$log" 2>/dev/null | grep -oE '^[0-9]+$' || true)
-        [ -n "$port" ] && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    if [ -z "$port" ]; then
-        echo "demo-map-server did not start:" >&2
-        cat "$log" >&2
-        exit 1
-    fi
+    source scripts/demo-server.sh
+    start_demo_server "$server"
     echo "demo-map-server listens on 127.0.0.1:$port; every request for the map service's"
     echo "host names goes there. Press \"1. Goto Google maps...\" in the Toolbar panel to begin."
     status=0
