@@ -82,27 +82,34 @@ const std::filesystem::path& DownloadedTiles() {
     return folder.Path();
 }
 
+// What one run of the downloads keeps besides its connections; server 0 is
+// remembered already, as after the first tile of a real run.
+struct RunState {
+    RunState() { remembered.RememberIfUnset("0"); }
+
+    ScriptedPrompts prompts;
+    RasterImageCheck check;
+    OverwriteChoice choice;
+    OverwriteRunState run;
+    RememberedServerNumber remembered;
+};
+
 void BM_FetchTileWithRetries(benchmark::State& state) {
     DownloadedTiles(); // the server has drawn every tile once
     for (auto _ : state) {
         state.PauseTiming();
         auto folder = std::make_unique<test::TempDir>();
-        ScriptedPrompts prompts;
-        RasterImageCheck check;
-        OverwriteChoice choice;
-        OverwriteRunState run;
-        RememberedServerNumber remembered;
-        remembered.RememberIfUnset("0");
+        RunState run;
         state.ResumeTiming();
 
         CurlHttpClient http;
-        TileDownloader downloader(http, prompts, check, choice, run);
+        TileDownloader downloader(http, run.prompts, run.check, run.choice, run.run);
         int fetched = 0;
         for (int row = 0; row < kSide; ++row) {
             for (int column = 0; column < kSide; ++column) {
                 fetched += FetchTileWithRetries(Server().Template(MapLayer::Map), column, row,
                                                 kZoom, TilePath(folder->Path(), column, row), "",
-                                                remembered, downloader);
+                                                run.remembered, downloader);
             }
         }
         if (fetched != kTiles) {
@@ -164,20 +171,16 @@ void BM_RunFetcher(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         auto folder = std::make_unique<test::TempDir>();
-        ScriptedPrompts prompts;
-        RasterImageCheck check;
-        OverwriteChoice choice;
-        OverwriteRunState run;
-        RememberedServerNumber remembered;
-        remembered.RememberIfUnset("0");
+        RunState run;
         const std::string languageCode;
         state.ResumeTiming();
 
         CurlHttpClient http;
-        const TileFetcherParts parts{http,       [] { return std::make_unique<CurlHttpClient>(); },
-                                     prompts,    check,
-                                     choice,     run,
-                                     remembered, languageCode};
+        const TileFetcherParts parts{
+            http,           [] { return std::make_unique<CurlHttpClient>(); },
+            run.prompts,    run.check,
+            run.choice,     run.run,
+            run.remembered, languageCode};
         const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(connections, parts);
         fetcher->StartRun();
         int fetched = 0;
