@@ -23,10 +23,7 @@ using test::DemoServerOptions;
 constexpr int kZoom = 5;
 const TileRange kRange{10, 20, 12, 21}; // 3 x 2 tiles
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 class StringSink : public HttpBodySink {
 public:

@@ -32,10 +32,7 @@ CurlHttpClient::Timeouts QuickTimeouts() {
     return timeouts;
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 // Every file below a folder with its content.
 std::map<std::string, std::string> FolderContents(const fs::path& folder) {

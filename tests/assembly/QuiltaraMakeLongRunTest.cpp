@@ -36,10 +36,7 @@ using test::DemoServer;
 using test::DemoServerOptions;
 using ::testing::HasSubstr;
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 // quiltara-make started in the background, its output in files.
 class MakeProcess {

@@ -33,10 +33,7 @@ using test::DemoServerOptions;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 std::string Quoted(const std::string& text) {
     std::string quoted = "'";

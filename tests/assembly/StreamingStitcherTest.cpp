@@ -28,10 +28,7 @@ using ::testing::HasSubstr;
 
 constexpr int kZoom = 7;
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 // Noise, so that every row filter and real deflate work is exercised, with
 // flat stretches where matches reach back across rows and parts.

@@ -14,10 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 void Write(AtomicFile& file, const std::string& text) {
     ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file.Stream()), text.size());

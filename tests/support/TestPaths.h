@@ -19,6 +19,9 @@ std::filesystem::path BinaryDir();
 // Every regular file below folder, as paths relative to it.
 std::set<std::string> FilesBelow(const std::filesystem::path& folder);
 
+// The whole content of a file as bytes; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
 // A loopback port that nothing listens on: bound once, then released.
 int ClosedLoopbackPort();
 
