@@ -113,10 +113,6 @@ public:
     }
 
 private:
-    static const char* LayerName(MapLayer layer) {
-        static constexpr const char* kNames[] = {"map", "satellite", "terrain", "hybrid"};
-        return kNames[static_cast<std::size_t>(layer)];
-    }
     void Show(int value, int maximum, const std::string& status) {
         QProgressBar* bar = bar_;
         QLabel* label = status_;

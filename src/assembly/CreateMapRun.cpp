@@ -176,22 +176,6 @@ void SubmitTileForAllLayers(const std::string& tileName, int column, int row, in
     }
 }
 
-bool FetchTileForAllLayers(const std::string& tileName, int column, int row, int zoom,
-                           const std::string& outputFolder, const MapSourcesValues& sources,
-                           TileFetcher& fetcher, std::vector<std::string>* failedPaths) {
-    bool result = true;
-    SubmitTileForAllLayers(tileName, column, row, zoom, outputFolder, sources, fetcher,
-                           [&](const std::vector<std::string>& failed) {
-                               result = failed.empty();
-                               if (failedPaths != nullptr) {
-                                   failedPaths->insert(failedPaths->end(), failed.begin(),
-                                                       failed.end());
-                               }
-                           });
-    fetcher.Finish();
-    return result;
-}
-
 CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& services) {
     CreateMapOutcome outcome;
     if (inputs.tiles.empty()) {

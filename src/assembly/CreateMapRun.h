@@ -174,12 +174,4 @@ void SubmitTileForAllLayers(const std::string& tileName, int column, int row, in
                             const std::string& outputFolder, const MapSourcesValues& sources,
                             TileFetcher& fetcher, const TileDone& done);
 
-// Fetches one tile for every enabled layer into its layer folder, creating a
-// missing subfolder (one level). Every enabled layer is fetched even after an
-// earlier one failed; true when all succeeded (or none is enabled). The tile
-// path of each layer that failed is added to failedPaths when given.
-bool FetchTileForAllLayers(const std::string& tileName, int column, int row, int zoom,
-                           const std::string& outputFolder, const MapSourcesValues& sources,
-                           TileFetcher& fetcher, std::vector<std::string>* failedPaths = nullptr);
-
 } // namespace quiltara

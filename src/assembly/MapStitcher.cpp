@@ -95,11 +95,6 @@ void PasteIntoCell(RasterImage& output, const RasterImage& tile, std::int64_t co
     }
 }
 
-bool AnythingAt(const std::string& path) {
-    std::error_code ignored;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
-}
-
 // Pastes every tile of the range, column by column, into its square: tile
 // (xFirst, yFirst) at the top left. Tiles that are missing, unreadable or not
 // 256 x 256 are listed in problems.

@@ -73,11 +73,9 @@ std::optional<TileProblem> PlaceTile(RasterImage& band, const std::string& path,
     const std::int32_t width = tile.Width();
     const std::int32_t height = tile.Height();
     if (!tile.HasPixels() || width <= 0 || height <= 0) {
-        std::error_code ignored;
-        const bool anything =
-            std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
         return TileProblem{
-            path, anything ? TileProblem::Kind::Unreadable : TileProblem::Kind::Missing, 0, 0};
+            path, AnythingAt(path) ? TileProblem::Kind::Unreadable : TileProblem::Kind::Missing, 0,
+            0};
     }
     const std::int32_t left = column * kTileSize;
     // Rows count from the bottom: the tile's top row goes to the top of its

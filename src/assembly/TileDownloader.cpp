@@ -85,11 +85,6 @@ private:
     std::uint64_t bytes_ = 0;
 };
 
-bool AnythingAt(const std::filesystem::path& path) {
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
-}
-
 } // namespace
 
 TileDownloadError::TileDownloadError(Cause cause, std::string subject, std::string reason)

@@ -12,4 +12,9 @@ bool RasterImageCheck::IsUsableImage(const std::filesystem::path& file) const {
     return LoadTile(image, file, true) && image.Width() > 0 && image.Height() > 0;
 }
 
+bool AnythingAt(const std::filesystem::path& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
 } // namespace quiltara

@@ -15,6 +15,10 @@ inline constexpr std::uint32_t kLargestTileSide = 4096;
 // tile can be. The caller tests HasPixels().
 bool LoadTile(RasterImage& tile, const std::filesystem::path& file, bool wholeData = false);
 
+// Whether anything (a file, a folder, a dangling link) is at path: what tells
+// a tile that is missing from one that is there but cannot be used.
+bool AnythingAt(const std::filesystem::path& path);
+
 // Decides whether a downloaded tile file is a usable image.
 class TileImageCheck {
 public:

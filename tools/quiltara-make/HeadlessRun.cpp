@@ -46,6 +46,19 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         options.deleteTiles.value_or(interactive ? DeletePolicy::Ask : DeletePolicy::Keep);
     TerminalPrompts prompts(out, input, existing, deleteTiles, options.outputPath);
     const MapSourcesValues sources = options.SourcesValues();
+    if (!options.quiet) {
+        out.Line(FormatText("Making %s from %zu tiles (%i x %i) at zoom %i: ",
+                            LayerList(sources).c_str(), options.tiles.size(),
+                            options.range.Columns(), options.range.Rows(), options.zoom) +
+                 options.areaText);
+    }
+    if (options.dryRun) {
+        RunEstimate estimate =
+            EstimateRun(options.tiles.size(), options.range, sources, MachineMemoryBytes());
+        estimate.streamed = !options.inMemory;
+        out.Line(EstimateText(estimate));
+        return kExitMade;
+    }
     FixedMapSources mapSources(sources);
     TerminalProgress progress(out, options.quiet);
     // The state the desktop application keeps in its panel and application
@@ -65,19 +78,6 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     services.cancel = cancel;
     const CreateMapInputs inputs{options.tiles, options.range, options.zoom};
 
-    if (!options.quiet) {
-        out.Line(FormatText("Making %s from %zu tiles (%i x %i) at zoom %i: ",
-                            LayerList(sources).c_str(), options.tiles.size(),
-                            options.range.Columns(), options.range.Rows(), options.zoom) +
-                 options.areaText);
-    }
-    if (options.dryRun) {
-        RunEstimate estimate =
-            EstimateRun(options.tiles.size(), options.range, sources, MachineMemoryBytes());
-        estimate.streamed = !options.inMemory;
-        out.Line(EstimateText(estimate));
-        return kExitMade;
-    }
     const CreateMapOutcome outcome = CreateMap(inputs, services);
     // The errors below go to the other output, usually the same terminal.
     out.EndStatus();
