@@ -10,11 +10,6 @@
 namespace quiltara {
 namespace {
 
-bool AnythingAt(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
-}
-
 // The prompts of a connection's own downloader. A fetch whose file could
 // bring the existing-file question never goes to a connection, so nothing is
 // shown from there; a file that appears behind the run's back meanwhile is
@@ -53,7 +48,7 @@ private:
 class OneConnectionFetcher : public TileFetcher {
 public:
     explicit OneConnectionFetcher(const TileFetcherParts& parts)
-        : polite_(parts.http),
+        : polite_(parts.http, parts.beforeAttempt),
           downloader_(polite_, parts.prompts, parts.imageCheck, parts.choice, parts.runState),
           guarded_(downloader_, parts.beforeAttempt),
           fetcher_(guarded_, parts.runState, parts.remembered, parts.languageCode) {}
@@ -80,7 +75,7 @@ struct ParallelTileFetcher::Connection {
                const TileImageCheck& imageCheck,
                const std::function<void(const std::string& url)>& beforeAttempt)
         : owned(std::move(ownClient)),
-          polite(http),
+          polite(http, beforeAttempt),
           downloader(polite, prompts, imageCheck, choice, runState),
           guarded(downloader, beforeAttempt) {}
 
@@ -278,7 +273,6 @@ void ParallelTileFetcher::ReportFinished() {
             arrived_.emplace(completion.number, std::move(completion));
         }
         finished_.clear();
-        failed_ = false;
     }
     // In list order only: a result waits for those of the fetches before it.
     // After a failure everything handed out has arrived, so the first error
@@ -295,6 +289,15 @@ void ParallelTileFetcher::ReportFinished() {
         arrived_.erase(found);
         waiting_.erase(first);
         if (completion.error) {
+            // The failure may have come in after the check above: the fetches
+            // still under way finish before the run hears of it, and until
+            // then nothing more is handed out.
+            WaitUntilIdle();
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                finished_.clear();
+                failed_ = false;
+            }
             waiting_.clear();
             arrived_.clear();
             std::rethrow_exception(completion.error);

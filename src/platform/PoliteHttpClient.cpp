@@ -8,8 +8,17 @@ namespace quiltara {
 HttpResult PoliteHttpClient::Get(const std::string& url,
                                  const std::vector<std::string>& headerLines, HttpBodySink& sink) {
     if (notBefore_) {
-        std::this_thread::sleep_until(*notBefore_);
+        const auto until = *notBefore_;
         notBefore_.reset();
+        constexpr std::chrono::milliseconds kSlice{100};
+        for (auto now = std::chrono::steady_clock::now(); now < until;
+             now = std::chrono::steady_clock::now()) {
+            if (whileWaiting_) {
+                whileWaiting_(url);
+            }
+            std::this_thread::sleep_for(
+                std::min<std::chrono::steady_clock::duration>(until - now, kSlice));
+        }
     }
     HttpResult result = connection_.Get(url, headerLines, sink);
     const bool askedToWait = result.status == 429 || result.status == 503;

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "platform/HttpClient.h"
 
@@ -16,13 +19,19 @@ class PoliteHttpClient : public HttpClient {
 public:
     static constexpr std::chrono::seconds kLongestWait{60};
 
-    explicit PoliteHttpClient(HttpClient& connection) : connection_(connection) {}
+    // whileWaiting, when given, is called with the URL about every tenth of
+    // a second during such a wait; it throws to abandon the wait (a program
+    // that is closing must not sit out a minute first).
+    explicit PoliteHttpClient(HttpClient& connection,
+                              std::function<void(const std::string& url)> whileWaiting = {})
+        : connection_(connection), whileWaiting_(std::move(whileWaiting)) {}
 
     HttpResult Get(const std::string& url, const std::vector<std::string>& headerLines,
                    HttpBodySink& sink) override;
 
 private:
     HttpClient& connection_;
+    std::function<void(const std::string& url)> whileWaiting_;
     std::optional<std::chrono::steady_clock::time_point> notBefore_;
 };
 
