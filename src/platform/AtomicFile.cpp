@@ -84,6 +84,37 @@ void ReleaseUnfinished(int slot) {
     }
 }
 
+// Whether a nameless file can be linked into a folder by this process: the
+// link goes through its /proc/self/fd entry (linking by descriptor alone
+// needs a privilege users do not have).
+bool CanLinkNamelessFiles() {
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can;
+}
+
+// A nameless file in folder, or -1 when the file system cannot make one
+// (errno tells why).
+int OpenNameless(const std::filesystem::path& folder) {
+#ifdef O_TMPFILE
+    // The mode lets the umask decide, as for any other file the user saves.
+    return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+    (void)folder;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
+// Errors of OpenNameless() that say nothing about the folder, only that the
+// file system (or the kernel) has no nameless files: a named file may work.
+bool NamelessUnsupported(int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOSYS;
+}
+
+std::filesystem::path DescriptorPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
 } // namespace
 
 void RemoveUnfinishedFiles() noexcept {
@@ -94,8 +125,37 @@ void RemoveUnfinishedFiles() noexcept {
     }
 }
 
-AtomicFile::AtomicFile(std::filesystem::path finalPath, Durability durability)
+AtomicFile::AtomicFile(std::filesystem::path finalPath, Durability durability, Naming naming)
     : finalPath_(std::move(finalPath)), durability_(durability) {
+    if (naming == Naming::Hidden && CanLinkNamelessFiles()) {
+        const int fd = OpenNameless(finalPath_.parent_path());
+        if (fd >= 0) {
+            // The stream gets a descriptor of its own, so that closing it
+            // (Close()) keeps the file, which lives only as long as fd_.
+            const int streamFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+            std::FILE* stream = streamFd < 0 ? nullptr : ::fdopen(streamFd, "wb");
+            if (stream == nullptr) {
+                const int error = errno;
+                if (streamFd >= 0) {
+                    ::close(streamFd);
+                }
+                ::close(fd);
+                throw ErrorAbout(error, "cannot open a temporary file for", finalPath_);
+            }
+            fd_ = fd;
+            named_ = false;
+            stream_.reset(stream);
+            temporaryPath_ = DescriptorPath(fd);
+            return;
+        }
+        if (!NamelessUnsupported(errno)) {
+            throw ErrorAbout(errno, "cannot create a temporary file for", finalPath_);
+        }
+    }
+    CreateNamed();
+}
+
+void AtomicFile::CreateNamed() {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::filesystem::path candidate = CandidateName(finalPath_, NextSalt());
         // O_EXCL: never write into a file that someone else made; the mode
@@ -140,14 +200,52 @@ void AtomicFile::Close() {
         error = errno;
     }
     if (error != 0) {
-        throw ErrorAbout(error, "cannot write", temporaryPath_);
+        throw ErrorAbout(error, "cannot write", named_ ? temporaryPath_ : finalPath_);
     }
+}
+
+void AtomicFile::LinkHidden() {
+    const std::string source = DescriptorPath(fd_).string();
+    // Most files are new: linked straight under their name, which only ever
+    // shows the complete file.
+    if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, finalPath_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return;
+    }
+    if (errno != EEXIST) {
+        throw ErrorAbout(errno, "cannot save the finished file as", finalPath_);
+    }
+    // The name is taken: link it under a .part name and rename that over the
+    // final name, which replaces the earlier file in one step.
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::filesystem::path candidate = CandidateName(finalPath_, NextSalt());
+        if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) !=
+            0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            throw ErrorAbout(errno, "cannot save the finished file as", finalPath_);
+        }
+        const int slot = RegisterUnfinished(candidate);
+        const int renamed = ::rename(candidate.c_str(), finalPath_.c_str());
+        const int error = errno;
+        if (renamed != 0) {
+            ::unlink(candidate.c_str());
+        }
+        ReleaseUnfinished(slot);
+        if (renamed != 0) {
+            throw ErrorAbout(error, "cannot rename the finished file to", finalPath_);
+        }
+        return;
+    }
+    throw ErrorAbout(EEXIST, "no free temporary name for", finalPath_);
 }
 
 void AtomicFile::Commit() {
     try {
         Close();
-        if (::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
+        if (!named_) {
+            LinkHidden();
+        } else if (::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
             throw ErrorAbout(errno, "cannot rename the finished file to", finalPath_);
         }
     } catch (...) {
@@ -155,7 +253,15 @@ void AtomicFile::Commit() {
         throw;
     }
     settled_ = true;
+    CloseNameless();
     ReleaseUnfinished(slot_);
+}
+
+void AtomicFile::CloseNameless() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_); // a nameless file goes with its last descriptor
+        fd_ = -1;
+    }
 }
 
 void AtomicFile::Discard() noexcept {
@@ -163,7 +269,9 @@ void AtomicFile::Discard() noexcept {
         return;
     }
     stream_.reset();
-    if (!temporaryPath_.empty()) {
+    if (!named_) {
+        CloseNameless();
+    } else if (!temporaryPath_.empty()) {
         ::unlink(temporaryPath_.c_str());
     }
     settled_ = true;

@@ -7,28 +7,44 @@
 namespace quiltara {
 
 // A file that appears under its final name only once it is complete. The
-// bytes go to a temporary file in the same folder (so the last step is a
-// rename within one file system); Commit() renames it over the final name,
-// replacing what was there in one step. Until then the final name keeps its
-// earlier content, or stays absent; an interrupted or failed write leaves
-// the temporary file at most, and destroying an uncommitted AtomicFile
-// removes that too.
+// bytes go to a temporary file in the same folder (so the last step stays
+// within one file system); Commit() puts it under the final name, replacing
+// what was there in one step. Until then the final name keeps its earlier
+// content, or stays absent.
+//
+// Where the file system can, the temporary file has no name at all until
+// Commit() links it into the folder: a process killed in any way leaves
+// nothing behind, and making the file does not hold the folder's lock while
+// the file system looks for a free inode (on a busy folder that search is
+// the slow part, and with a name it keeps parallel downloads in line).
+// Elsewhere it is "NAME.1a2b3c4d.part" next to the final file, removed again
+// by the destructor or RemoveUnfinishedFiles() when not committed.
 class AtomicFile {
 public:
     // Whether Close() waits for the bytes to reach the disk. A map image
     // (hours of downloads) is worth the wait; a tile can be fetched again.
     enum class Durability { Flushed, Synced };
 
+    // Whether the temporary file may be nameless (Hidden: where the file
+    // system can) or must have its .part name from the start (Named).
+    enum class Naming { Hidden, Named };
+
     // Creates the temporary file, open for writing. Throws std::system_error
     // when it cannot be created (missing folder, no access, full disk).
     explicit AtomicFile(std::filesystem::path finalPath,
-                        Durability durability = Durability::Synced);
+                        Durability durability = Durability::Synced,
+                        Naming naming = Naming::Hidden);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     const std::filesystem::path& FinalPath() const { return finalPath_; }
+    // A path the temporary file's content can be read through until Commit()
+    // or Discard(): its .part name, or for a nameless file its entry under
+    // /proc/self/fd.
     const std::filesystem::path& TemporaryPath() const { return temporaryPath_; }
+    // Whether the temporary file has a name in the folder.
+    bool IsNamed() const { return named_; }
 
     // The temporary file's stream; null once closed.
     std::FILE* Stream() const { return stream_.get(); }
@@ -39,7 +55,7 @@ public:
     // destructor.
     void Close();
 
-    // Closes the stream when still open, then renames the temporary file over
+    // Closes the stream when still open, then puts the temporary file under
     // the final name. Throws std::system_error when either fails; the
     // temporary file is removed then and the final name is untouched.
     void Commit();
@@ -54,7 +70,15 @@ private:
 
     std::filesystem::path finalPath_;
     std::filesystem::path temporaryPath_;
+    void CreateNamed();
+    // Links the nameless file in under the final name, or under a .part name
+    // renamed over the final one when that name is taken.
+    void LinkHidden();
+    void CloseNameless() noexcept;
+
     std::unique_ptr<std::FILE, StreamCloser> stream_;
+    int fd_ = -1; // the nameless file, kept open after Close() until settled
+    bool named_ = true;
     Durability durability_;
     bool settled_ = false; // committed or discarded: nothing left to clean up
     int slot_ = -1;        // where RemoveUnfinishedFiles() finds the temporary file
