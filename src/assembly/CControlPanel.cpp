@@ -564,7 +564,8 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
                                      runState_,
                                      services_.rememberedServer,
                                      languageCode,
-                                     stopWhenClosing};
+                                     stopWhenClosing,
+                                     [this] { return cancel_.Requested(); }};
         const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(connections, parts);
         CreateMapServices services{prompts, mapSources, progress, *fetcher};
         services.cancel = &cancel_;

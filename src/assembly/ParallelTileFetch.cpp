@@ -24,7 +24,10 @@ public:
     }
 };
 
-// The downloader behind the caller's check before each attempt.
+// The downloader behind the caller's check before each attempt. A request
+// withdrawn from its Retry-After wait (the run is stopping) leaves its tile
+// unfetched, and every later attempt here fails at once: the run ends with
+// the tiles it has rather than sitting out the server's wait.
 class GuardedUrlFetcher : public TileUrlFetcher {
 public:
     GuardedUrlFetcher(TileUrlFetcher& downloader,
@@ -36,19 +39,28 @@ public:
         if (beforeAttempt_) {
             beforeAttempt_(url);
         }
-        return downloader_.FetchUrlToFile(tilePath, url);
+        if (withdrawn_) {
+            return false;
+        }
+        try {
+            return downloader_.FetchUrlToFile(tilePath, url);
+        } catch (const RequestWithdrawn&) {
+            withdrawn_ = true;
+            return false;
+        }
     }
 
 private:
     TileUrlFetcher& downloader_;
     std::function<void(const std::string& url)> beforeAttempt_;
+    bool withdrawn_ = false;
 };
 
 // The run's classic fetcher: one connection, each tile fetched as it comes.
 class OneConnectionFetcher : public TileFetcher {
 public:
     explicit OneConnectionFetcher(const TileFetcherParts& parts)
-        : polite_(parts.http, parts.beforeAttempt),
+        : polite_(parts.http, parts.beforeAttempt, parts.stopRequested),
           downloader_(polite_, parts.prompts, parts.imageCheck, parts.choice, parts.runState),
           guarded_(downloader_, parts.beforeAttempt),
           fetcher_(guarded_, parts.runState, parts.remembered, parts.languageCode) {}
@@ -72,12 +84,11 @@ private:
 // it works with, and the thread that drives it.
 struct ParallelTileFetcher::Connection {
     Connection(std::unique_ptr<HttpClient> ownClient, HttpClient& http,
-               const TileImageCheck& imageCheck,
-               const std::function<void(const std::string& url)>& beforeAttempt)
+               const TileFetcherParts& parts)
         : owned(std::move(ownClient)),
-          polite(http, beforeAttempt),
-          downloader(polite, prompts, imageCheck, choice, runState),
-          guarded(downloader, beforeAttempt) {}
+          polite(http, parts.beforeAttempt, parts.stopRequested),
+          downloader(polite, prompts, parts.imageCheck, choice, runState),
+          guarded(downloader, parts.beforeAttempt) {}
 
     std::unique_ptr<HttpClient> owned; // null for the first connection, which is lent
     PoliteHttpClient polite;
@@ -112,12 +123,12 @@ ParallelTileFetcher::ParallelTileFetcher(int connections, const TileFetcherParts
       languageCode_(parts.languageCode) {
     const int count = std::clamp(connections, 1, kMostDownloadConnections);
     connections_.push_back(
-        std::make_unique<Connection>(nullptr, parts.http, imageCheck_, beforeAttempt_));
+        std::make_unique<Connection>(nullptr, parts.http, parts));
     while (static_cast<int>(connections_.size()) < count) {
         std::unique_ptr<HttpClient> http = parts.moreConnections();
         HttpClient& client = *http;
         connections_.push_back(
-            std::make_unique<Connection>(std::move(http), client, imageCheck_, beforeAttempt_));
+            std::make_unique<Connection>(std::move(http), client, parts));
     }
     try {
         for (auto& connection : connections_) {

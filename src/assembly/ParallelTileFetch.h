@@ -49,6 +49,10 @@ struct TileFetcherParts {
     // making it; it may throw TileDownloadError to end the run (a program
     // that is closing). Must be safe to call from several threads.
     std::function<void(const std::string& url)> beforeAttempt = {};
+    // Whether the run was asked to stop (Cancel, Ctrl-C); safe to call from
+    // several threads. A connection waiting out a Retry-After then gives up
+    // the wait and the rest of its tile's attempts: the tile is not fetched.
+    std::function<bool()> stopRequested = {};
 };
 
 // Fetches a run's tiles over several connections at once, with the results of

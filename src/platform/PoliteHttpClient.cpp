@@ -16,6 +16,9 @@ HttpResult PoliteHttpClient::Get(const std::string& url,
             if (whileWaiting_) {
                 whileWaiting_(url);
             }
+            if (giveUpWaiting_ && giveUpWaiting_()) {
+                throw RequestWithdrawn(url);
+            }
             std::this_thread::sleep_for(
                 std::min<std::chrono::steady_clock::duration>(until - now, kSlice));
         }

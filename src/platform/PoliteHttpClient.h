@@ -3,12 +3,21 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "platform/HttpClient.h"
 
 namespace quiltara {
+
+// Thrown by PoliteHttpClient::Get when the wait before a request was given
+// up (the run is stopping): nothing was sent.
+class RequestWithdrawn : public std::runtime_error {
+public:
+    explicit RequestWithdrawn(const std::string& url)
+        : std::runtime_error("request withdrawn: " + url) {}
+};
 
 // The client of one connection, made patient: after an answer 429 (too many
 // requests) or 503 (unavailable) that carries Retry-After, the next request
@@ -21,10 +30,15 @@ public:
 
     // whileWaiting, when given, is called with the URL about every tenth of
     // a second during such a wait; it throws to abandon the wait (a program
-    // that is closing must not sit out a minute first).
+    // that is closing must not sit out a minute first). Once giveUpWaiting
+    // answers true, a wait ends without its request: Get throws
+    // RequestWithdrawn (a stopped run does not sit out the minute either).
     explicit PoliteHttpClient(HttpClient& connection,
-                              std::function<void(const std::string& url)> whileWaiting = {})
-        : connection_(connection), whileWaiting_(std::move(whileWaiting)) {}
+                              std::function<void(const std::string& url)> whileWaiting = {},
+                              std::function<bool()> giveUpWaiting = {})
+        : connection_(connection),
+          whileWaiting_(std::move(whileWaiting)),
+          giveUpWaiting_(std::move(giveUpWaiting)) {}
 
     HttpResult Get(const std::string& url, const std::vector<std::string>& headerLines,
                    HttpBodySink& sink) override;
@@ -32,6 +46,7 @@ public:
 private:
     HttpClient& connection_;
     std::function<void(const std::string& url)> whileWaiting_;
+    std::function<bool()> giveUpWaiting_;
     std::optional<std::chrono::steady_clock::time_point> notBefore_;
 };
 

@@ -2,13 +2,17 @@
 // whatever the faults, they end as the run over one connection ends.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include "DemoServer.h"
 #include "TestPaths.h"
+#include "assembly/CancelFlag.h"
 #include "assembly/CreateMapRun.h"
 #include "assembly/ParallelTileFetch.h"
 #include "platform/CurlHttpClient.h"
@@ -72,6 +76,8 @@ struct RunSetup {
     std::optional<std::string> remembered;  // from an earlier run of the program
     std::map<std::string, std::string> old; // tile files already in the folder
     std::string brokenTemplate;             // the satellite layer's, when set
+    // Runs on a thread of its own beside the run: may ask the run to stop.
+    std::function<void(const DemoServer&, CancelFlag&)> whileRunning;
 };
 
 class ParallelDownloads : public ::testing::Test {
@@ -117,16 +123,26 @@ protected:
             remembered.RememberIfUnset(*setup.remembered);
         }
         const std::string languageCode;
-        const TileFetcherParts parts{
+        CancelFlag cancel;
+        TileFetcherParts parts{
             http,       [] { return std::make_unique<CurlHttpClient>(QuickTimeouts()); },
             prompts,    check,
             choice,     runState,
             remembered, languageCode};
+        parts.stopRequested = [&cancel] { return cancel.Requested(); };
         const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(connections, parts);
         CreateMapServices services{prompts, provider, progress, *fetcher};
+        services.cancel = &cancel;
 
+        std::thread beside;
+        if (setup.whileRunning) {
+            beside = std::thread([&] { setup.whileRunning(server, cancel); });
+        }
         RunResult result;
         result.outcome = CreateMap(CreateMapInputs{tiles_, kRange, kZoom}, services);
+        if (beside.joinable()) {
+            beside.join();
+        }
         result.texts = prompts.Texts();
         result.files = FolderContents(dir.Path());
         result.requests = RequestsPerTile(server);
@@ -339,6 +355,40 @@ TEST_F(ParallelDownloads, RetryAfterHoldsBackTheConnectionThatWasToldToWait) {
         }
         EXPECT_EQ(busyAnswers, 2);
         EXPECT_EQ(heldBack, 2) << "each busy connection asked again later";
+    }
+}
+
+TEST_F(ParallelDownloads, AStopDoesNotSitOutARetryAfterWait) {
+    // Tile (22, 30) is answered busy with a wait of a minute, which holds
+    // back the next request of its connection; the run is asked to stop as
+    // soon as that answer has gone out.
+    const DemoServerOptions faults = DemoServerOptions().BusyTile(kZoom, 22, 30).Busy(503, 60);
+    RunSetup setup;
+    setup.layers = {MapLayer::Map};
+    setup.whileRunning = [](const DemoServer& server, CancelFlag& cancel) {
+        for (int i = 0; i < 1000 && !cancel.Requested(); ++i) {
+            for (const test::LoggedRequest& request : server.Requests()) {
+                if (request.Param("x") == "22" && request.Param("y") == "30") {
+                    cancel.Request();
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    for (int connections : {1, 3}) {
+        SCOPED_TRACE(connections);
+        const auto start = std::chrono::steady_clock::now();
+        const RunResult run = Run(connections, faults, setup);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(run.outcome.status, CreateMapStatus::Stopped);
+        EXPECT_LT(took, std::chrono::seconds(30)) << "the run sat out the server's wait";
+        // Every request but the busy one brought a kept tile: the request
+        // that waited was never sent.
+        EXPECT_EQ(run.log.size(), run.outcome.tilesFetched + 1);
+        EXPECT_EQ(run.files.count(TileName(MapLayer::Map, 22, 30)), 0u);
+        ASSERT_FALSE(run.texts.empty());
+        EXPECT_EQ(run.texts.back(), StoppedRunText(run.outcome.tilesFetched, tiles_.size()));
+        EXPECT_EQ(run.files.size(), run.outcome.tilesFetched) << "every fetched tile is kept";
     }
 }
 

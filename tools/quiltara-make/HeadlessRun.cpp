@@ -67,8 +67,11 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     OverwriteChoice choice;
     OverwriteRunState runState;
     RememberedServerNumber remembered;
-    const TileFetcherParts parts{http,   moreConnections, prompts,    imageCheck,
-                                 choice, runState,        remembered, options.languageCode};
+    TileFetcherParts parts{http,   moreConnections, prompts,    imageCheck,
+                           choice, runState,        remembered, options.languageCode};
+    if (cancel != nullptr) {
+        parts.stopRequested = [cancel] { return cancel->Requested(); };
+    }
     const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(options.jobs, parts);
     StreamingOptions streaming;
     streaming.pngLevel = options.pngLevel.value_or(kDefaultDeflateLevel);
