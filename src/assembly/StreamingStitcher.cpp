@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -259,6 +260,14 @@ LayerPipeline::Event LayerPipeline::Wait() {
     return event;
 }
 
+// What a failed write of the image says: with the system's reason when the
+// file system gave one (a full disk, a file-size limit). errno is cleared
+// before each write, so a reason is never an earlier call's.
+std::string WriteFailure(int error) {
+    const std::string failure = "the image could not be written";
+    return error != 0 ? failure + ": " + std::strerror(error) : failure;
+}
+
 void LayerPipeline::Fail(const std::string& error) {
     if (!failed_) {
         failed_ = true;
@@ -326,8 +335,9 @@ void LayerPipeline::WriteReadyParts() {
         }
         const DeflatePart& part = *found->second;
         joiner_.AddPart(part.Adler(), part.Length());
+        errno = 0;
         if (!writer_.AddImageData(part.Compressed())) {
-            Fail("the image could not be written");
+            Fail(WriteFailure(errno));
             return;
         }
         done_.erase(found);
@@ -448,17 +458,19 @@ StreamedLayer LayerPipeline::Run() {
     }
     const RasterImage fresh(kFormatPng);
     const auto pixelsPerMetre = static_cast<std::uint32_t>(fresh.Header().xPelsPerMeter);
+    errno = 0;
     if (!writer_.WriteHeader(static_cast<std::uint32_t>(width_),
                              static_cast<std::uint32_t>(tileRows_) * kTileSize, pixelsPerMetre) ||
         !writer_.AddImageData(ZlibStreamJoiner::Header(level_))) {
-        Fail("the image could not be written");
+        Fail(WriteFailure(errno));
     }
     StartBands();
     while (outstanding_ > 0) {
         Handle(Wait());
     }
+    errno = 0;
     if (!failed_ && !(writer_.AddImageData(joiner_.Trailer()) && writer_.Finish())) {
-        Fail("the image could not be written");
+        Fail(WriteFailure(errno));
     }
     result_.written = !failed_;
     std::sort(problems_.begin(), problems_.end());

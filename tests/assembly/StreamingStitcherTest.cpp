@@ -413,6 +413,7 @@ TEST_F(StreamingStitcherTest, AFailedWriteStopsTheRunAndNeverReplacesTheOldImage
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_FALSE(made.written);
+    EXPECT_EQ(made.error, "the image could not be written: File too large");
     EXPECT_EQ(ReadFile(path), "the good old map");
     EXPECT_EQ(test::FilesBelow(out_.Path()), std::set<std::string>{"Map_city.png"});
 
