@@ -3,7 +3,9 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -99,17 +101,31 @@ void OnRead(png_structp png, png_bytep data, std::size_t length) {
     }
 }
 
+// Ends the write with what failed and, when a file stream gave one, the
+// system's reason (a full disk). png_error() does not return, so the text
+// lives in a buffer of the thread rather than in an object with a destructor.
+[[noreturn]] void FailWithReason(png_structp png, const char* what, int error) {
+    thread_local char text[160];
+    if (error == 0) {
+        png_error(png, what);
+    }
+    std::snprintf(text, sizeof text, "%s: %s", what, std::strerror(error));
+    png_error(png, text);
+}
+
 void OnWrite(png_structp png, png_bytep data, std::size_t length) {
     auto* stream = static_cast<ByteStream*>(png_get_io_ptr(png));
+    errno = 0;
     if (stream->Write(data, 1, length) != length) {
-        png_error(png, "Write Error");
+        FailWithReason(png, "Write Error", errno);
     }
 }
 
 void OnFlush(png_structp png) {
     auto* stream = static_cast<ByteStream*>(png_get_io_ptr(png));
+    errno = 0;
     if (!stream->Flush()) {
-        png_error(png, "Flush Error");
+        FailWithReason(png, "Flush Error", errno);
     }
 }
 
