@@ -92,23 +92,15 @@ bool CanLinkNamelessFiles() {
     return can;
 }
 
-// A nameless file in folder, or -1 when the file system cannot make one
-// (errno tells why).
+// A nameless file in folder, or -1 when none can be made there.
 int OpenNameless(const std::filesystem::path& folder) {
 #ifdef O_TMPFILE
     // The mode lets the umask decide, as for any other file the user saves.
     return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
 #else
     (void)folder;
-    errno = EOPNOTSUPP;
     return -1;
 #endif
-}
-
-// Errors of OpenNameless() that say nothing about the folder, only that the
-// file system (or the kernel) has no nameless files: a named file may work.
-bool NamelessUnsupported(int error) {
-    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOSYS;
 }
 
 std::filesystem::path DescriptorPath(int fd) {
@@ -148,9 +140,9 @@ AtomicFile::AtomicFile(std::filesystem::path finalPath, Durability durability, N
             temporaryPath_ = DescriptorPath(fd);
             return;
         }
-        if (!NamelessUnsupported(errno)) {
-            throw ErrorAbout(errno, "cannot create a temporary file for", finalPath_);
-        }
+        // Whatever the reason (a file system without nameless files answers
+        // in several ways), a named file is tried next; when the folder is
+        // the trouble, that attempt says so with the usual message.
     }
     CreateNamed();
 }
