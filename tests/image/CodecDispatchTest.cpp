@@ -160,7 +160,7 @@ TEST(SaveFile, DataThatCannotReachTheDiskIsAFailure) {
     test::FillPattern(image);
     // Small enough to sit in the FILE buffer until the end.
     EXPECT_FALSE(image.SaveFile("/dev/full", kFormatPng));
-    EXPECT_STREQ(image.ErrorText(), "Error saving PNG file: Flush Error");
+    EXPECT_STREQ(image.ErrorText(), "Error saving PNG file: Flush Error: No space left on device");
     image.SetErrorText("");
     EXPECT_FALSE(image.SaveFile("/dev/full", kFormatBmp));
     EXPECT_STRNE(image.ErrorText(), "");
