@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QWebEngineView>
 
+#include <chrono>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -542,6 +543,43 @@ TEST_F(ControlPanelSlowService, CancelKeepsTheFinishedTilesAndASecondRunFinishes
     EXPECT_EQ(server_.Requests().size(), (4 - tiles) * 4);
     ExpectServersTilesIn(maps / "Map_city.png", MapLayer::Map, TileRange{7, 4, 8, 5}, 4);
     EXPECT_TRUE(fs::exists(maps / "Map_city.pgw"));
+}
+
+class ControlPanelBusyService : public ControlPanel {
+protected:
+    // Tile (8, 4) of every layer is answered 503 with a pause of a minute.
+    ControlPanelBusyService() : ControlPanel(DemoServerOptions().BusyTile(4, 8, 4).Busy(503, 60)) {}
+};
+
+// Connections the server told to pause do not keep a cancelled run going.
+TEST_F(ControlPanelBusyService, CancelDoesNotSitOutTheServersPause) {
+    OpenFirstSite();
+    Press(CControlPanel::kIdSelectArea);
+    SelectFourTiles();
+    const fs::path maps = dir_ / "maps";
+    fs::create_directory(maps);
+    prompts_.QueueSavePath((maps / "city.png").string());
+    prompts_.QueueAnswer(MessageAnswer::Ok); // the stopped run's message
+    AnswerMapSourcesWithAllLayers();
+    server_.ClearRequests();
+    Press(CControlPanel::kIdCreateMap);
+    ASSERT_TRUE(test::WaitUntil(
+        [this] {
+            for (const test::LoggedRequest& request : server_.Requests()) {
+                if (request.Param("x") == "8" && request.Param("y") == "4") {
+                    return true;
+                }
+            }
+            return false;
+        },
+        30000));
+    const auto pressed = std::chrono::steady_clock::now();
+    QTest::mouseClick(panel_->findChild<QPushButton*>(QStringLiteral("cancelRun")),
+                      Qt::LeftButton);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(30));
+    EXPECT_THAT(prompts_.Texts(), ElementsAre(StartsWith("The run was stopped:")));
+    EXPECT_FALSE(fs::exists(maps / "Map_city.png"));
 }
 
 // The whole road of one map, as a user walks it: the real buttons, a real
