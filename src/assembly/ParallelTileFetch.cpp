@@ -190,17 +190,21 @@ void ParallelTileFetcher::Work(Connection& connection) {
 }
 
 void ParallelTileFetcher::StartRun() {
+    // Whatever an abandoned run left is not this run's business.
+    DropResults();
+    nextNumber_ = 0;
+    runState_.StartRun();
+}
+
+void ParallelTileFetcher::DropResults() {
     WaitUntilIdle();
     {
-        // Whatever an abandoned run left is not this run's business.
         std::lock_guard<std::mutex> lock(mutex_);
         finished_.clear();
         failed_ = false;
     }
     waiting_.clear();
     arrived_.clear();
-    nextNumber_ = 0;
-    runState_.StartRun();
 }
 
 bool ParallelTileFetcher::MustRunAlone(const TileFetchJob& job) const {
@@ -303,14 +307,7 @@ void ParallelTileFetcher::ReportFinished() {
             // The failure may have come in after the check above: the fetches
             // still under way finish before the run hears of it, and until
             // then nothing more is handed out.
-            WaitUntilIdle();
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                finished_.clear();
-                failed_ = false;
-            }
-            waiting_.clear();
-            arrived_.clear();
+            DropResults();
             std::rethrow_exception(completion.error);
         }
         done(completion.fetched);

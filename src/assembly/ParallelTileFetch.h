@@ -97,6 +97,9 @@ private:
     bool FetchHere(const TileFetchJob& job);
     // Blocks until no connection has work.
     void WaitUntilIdle();
+    // Waits for the fetches under way, then forgets every result not yet
+    // reported and any failure.
+    void DropResults();
     // Reports finished fetches, in list order; after an error, waits for the
     // fetches under way and throws the first error in list order.
     void ReportFinished();

@@ -137,6 +137,20 @@ protected:
         }
         return lines;
     }
+    // The four tiles chosen and a run's questions queued up to the press of
+    // Create Map: the map saved as maps/city.png, every layer in the map
+    // sources dialog, then `answer`. Gives the maps folder.
+    fs::path PrepareRunIntoMaps(MessageAnswer answer) {
+        OpenFirstSite();
+        Press(CControlPanel::kIdSelectArea);
+        SelectFourTiles();
+        const fs::path maps = dir_ / "maps";
+        fs::create_directory(maps);
+        prompts_.QueueSavePath((maps / "city.png").string());
+        prompts_.QueueAnswer(answer);
+        AnswerMapSourcesWithAllLayers();
+        return maps;
+    }
     bool WaitForRunEnd() {
         return test::WaitUntil([this] { return !panel_->IsRunning(); }, 60000);
     }
@@ -494,14 +508,7 @@ TEST_F(ControlPanelSlowService, CreateMapRunsBesideTheWindowWhichTakesNoInputMea
 // Cancel keeps every finished tile and makes nothing else; a second run that
 // keeps the existing tiles finishes the same map.
 TEST_F(ControlPanelSlowService, CancelKeepsTheFinishedTilesAndASecondRunFinishesTheMap) {
-    OpenFirstSite();
-    Press(CControlPanel::kIdSelectArea);
-    SelectFourTiles();
-    const fs::path maps = dir_ / "maps";
-    fs::create_directory(maps);
-    prompts_.QueueSavePath((maps / "city.png").string());
-    prompts_.QueueAnswer(MessageAnswer::Ok); // the stopped run's message
-    AnswerMapSourcesWithAllLayers();
+    const fs::path maps = PrepareRunIntoMaps(MessageAnswer::Ok); // the stopped run's message
     auto* bar = panel_->findChild<QProgressBar*>(QStringLiteral("runProgress"));
     auto* status = panel_->findChild<QLabel*>(QStringLiteral("runStatus"));
     auto* cancel = panel_->findChild<QPushButton*>(QStringLiteral("cancelRun"));
@@ -553,14 +560,7 @@ protected:
 
 // Connections the server told to pause do not keep a cancelled run going.
 TEST_F(ControlPanelBusyService, CancelDoesNotSitOutTheServersPause) {
-    OpenFirstSite();
-    Press(CControlPanel::kIdSelectArea);
-    SelectFourTiles();
-    const fs::path maps = dir_ / "maps";
-    fs::create_directory(maps);
-    prompts_.QueueSavePath((maps / "city.png").string());
-    prompts_.QueueAnswer(MessageAnswer::Ok); // the stopped run's message
-    AnswerMapSourcesWithAllLayers();
+    const fs::path maps = PrepareRunIntoMaps(MessageAnswer::Ok); // the stopped run's message
     server_.ClearRequests();
     Press(CControlPanel::kIdCreateMap);
     ASSERT_TRUE(test::WaitUntil(

@@ -64,13 +64,6 @@ protected:
     }
     void TearDown() override { SetPixelBlockLimit(0); }
 
-    static CurlHttpClient::Timeouts QuickTimeouts() {
-        CurlHttpClient::Timeouts timeouts;
-        timeouts.connectSeconds = 5;
-        timeouts.lowSpeedSeconds = 5;
-        return timeouts;
-    }
-
     MapSourcesValues Sources(const DemoServer& server, std::initializer_list<MapLayer> layers) {
         MapSourcesValues sources;
         for (MapLayer layer : kAllLayers) {
@@ -132,7 +125,7 @@ protected:
     test::TempDir dir_;
     ScriptedPrompts prompts_;
     std::vector<CTileCell> tiles_;
-    CurlHttpClient http_{QuickTimeouts()};
+    CurlHttpClient http_{test::QuickTimeouts(5)};
     RasterImageCheck check_;
     OverwriteChoice choice_;
     OverwriteRunState runState_;

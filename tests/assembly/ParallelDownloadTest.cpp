@@ -29,12 +29,7 @@ using test::DemoServerOptions;
 constexpr int kZoom = 6;
 const TileRange kRange{20, 30, 25, 33}; // 6 x 4 tiles
 
-CurlHttpClient::Timeouts QuickTimeouts() {
-    CurlHttpClient::Timeouts timeouts;
-    timeouts.connectSeconds = 5;
-    timeouts.lowSpeedSeconds = 2;
-    return timeouts;
-}
+using test::QuickTimeouts;
 
 using test::ReadFile;
 

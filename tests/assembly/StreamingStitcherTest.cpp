@@ -14,6 +14,7 @@
 #include <fstream>
 #include <random>
 
+#include "FillingStream.h"
 #include "SamePixels.h"
 #include "TestPaths.h"
 #include "assembly/MapStitcher.h"
@@ -354,34 +355,6 @@ TEST_F(StreamingStitcherTest, EveryTileStaysInItsSquareAsInMemoryAndOddOnesAreLi
     }
 }
 
-// A stream that takes a number of bytes and then refuses, like a full disk.
-class FillingStream final : public ByteStream {
-public:
-    explicit FillingStream(std::size_t room) : room_(room) {}
-    std::uint32_t Write(const void* /*buffer*/, std::size_t size, std::size_t count) override {
-        if (size * count > room_) {
-            room_ = 0;
-            return 0;
-        }
-        room_ -= size * count;
-        return static_cast<std::uint32_t>(count);
-    }
-    bool Flush() override { return true; }
-    bool Close() override { return true; }
-    std::uint32_t Read(void*, std::size_t, std::size_t) override { return 0; }
-    bool Seek(std::int32_t, int) override { return false; }
-    std::int32_t Tell() override { return -1; }
-    std::int32_t Size() override { return -1; }
-    bool Eof() override { return true; }
-    std::int32_t Error() override { return 0; }
-    std::int32_t GetC() override { return -1; }
-    char* GetS(char*, int) override { return nullptr; }
-    std::int32_t Scanf(const char*, void*) override { return -1; }
-
-private:
-    std::size_t room_;
-};
-
 TEST_F(StreamingStitcherTest, AFailedWriteStopsTheRunAndNeverReplacesTheOldImage) {
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 2; ++x) {
@@ -393,7 +366,7 @@ TEST_F(StreamingStitcherTest, AFailedWriteStopsTheRunAndNeverReplacesTheOldImage
     options.partBytes = 1;
     // Refused in the header, and in the middle of the data.
     for (const std::size_t room : {std::size_t{20}, std::size_t{300000}}) {
-        FillingStream stream(room);
+        test::FillingStream stream(room);
         const StreamedLayer made = StreamLayerImage(Tiles(1, 3), stream, options);
         EXPECT_FALSE(made.written) << room;
         EXPECT_EQ(made.error, "the image could not be written") << room;

@@ -28,12 +28,7 @@ void WriteFile(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-CurlHttpClient::Timeouts QuickTimeouts() {
-    CurlHttpClient::Timeouts timeouts;
-    timeouts.connectSeconds = 5;
-    timeouts.lowSpeedSeconds = 2;
-    return timeouts;
-}
+using test::QuickTimeouts;
 
 // Everything a run of downloads needs, with the real HTTP client and the
 // real image check; the prompts answer from a queue.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "CodecSamples.h"
+#include "FillingStream.h"
 #include "HostileSamples.h"
 #include "TestPaths.h"
 #include "image/MemoryStream.h"
@@ -458,36 +459,6 @@ TEST(PngWriter, OptionWordOneWritesAdam7) {
     EXPECT_EQ(RgbaReadback(back), RgbaReadback(image));
 }
 
-// A stream that accepts only so many bytes, or refuses to flush.
-class FailingStream : public ByteStream {
-public:
-    FailingStream(std::uint32_t accepted, bool flushFails)
-        : accepted_(accepted), flushFails_(flushFails) {}
-    bool Close() override { return true; }
-    std::uint32_t Read(void*, std::size_t, std::size_t) override { return 0; }
-    std::uint32_t Write(const void*, std::size_t size, std::size_t count) override {
-        if (written_ + size * count > accepted_) {
-            return 0;
-        }
-        written_ += size * count;
-        return static_cast<std::uint32_t>(count);
-    }
-    bool Seek(std::int32_t, int) override { return false; }
-    std::int32_t Tell() override { return static_cast<std::int32_t>(written_); }
-    std::int32_t Size() override { return static_cast<std::int32_t>(written_); }
-    bool Flush() override { return !flushFails_; }
-    bool Eof() override { return true; }
-    std::int32_t Error() override { return 0; }
-    std::int32_t GetC() override { return -1; }
-    char* GetS(char*, int) override { return nullptr; }
-    std::int32_t Scanf(const char*, void*) override { return -1; }
-
-private:
-    std::size_t written_ = 0;
-    std::uint32_t accepted_;
-    bool flushFails_;
-};
-
 // libpng's own message ends up in the error text, and nothing on the console.
 TEST(PngWriter, WriteAndFlushFailuresEndWithTheSaveTextAndLibpngsReason) {
     RasterImage image(64, 64, 24, 4);
@@ -495,12 +466,12 @@ TEST(PngWriter, WriteAndFlushFailuresEndWithTheSaveTextAndLibpngsReason) {
     ASSERT_GT(test::EncodeBytes(image, kFormatPng).size(), 200u);
     testing::internal::CaptureStderr();
     for (std::uint32_t accepted : {0u, 8u, 33u, 200u}) {
-        FailingStream stream(accepted, false);
+        test::FillingStream stream(accepted);
         image.SetErrorText("");
         EXPECT_FALSE(image.Encode(&stream, kFormatPng)) << accepted;
         EXPECT_STREQ(image.ErrorText(), "Error saving PNG file: Write Error");
     }
-    FailingStream noFlush(1u << 30, true);
+    test::FillingStream noFlush(std::size_t{1} << 30, true);
     EXPECT_FALSE(image.Encode(&noFlush, kFormatPng));
     EXPECT_STREQ(image.ErrorText(), "Error saving PNG file: Flush Error");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");

@@ -21,12 +21,7 @@ using ::testing::HasSubstr;
 const std::vector<std::string> kTileHeaders = {"Accept: image/gif, image/jpeg, image/png",
                                                "User-Agent: HTML Get Sample"};
 
-CurlHttpClient::Timeouts QuickTimeouts() {
-    CurlHttpClient::Timeouts timeouts;
-    timeouts.connectSeconds = 5;
-    timeouts.lowSpeedSeconds = 2;
-    return timeouts;
-}
+using test::QuickTimeouts;
 
 TEST(CurlHttpClient, SendsTheExtraHeaderLinesVerbatimAndInOrder) {
     DemoServer server;

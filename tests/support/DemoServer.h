@@ -9,9 +9,19 @@
 #include <vector>
 
 #include "TestPaths.h"
+#include "platform/CurlHttpClient.h"
 #include "tiles/MapLayer.h"
 
 namespace quiltara::test {
+
+// Timeouts for clients of a test's server: a fault that stalls shows within
+// seconds rather than the half minute a real run allows.
+inline CurlHttpClient::Timeouts QuickTimeouts(long lowSpeedSeconds = 2) {
+    CurlHttpClient::Timeouts timeouts;
+    timeouts.connectSeconds = 5;
+    timeouts.lowSpeedSeconds = lowSpeedSeconds;
+    return timeouts;
+}
 
 // Faults the offline map service injects; the defaults serve every tile well.
 // Set fields directly or chain the setters:
