@@ -384,6 +384,22 @@ std::vector<std::filesystem::path> SourceFolders() {
     return {ShippedSourcesFolder(), UserSourcesFolder()};
 }
 
+std::optional<MapSourcesValues> TileLimitedMapSources::AskMapSources() {
+    std::optional<MapSourcesValues> values = chosen_.AskMapSources();
+    if (!values) {
+        return values;
+    }
+    std::size_t layers = 0;
+    for (MapLayer layer : kAllLayers) {
+        layers += values->IsDownloaded(layer) ? 1 : 0;
+    }
+    const std::optional<std::string> question = TileLimitQuestion(source_, tilesPerLayer_ * layers);
+    if (question && prompts_.ShowMessage(*question, MessageButtons::YesNo) != MessageAnswer::Yes) {
+        return std::nullopt;
+    }
+    return values;
+}
+
 std::optional<std::string> TileLimitQuestion(const TileSource& source, std::size_t tiles) {
     if (!source.tileLimit || static_cast<long long>(tiles) <= *source.tileLimit) {
         return std::nullopt;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Prompts.h"
+#include "sources/MapSourcesValues.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TileSources.h"
 #include "tiles/TileTemplate.h"
@@ -90,5 +92,23 @@ std::filesystem::path UserSourcesFolder();
 // The question asked before a run over more tiles than the source's terms
 // allow, or nothing when the run is within them.
 std::optional<std::string> TileLimitQuestion(const TileSource& source, std::size_t tiles);
+
+// The map sources of a run from a catalogue source: those chosen, and then,
+// when the chosen layers need more tiles than the source's terms allow, the
+// limit question; No cancels the run before anything is fetched.
+class TileLimitedMapSources : public MapSourcesProvider {
+public:
+    TileLimitedMapSources(MapSourcesProvider& chosen, const TileSource& source,
+                          std::size_t tilesPerLayer, Prompts& prompts)
+        : chosen_(chosen), source_(source), tilesPerLayer_(tilesPerLayer), prompts_(prompts) {}
+
+    std::optional<MapSourcesValues> AskMapSources() override;
+
+private:
+    MapSourcesProvider& chosen_;
+    const TileSource& source_;
+    std::size_t tilesPerLayer_;
+    Prompts& prompts_;
+};
 
 } // namespace quiltara
