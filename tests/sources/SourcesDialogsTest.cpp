@@ -164,10 +164,6 @@ TEST_F(MapSourcesDialog, BoxesTickedWithoutAClickApplyTheirRules) {
         Box(ids.sameFolder)->setChecked(false);
         EXPECT_TRUE(Edit(ids.folder)->isEnabled());
     }
-    Press(1);
-    for (const LayerIds& ids : kLayers) {
-        EXPECT_TRUE(dialog_->Values()[ids.layer].download) << ids.settingsName;
-    }
 }
 
 TEST_F(MapSourcesDialog, CancelAndEscapeStoreNothing) {
