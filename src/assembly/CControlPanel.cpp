@@ -10,19 +10,15 @@
 #include <QPushButton>
 #include <QResizeEvent>
 
-#include <algorithm>
-
 #include "app/CMainFrame.h"
 #include "app/CNumberInputDlg.h"
 #include "app/DialogUnits.h"
 #include "app/ShellOpen.h"
+#include "assembly/PanelRunOutput.h"
 #include "assembly/ParallelTileFetch.h"
-#include "assembly/ProgressMeter.h"
-#include "assembly/RunEstimate.h"
 #include "assembly/TileImageCheck.h"
 #include "platform/GuiThreadPrompts.h"
 #include "platform/HttpClient.h"
-#include "sources/CMapSourcesDlg.h"
 #include "sources/CSiteChooserDlg.h"
 #include "sources/SiteChoice.h"
 #include "tiles/TextFormat.h"
@@ -69,99 +65,6 @@ constexpr StaticTemplate kStatics[] = {
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
 }
-
-// The progress list of a run, fed from the worker: every line is queued for
-// the GUI thread in the order the run adds it.
-class ProgressListSink : public ProgressSink {
-public:
-    ProgressListSink(QListWidget* list, GuiThreadCalls& calls) : list_(list), calls_(calls) {}
-
-    void ClearLines() override {
-        QListWidget* list = list_;
-        calls_.Post([list] { list->clear(); });
-    }
-    void AddLine(const std::string& line) override {
-        QListWidget* list = list_;
-        calls_.Post([list, text = QString::fromStdString(line)] {
-            list->addItem(text);
-            list->scrollToBottom();
-        });
-    }
-
-    // The estimate heads the list; the bar and the status line below it
-    // follow the tiles and then the layers.
-    void RunEstimated(const RunEstimate& estimate) override {
-        layers_ = estimate.layers;
-        QListWidget* list = list_;
-        calls_.Post([list, text = QString::fromStdString(EstimateText(estimate))] {
-            list->insertItem(0, text);
-        });
-    }
-    void TileStarted(std::size_t index, std::size_t count) override {
-        if (index == 0) {
-            meter_.Start(count, ProgressMeter::Clock::now());
-        }
-        meter_.SetDone(index);
-        Show(static_cast<int>(index), static_cast<int>(count),
-             meter_.SpeedText(ProgressMeter::Clock::now()));
-    }
-    void StitchStarted(MapLayer layer, const std::string& /*outputPath*/) override {
-        ++stitched_;
-        const int total = static_cast<int>(meter_.Total());
-        Show(total, total, StitchText(stitched_, std::max(layers_, stitched_), LayerName(layer)));
-    }
-
-    // The panel's bar and status line; they outlive the run, whose worker
-    // the panel joins before it goes.
-    void SetRunControls(QProgressBar* bar, QLabel* status) {
-        bar_ = bar;
-        status_ = status;
-    }
-
-private:
-    void Show(int value, int maximum, const std::string& status) {
-        QProgressBar* bar = bar_;
-        QLabel* label = status_;
-        calls_.Post([bar, label, value, maximum, text = QString::fromStdString(status)] {
-            bar->setRange(0, maximum);
-            bar->setValue(value);
-            label->setText(text);
-        });
-    }
-
-    QListWidget* list_;
-    GuiThreadCalls& calls_;
-    QProgressBar* bar_ = nullptr;
-    QLabel* status_ = nullptr;
-    ProgressMeter meter_;
-    int layers_ = 0;
-    int stitched_ = 0;
-};
-
-// The map sources dialog, shown on the GUI thread while the worker waits.
-class GuiThreadMapSources : public MapSourcesProvider {
-public:
-    // owner: the window the dialog belongs to (read on the GUI thread only).
-    GuiThreadMapSources(SettingsStore& store, QPointer<QWidget> owner, GuiThreadCalls& calls)
-        : store_(store), owner_(std::move(owner)), calls_(calls) {}
-
-    std::optional<MapSourcesValues> AskMapSources() override {
-        auto chosen = std::make_shared<std::optional<MapSourcesValues>>();
-        SettingsStore* store = &store_;
-        QPointer<QWidget> owner = owner_;
-        if (!calls_.Run([store, owner, chosen] {
-                *chosen = DialogMapSources(*store, owner.data()).AskMapSources();
-            })) {
-            return std::nullopt;
-        }
-        return *chosen;
-    }
-
-private:
-    SettingsStore& store_;
-    QPointer<QWidget> owner_;
-    GuiThreadCalls& calls_;
-};
 
 } // namespace
 
@@ -371,15 +274,6 @@ void CControlPanel::resizeEvent(QResizeEvent* event) {
     // from where it stands, so it reaches past the bottom, and lies on top.
     details_->resize(event->size().width() - 10, event->size().height() - 10);
     details_->raise();
-    // The longitude and latitude spans reach to the panel's right margin,
-    // never less wide than the group has them.
-    const DialogUnits units(font());
-    for (int id : {kIdLongText, kIdLatText}) {
-        QLabel* span = Label(id);
-        span->resize(
-            std::max(units.X(kValueWidth), event->size().width() - units.X(13) - span->x()),
-            span->height());
-    }
 }
 
 void CControlPanel::OnGotoSite() {
