@@ -17,6 +17,7 @@
 #include "assembly/ParallelTileFetch.h"
 #include "assembly/ProgressMeter.h"
 #include "assembly/RunEstimate.h"
+#include "assembly/StreamingStitcher.h"
 #include "assembly/TileImageCheck.h"
 #include "platform/GuiThreadPrompts.h"
 #include "platform/HttpClient.h"
@@ -567,8 +568,12 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
                                      stopWhenClosing,
                                      [this] { return cancel_.Requested(); }};
         const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(connections, parts);
+        // Streamed, so a map of any size fits in memory; the save dialog's
+        // file type picks PNG or GeoTIFF.
+        StreamingStitcher stitcher(StreamingOptions{}, true);
         CreateMapServices services{prompts, mapSources, progress, *fetcher};
         services.cancel = &cancel_;
+        services.stitcher = &stitcher;
         outcome = CreateMap(inputs, services);
     } catch (const std::exception& error) {
         failure = error.what();
