@@ -747,7 +747,6 @@ TEST_F(ControlPanel, FromTheSiteChooserToFourImagesAndBackToANewLocation) {
     EXPECT_EQ(Text(1008).toStdString(), *expected.totImagesText);
 }
 
-<<<<<<< HEAD
 TEST_F(ControlPanel, TheSaveDialogsGeoTiffTypeMakesGeoTiffsWhateverTheNameSays) {
     const fs::path maps = PrepareRunIntoMaps(MessageAnswer::No, 1);
     Press(CControlPanel::kIdCreateMap);
@@ -762,7 +761,8 @@ TEST_F(ControlPanel, TheSaveDialogsGeoTiffTypeMakesGeoTiffsWhateverTheNameSays) 
     // Opaque layers: the server's tiles, pixel for pixel, read back as TIFF.
     ExpectServersTilesIn(maps / "Map_city.png", MapLayer::Map, TileRange{7, 4, 8, 5}, 4);
     ExpectServersTilesIn(maps / "Ter_city.png", MapLayer::Terrain, TileRange{7, 4, 8, 5}, 4);
-=======
+}
+
 TEST_F(ControlPanel, ThePathStyleDemoSourceFromTheSiteChooserToAPixelExactMap) {
     CQuiltaraView* view = app_.MainFrame()->GetActiveView();
     GotoSite([](QWidget* chooser) {
@@ -837,7 +837,6 @@ TEST_F(ControlPanel, ThePathStyleDemoSourceFromTheSiteChooserToAPixelExactMap) {
         }
     }
     EXPECT_EQ(tileRequests, expected.tiles.size());
->>>>>>> main
 }
 
 class ControlPanelRefusingService : public ControlPanel {
