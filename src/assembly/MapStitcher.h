@@ -51,6 +51,7 @@ struct StitchedLayer {
     bool paletteMode = false;
     bool saved = false;                    // the file was written
     std::string saveError;                 // why it was not, when the image was made
+    bool georeferenced = false;            // the file holds its place itself (GeoTIFF)
     std::vector<TileProblem> tileProblems; // in the order the tiles were pasted
 };
 
