@@ -179,10 +179,9 @@ void ParallelTileFetcher::Work(Connection& connection) {
             completion.number = connection.number;
         }
         try {
-            completion.fetched = FetchTileOfSource(requestStyle_, job.sourceUrl, job.column,
-                                                   job.row, job.zoom, job.tilePath,
-                                                   connection.languageCode, connection.remembered,
-                                                   connection.guarded);
+            completion.fetched = FetchTileOfSource(
+                requestStyle_, job.sourceUrl, job.column, job.row, job.zoom, job.tilePath,
+                connection.languageCode, connection.remembered, connection.guarded);
         } catch (...) {
             completion.error = std::current_exception();
         }

@@ -43,9 +43,12 @@ CSiteChooserDlg::CSiteChooserDlg(QWidget* parent)
         problems->setObjectName(QStringLiteral("problems"));
         problems->setWordWrap(true);
         problems->setTextFormat(Qt::PlainText);
-        const int height = 20 * static_cast<int>(lines.size());
-        units.Place(problems, 7, 60, 222, height);
-        setFixedSize(units.Size(236, 64 + height));
+        units.Place(problems, 7, 60, 222, 10);
+        // As tall as the wrapped reasons need, and the dialog with it.
+        const int height = problems->heightForWidth(problems->width());
+        problems->resize(problems->width(), height);
+        setFixedSize(units.Size(236, 64).width(),
+                     problems->y() + height + units.Size(0, 7).height());
     }
 
     auto* customLabel = new QLabel(QStringLiteral("Custom URL:"), this);

@@ -72,8 +72,8 @@ int Whole(const Json& object, const char* key, int fallback, int lowest, int hig
 double Degrees(const Json& object, const char* key, double limit) {
     const auto found = object.find(key);
     if (found == object.end() || !found->is_number() || std::abs(found->get<double>()) > limit) {
-        Refuse(FormatText("\"start\" needs \"%s\" in degrees from %.0f to %.0f", key, -limit,
-                          limit));
+        Refuse(
+            FormatText("\"start\" needs \"%s\" in degrees from %.0f to %.0f", key, -limit, limit));
     }
     return found->get<double>();
 }
@@ -117,9 +117,8 @@ std::vector<std::string> Subdomains(const Json& source) {
         Refuse("\"subdomains\" must be a text or a list of texts");
     }
     for (const std::string& subdomain : subdomains) {
-        if (!std::all_of(subdomain.begin(), subdomain.end(), [](unsigned char c) {
-                return std::isalnum(c) != 0 || c == '-';
-            })) {
+        if (!std::all_of(subdomain.begin(), subdomain.end(),
+                         [](unsigned char c) { return std::isalnum(c) != 0 || c == '-'; })) {
             Refuse("subdomain \"" + subdomain + "\" is not a host name label");
         }
     }
@@ -147,9 +146,8 @@ std::vector<SourceLayer> Layers(const Json& source, bool hasSubdomains) {
     }
     std::vector<SourceLayer> layers;
     for (const auto& [key, value] : found->items()) {
-        const auto layer =
-            std::find_if(kAllLayers.begin(), kAllLayers.end(),
-                         [&key = key](MapLayer l) { return key == LayerName(l); });
+        const auto layer = std::find_if(kAllLayers.begin(), kAllLayers.end(),
+                                        [&key = key](MapLayer l) { return key == LayerName(l); });
         if (layer == kAllLayers.end()) {
             Refuse("unknown layer \"" + key + "\" (known: map, satellite, terrain, hybrid)");
         }
@@ -162,7 +160,8 @@ std::vector<SourceLayer> Layers(const Json& source, bool hasSubdomains) {
             text = Text(value, "template", true);
             entry.name = Text(value, "name", false);
         } else {
-            Refuse("layer \"" + key + "\" must be a template or {\"template\": ..., \"name\": ...}");
+            Refuse("layer \"" + key +
+                   "\" must be a template or {\"template\": ..., \"name\": ...}");
         }
         if (entry.name.empty()) {
             entry.name = DefaultLayerName(*layer);
@@ -231,9 +230,9 @@ TileSource ReadSource(const Json& json) {
         if (!start->is_object()) {
             Refuse("\"start\" must be {\"lat\": ..., \"lon\": ..., \"zoom\": ...}");
         }
-        source.start = MapPosition{Degrees(*start, "lat", 85.0), Degrees(*start, "lon", 180.0),
-                                   Whole(*start, "zoom", source.minZoom, source.minZoom,
-                                         source.maxZoom)};
+        source.start =
+            MapPosition{Degrees(*start, "lat", 85.0), Degrees(*start, "lon", 180.0),
+                        Whole(*start, "zoom", source.minZoom, source.minZoom, source.maxZoom)};
     }
     return source;
 }
@@ -358,8 +357,9 @@ SourceCatalogue LoadSourceCatalogue(const std::vector<std::filesystem::path>& fo
                 continue;
             }
             source->file = file;
-            const auto same = std::find_if(catalogue.sources.begin(), catalogue.sources.end(),
-                                           [&source](const TileSource& s) { return s.id == source->id; });
+            const auto same =
+                std::find_if(catalogue.sources.begin(), catalogue.sources.end(),
+                             [&source](const TileSource& s) { return s.id == source->id; });
             if (same != catalogue.sources.end()) {
                 *same = std::move(*source);
             } else {
@@ -404,9 +404,10 @@ std::optional<std::string> TileLimitQuestion(const TileSource& source, std::size
     if (!source.tileLimit || static_cast<long long>(tiles) <= *source.tileLimit) {
         return std::nullopt;
     }
-    return FormatText("This map needs %zu tiles, but the terms of use of '%s' allow at most %lld "
-                      "tiles at a time.  Do you want to download them anyway?",
-                      tiles, source.name.c_str(), *source.tileLimit);
+    return FormatText(
+        "This map needs %zu tiles, but the terms of use of '%s' allow at most %lld "
+        "tiles at a time.  Do you want to download them anyway?",
+        tiles, source.name.c_str(), *source.tileLimit);
 }
 
 } // namespace quiltara

@@ -170,8 +170,8 @@ std::string SourcePageHtml(const TileSource& source, const MapPosition& start) {
     config["id"] = source.id;
     config["minZoom"] = source.minZoom;
     config["maxZoom"] = source.maxZoom;
-    config["subdomains"] = source.subdomains.empty() ? std::vector<std::string>{"_"}
-                                                     : source.subdomains;
+    config["subdomains"] =
+        source.subdomains.empty() ? std::vector<std::string>{"_"} : source.subdomains;
     config["start"] = {start.latitude, start.longitude, start.zoom};
     std::string attribution = HtmlEscaped(source.attribution);
     if (!source.terms.empty()) {
@@ -187,7 +187,8 @@ std::string SourcePageHtml(const TileSource& source, const MapPosition& start) {
 <html>
 <head>
 <meta charset="utf-8">
-<title>)html" + HtmlEscaped(source.name) +
+<title>)html" +
+           HtmlEscaped(source.name) +
            R"html(</title>
 <link rel="stylesheet" href="quiltara:/leaflet/leaflet.css">
 <script src="quiltara:/leaflet/leaflet.js"></script>

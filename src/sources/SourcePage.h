@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "sources/SourceCatalogue.h"
 #include "platform/SettingsStore.h"
+#include "sources/SourceCatalogue.h"
 
 namespace quiltara {
 

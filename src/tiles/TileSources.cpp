@@ -78,8 +78,8 @@ bool FetchTileWithRetries(const std::string& sourceTemplate, int column, int row
     return false;
 }
 
-bool FetchTileOfSource(const TileRequestStyle& style, const std::string& sourceTemplate,
-                       int column, int row, int zoom, const std::filesystem::path& tilePath,
+bool FetchTileOfSource(const TileRequestStyle& style, const std::string& sourceTemplate, int column,
+                       int row, int zoom, const std::filesystem::path& tilePath,
                        std::string_view languageCode, RememberedServerNumber& remembered,
                        TileUrlFetcher& fetcher) {
     if (!style.catalogue) {

@@ -14,8 +14,7 @@ namespace {
 constexpr int kDeepestZoom = 30;
 
 bool SameLetters(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -259,7 +258,8 @@ bool TileTemplate::MatchFrom(std::size_t piece, std::string_view url, std::size_
         case Kind::Subdomain:
             if (!subdomains.empty()) {
                 for (const std::string& subdomain : subdomains) {
-                    if (!subdomain.empty() && SameLetters(rest.substr(0, subdomain.size()), subdomain) &&
+                    if (!subdomain.empty() &&
+                        SameLetters(rest.substr(0, subdomain.size()), subdomain) &&
                         next(subdomain.size(), state)) {
                         return true;
                     }

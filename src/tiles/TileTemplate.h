@@ -51,7 +51,17 @@ public:
     std::string PageForm() const;
 
 private:
-    enum class Kind { Literal, Column, Row, RowFromBottom, Zoom, Subdomain, ServerIndex, Language, ServerWord };
+    enum class Kind {
+        Literal,
+        Column,
+        Row,
+        RowFromBottom,
+        Zoom,
+        Subdomain,
+        ServerIndex,
+        Language,
+        ServerWord
+    };
     struct Piece {
         Kind kind = Kind::Literal;
         std::string literal;

@@ -12,12 +12,12 @@
 
 #include <optional>
 
+#include "sources/SourcePage.h"
 #include "view/CSelectionOverlay.h"
 #include "view/MapProbe.h"
 #include "view/PanelValues.h"
 #include "view/QtPageDocument.h"
 #include "view/SelectionState.h"
-#include "sources/SourcePage.h"
 
 namespace quiltara {
 

@@ -90,7 +90,8 @@ std::optional<SourceTile> MatchSourceTile(const TileSource* source, std::string_
         return std::nullopt;
     }
     for (const SourceLayer& layer : source->layers) {
-        if (const std::optional<TileMatch> match = layer.tileTemplate.Match(url, source->subdomains)) {
+        if (const std::optional<TileMatch> match =
+                layer.tileTemplate.Match(url, source->subdomains)) {
             return SourceTile{*match, &layer};
         }
     }

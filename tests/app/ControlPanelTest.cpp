@@ -792,6 +792,17 @@ TEST_F(ControlPanel, ThePathStyleDemoSourceFromTheSiteChooserToAPixelExactMap) {
         },
         30000))
         << view->Browser()->url().toString().toStdString();
+    // Where the user goes on the page is kept for the next visit.
+    view->Browser()->page()->runJavaScript(QStringLiteral("sourceMap.setView([40.5, 2.25], 3);"));
+    const auto kept = [this](const std::string& start) {
+        return test::WaitUntil([this, start] {
+            const std::string position = settings_.GetString("SourcePosition_offline-demo", "");
+            return position.rfind(start, 0) == 0 && position.substr(position.size() - 2) == ",3";
+        });
+    };
+    EXPECT_TRUE(kept("40.5"));
+    view->Browser()->page()->runJavaScript(QStringLiteral("sourceMap.setView([51.5, 0], 3);"));
+    ASSERT_TRUE(kept("51.5"));
     EXPECT_THAT(Text(CControlPanel::kIdDetails).toStdString(),
                 AllOf(HasSubstr(".offline-demo.localhost/tiles/map/3/"),
                       HasSubstr("Will download from 'Demo road map'")));

@@ -29,19 +29,22 @@ TEST(SourceCatalogue, ReadsGoodFilesSkipsBadOnesAndLetsTheUserWin) {
     const test::TempDir shipped;
     const test::TempDir user;
     Write(shipped / "streets.json",
-          Source("streets", "Shipped streets",
-                 R"(, "connections": 3, "tileLimit": 1000, "headers": ["Referer: https://me.example/"],
+          Source(
+              "streets", "Shipped streets",
+              R"(, "connections": 3, "tileLimit": 1000, "headers": ["Referer: https://me.example/"],
                     "attribution": "(c) Example", "terms": "https://example/terms",
                     "minZoom": 2, "maxZoom": 17, "start": {"lat": 48.1, "lon": 11.5, "zoom": 9})"));
     Write(shipped / "other.json", Source("other", "Other"));
     Write(shipped / "notes.txt", "not a source");
     Write(user / "mine.json", Source("streets", "My streets"));
     Write(user / "broken.json", R"({"id": "broken", "name": )");
-    Write(user / "typo.json",
-          R"({"id": "typo", "name": "Typo", "layers": {"map": "https://t.example/{z}/{x}/{y}.png?k={key}"}})");
+    Write(
+        user / "typo.json",
+        R"({"id": "typo", "name": "Typo", "layers": {"map": "https://t.example/{z}/{x}/{y}.png?k={key}"}})");
     Write(user / "nolayer.json", R"({"id": "nolayer", "name": "No layers", "layers": {}})");
 
-    const SourceCatalogue catalogue = LoadSourceCatalogue({shipped.Path(), user.Path(), "/nonexistent"});
+    const SourceCatalogue catalogue =
+        LoadSourceCatalogue({shipped.Path(), user.Path(), "/nonexistent"});
     ASSERT_EQ(catalogue.sources.size(), 2u);
     const TileSource* streets = catalogue.Find("streets");
     ASSERT_NE(streets, nullptr);

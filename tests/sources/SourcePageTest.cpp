@@ -28,7 +28,8 @@ TEST(SourcePage, OpensWhereAskedElseWhereTheUserLastWasElseWhereTheFileSays) {
     const TileSource plain = Demo();
     const TileSource started = Demo(R"(, "start": {"lat": 10, "lon": 20, "zoom": 5})");
     MemorySettingsStore settings;
-    EXPECT_EQ(SourcePageStart(plain, std::nullopt, settings).zoom, 2); // the world, within its zooms
+    EXPECT_EQ(SourcePageStart(plain, std::nullopt, settings).zoom,
+              2); // the world, within its zooms
     EXPECT_EQ(SourcePageStart(started, std::nullopt, settings).latitude, 10.0);
 
     // The page reports where the user is; a web page's or a broken report changes nothing.

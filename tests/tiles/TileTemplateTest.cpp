@@ -17,17 +17,53 @@ struct TemplateCase {
 // Every placeholder, both row directions, subdomains, and the query and path
 // forms of tile addresses: each address made must read back as its tile.
 const TemplateCase kCases[] = {
-    {"path", "https://tiles.example.org/{z}/{x}/{y}.png", {}, 5, 9, 4, "",
+    {"path",
+     "https://tiles.example.org/{z}/{x}/{y}.png",
+     {},
+     5,
+     9,
+     4,
+     "",
      "https://tiles.example.org/4/5/9.png"},
-    {"tms_row", "http://tms.example/{z}/{x}/{-y}.jpg", {}, 5, 9, 4, "",
+    {"tms_row",
+     "http://tms.example/{z}/{x}/{-y}.jpg",
+     {},
+     5,
+     9,
+     4,
+     "",
      "http://tms.example/4/5/6.jpg"},
-    {"subdomain", "http://{s}.tile.example/{z}/{x}/{y}.png", {"a", "b", "c"}, 1, 2, 3, "b",
+    {"subdomain",
+     "http://{s}.tile.example/{z}/{x}/{y}.png",
+     {"a", "b", "c"},
+     1,
+     2,
+     3,
+     "b",
      "http://b.tile.example/3/1/2.png"},
-    {"query", "http://maps.example/wmts?layer=roads&TileMatrix={z}&TileCol={x}&TileRow={y}", {},
-     1023, 511, 10, "", "http://maps.example/wmts?layer=roads&TileMatrix=10&TileCol=1023&TileRow=511"},
-    {"brackets", "http://mt[SRVINDEX].example/vt/hl=[HL]&x=[X]&y=[Y]&z=[Z]&s=[SERVER]", {}, 7, 3,
-     5, "", "http://mt0.example/vt/hl=en&x=7&y=3&z=5&s=G"},
-    {"zoom_in_host", "http://z{z}.example/{x}_{y}.png", {}, 0, 0, 0, "",
+    {"query",
+     "http://maps.example/wmts?layer=roads&TileMatrix={z}&TileCol={x}&TileRow={y}",
+     {},
+     1023,
+     511,
+     10,
+     "",
+     "http://maps.example/wmts?layer=roads&TileMatrix=10&TileCol=1023&TileRow=511"},
+    {"brackets",
+     "http://mt[SRVINDEX].example/vt/hl=[HL]&x=[X]&y=[Y]&z=[Z]&s=[SERVER]",
+     {},
+     7,
+     3,
+     5,
+     "",
+     "http://mt0.example/vt/hl=en&x=7&y=3&z=5&s=G"},
+    {"zoom_in_host",
+     "http://z{z}.example/{x}_{y}.png",
+     {},
+     0,
+     0,
+     0,
+     "",
      "http://z0.example/0_0.png"},
 };
 
@@ -50,8 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, TileTemplateCases, testing::ValuesIn(kCases),
 
 TEST(TileTemplate, MatchesOnlyItsOwnTilesAndIgnoresTheCaseOfLetters) {
     std::string error;
-    const auto subdomained =
-        TileTemplate::Parse("http://{s}.tile.example/{z}/{x}/{y}.png", error);
+    const auto subdomained = TileTemplate::Parse("http://{s}.tile.example/{z}/{x}/{y}.png", error);
     ASSERT_TRUE(subdomained);
     const std::vector<std::string> abc = {"a", "b", "c"};
     EXPECT_EQ(subdomained->Match("HTTP://C.Tile.Example/2/1/3.png", abc), (TileMatch{1, 3, 2}));

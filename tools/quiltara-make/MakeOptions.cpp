@@ -259,10 +259,10 @@ MapSourcesValues MakeOptions::SourcesValues() const {
         const auto i = static_cast<std::size_t>(layer);
         const SourceLayer* offered = source ? source->Layer(layer) : nullptr;
         values[layer].download = layers[i];
-        values[layer].sourceUrl = templates[i]  ? *templates[i]
-                                  : offered     ? offered->tileTemplate.Text()
-                                  : source      ? std::string()
-                                                : DefaultSourceUrl(layer);
+        values[layer].sourceUrl = templates[i] ? *templates[i]
+                                  : offered    ? offered->tileTemplate.Text()
+                                  : source     ? std::string()
+                                               : DefaultSourceUrl(layer);
         values[layer].subfolder = subfolders[i];
     }
     return values;
@@ -559,10 +559,10 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             return fail("unknown map layer '" + layerName + "' in --layers");
         }
         const auto index = static_cast<std::size_t>(*layer);
-        if (options.source && options.source->Layer(*layer) == nullptr && !options.templates[index]) {
-            return fail("the tile source '" + options.source->id + "' has no " +
-                        LayerName(*layer) + " layer (it offers " + options.source->LayerList() +
-                        ")");
+        if (options.source && options.source->Layer(*layer) == nullptr &&
+            !options.templates[index]) {
+            return fail("the tile source '" + options.source->id + "' has no " + LayerName(*layer) +
+                        " layer (it offers " + options.source->LayerList() + ")");
         }
         options.layers[index] = true;
     }
@@ -582,15 +582,15 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
     options.range = *update->range;
     options.tiles = std::move(update->tiles);
     if (options.source && !beyondTileLimit && !options.dryRun) {
-        const auto chosen =
-            static_cast<std::size_t>(std::count(options.layers.begin(), options.layers.end(), true));
-        if (const std::optional<std::string> question =
-                TileLimitQuestion(*options.source, options.tiles.size() * chosen)) {
-            return fail(FormatText("this map needs %zu tiles, but the terms of use of '%s' allow "
-                                   "at most %lld at a time (--beyond-tile-limit fetches them "
-                                   "anyway)",
-                                   options.tiles.size() * chosen, options.source->name.c_str(),
-                                   *options.source->tileLimit));
+        const auto chosen = static_cast<std::size_t>(
+            std::count(options.layers.begin(), options.layers.end(), true));
+        if (TileLimitQuestion(*options.source, options.tiles.size() * chosen)) {
+            // No one to ask here: the run is refused unless the command line says to go on.
+            return fail(
+                FormatText("this map needs %zu tiles, but the terms of use of '%s' allow "
+                           "at most %lld at a time (--beyond-tile-limit fetches them anyway)",
+                           options.tiles.size() * chosen, options.source->name.c_str(),
+                           *options.source->tileLimit));
         }
     }
     outcome.options = std::move(options);
