@@ -139,7 +139,12 @@ private:
     void WriteReadyParts();
     void Handle(Event event);
     void Post(Event event);
-    Event Wait();
+    // Runs work on a worker; should anything escape it before its event is
+    // posted, the event loop hears of the loss instead of waiting for good.
+    template <class Work>
+    void Start(Work work, bool urgent);
+    void TaskLost() noexcept;
+    std::optional<Event> Wait();
     void Fail(const std::string& error);
 
     void DecodeTile(BandSlot& slot, int band, int column);
@@ -184,6 +189,7 @@ private:
     std::mutex eventsMutex_;
     std::condition_variable eventArrived_;
     std::deque<Event> events_;
+    int lostTasks_ = 0; // tasks that ended without their event
 
     // Last: its threads are joined before anything they use goes away.
     std::unique_ptr<WorkerPool> pool_;
@@ -251,12 +257,40 @@ void LayerPipeline::Post(Event event) {
     eventArrived_.notify_one();
 }
 
-LayerPipeline::Event LayerPipeline::Wait() {
+template <class Work>
+void LayerPipeline::Start(Work work, bool urgent) {
+    ++outstanding_;
+    pool_->Post(
+        [this, work] {
+            try {
+                work();
+            } catch (...) {
+                TaskLost();
+                throw; // the pool keeps it for the report
+            }
+        },
+        urgent);
+}
+
+void LayerPipeline::TaskLost() noexcept {
+    {
+        const std::lock_guard lock(eventsMutex_);
+        ++lostTasks_;
+    }
+    eventArrived_.notify_one();
+}
+
+// The next event, or nothing when a task was lost.
+std::optional<LayerPipeline::Event> LayerPipeline::Wait() {
     std::unique_lock lock(eventsMutex_);
-    eventArrived_.wait(lock, [this] { return !events_.empty(); });
+    eventArrived_.wait(lock, [this] { return !events_.empty() || lostTasks_ > 0; });
+    --outstanding_;
+    if (lostTasks_ > 0) {
+        --lostTasks_;
+        return std::nullopt;
+    }
     Event event = std::move(events_.front());
     events_.pop_front();
-    --outstanding_;
     return event;
 }
 
@@ -293,9 +327,8 @@ void LayerPipeline::StartBands() {
         std::memset(slot->image.RowPointer(0), 0,
                     std::size_t{slot->image.RowBytes()} * static_cast<std::size_t>(bandRows_));
         for (int column = 0; column < columns_; ++column) {
-            ++outstanding_;
             BandSlot* target = slot.get();
-            pool_->Post([this, target, band, column] { DecodeTile(*target, band, column); }, false);
+            Start([this, target, band, column] { DecodeTile(*target, band, column); }, false);
         }
     }
 }
@@ -320,9 +353,8 @@ void LayerPipeline::PostCompression() {
         const auto found = above_.find(band);
         const RowsAbove* above = found != above_.end() ? found->second.get() : nullptr;
         for (int part = 0; part < partsPerBand_; ++part) {
-            ++outstanding_;
-            pool_->Post([this, slot, above, band, part] { CompressPart(*slot, above, band, part); },
-                        true);
+            Start([this, slot, above, band, part] { CompressPart(*slot, above, band, part); },
+                  true);
         }
     }
 }
@@ -356,6 +388,10 @@ void LayerPipeline::WriteReadyParts() {
 void LayerPipeline::Handle(Event event) {
     if (!event.error.empty()) {
         Fail(event.error);
+    }
+    if (!failed_ && options_.cancel != nullptr && options_.cancel->Requested()) {
+        Fail("the run was stopped");
+        result_.stopped = true;
     }
     if (failed_) {
         return;
@@ -466,7 +502,19 @@ StreamedLayer LayerPipeline::Run() {
     }
     StartBands();
     while (outstanding_ > 0) {
-        Handle(Wait());
+        if (std::optional<Event> event = Wait()) {
+            Handle(std::move(*event));
+        } else {
+            Fail("the image could not be made: a worker failed");
+        }
+    }
+    try {
+        pool_->Wait();
+    } catch (const std::exception& error) {
+        // The worker's own reason says more than the loss noted above.
+        failed_ = true;
+        stopping_ = true;
+        result_.error = std::string("the image could not be made: ") + error.what();
     }
     errno = 0;
     if (!failed_ && !(writer_.AddImageData(joiner_.Trailer()) && writer_.Finish())) {
@@ -499,6 +547,10 @@ StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string&
         AtomicFile file(path);
         FileStream stream(file.Stream());
         result = StreamLayerImage(tiles, stream, options);
+        if (result.written && !AnyTilePlaced(result.tileProblems, tiles.range)) {
+            result.written = false;
+            result.noTilePlaced = true;
+        }
         if (result.written) {
             file.Commit(); // an uncommitted file goes with `file`
         }
@@ -506,13 +558,20 @@ StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string&
         result.bandsAllocated = result.bandsAllocated || result.error.empty();
         result.written = false;
         result.error = failure.what();
+    } catch (const std::bad_alloc&) {
+        // This layer ends here; the next one may well fit.
+        result.written = false;
+        result.error = "not enough memory to make the image";
     }
     return result;
 }
 
 std::vector<StitchedLayer> StreamingStitcher::StitchLayers(
     const std::string& outputFolder, const std::string& fileName, const MapSourcesValues& sources,
-    const TileRange& range, int zoom, Prompts& /*prompts*/, ProgressSink& progress) {
+    const TileRange& range, int zoom, Prompts& /*prompts*/, ProgressSink& progress,
+    const CancelFlag* cancel) {
+    StreamingOptions options = options_;
+    options.cancel = cancel;
     std::vector<StitchedLayer> result;
     for (MapLayer layer : kAllLayers) {
         const LayerSource& source = sources[layer];
@@ -522,12 +581,19 @@ std::vector<StitchedLayer> StreamingStitcher::StitchLayers(
         StitchedLayer stitched;
         stitched.layer = layer;
         stitched.path = LayerImagePath(outputFolder, fileName, layer, source.subfolder);
+        if (cancel != nullptr && cancel->Requested()) {
+            stitched.stopped = true;
+            result.push_back(stitched);
+            continue;
+        }
         progress.StitchStarted(layer, stitched.path);
         const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom};
-        const StreamedLayer streamed = StreamLayerImageToFile(tiles, stitched.path, options_);
+        const StreamedLayer streamed = StreamLayerImageToFile(tiles, stitched.path, options);
         stitched.created = streamed.bandsAllocated;
         stitched.saved = streamed.written;
         stitched.saveError = streamed.written ? "" : streamed.error;
+        stitched.noTilePlaced = streamed.noTilePlaced;
+        stitched.stopped = streamed.stopped;
         stitched.tileProblems = streamed.tileProblems;
         result.push_back(stitched);
         progress.StitchFinished(layer, stitched.path, stitched.saved);
