@@ -49,6 +49,7 @@ const std::vector<MenuTable>& Menus() {
           {"Cu&t\tCtrl+X", kIdEditCut},
           {"&Copy\tCtrl+C", kIdEditCopy},
           {"&Paste\tCtrl+V", kIdEditPaste}}},
+        {"&View", {{"&Toolbar", kIdViewToolbar}}},
         {"&Help", {{"&About Quiltara...", kIdAppAbout}}},
     };
     return kMenus;
@@ -232,6 +233,10 @@ bool CMainFrame::SaveTo(const QString& path) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (closeCheck_ && !closeCheck_()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) {
         emit Closed();

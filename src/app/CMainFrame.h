@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <map>
 
 class QAction;
@@ -45,6 +46,9 @@ public:
     void OnFileSave();
     void OnFileSaveAs();
 
+    // Asked before the frame closes; false keeps the program running.
+    void SetCloseCheck(std::function<bool()> check) { closeCheck_ = std::move(check); }
+
 signals:
     // The frame is closing; the program ends with it.
     void Closed();
@@ -64,6 +68,7 @@ private:
     Prompts& prompts_;
     QPrinter& printer_;
     std::map<int, QAction*> commands_;
+    std::function<bool()> closeCheck_;
 };
 
 } // namespace quiltara

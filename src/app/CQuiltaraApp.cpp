@@ -80,6 +80,7 @@ bool CQuiltaraApp::InitInstance() {
     if (panel_) {
         PlaceControlPanel();
         panel_->show();
+        frame_->SetCloseCheck([this] { return !panel_ || panel_->ConfirmQuit(); });
     }
     return true;
 }
@@ -135,6 +136,8 @@ void CQuiltaraApp::BindApplicationCommands() {
     connect(frame_->Command(kIdFileOpen), &QAction::triggered, this, &CQuiltaraApp::OnFileOpen);
     connect(frame_->Command(kIdFilePrintSetup), &QAction::triggered, this,
             &CQuiltaraApp::OnFilePrintSetup);
+    connect(frame_->Command(kIdViewToolbar), &QAction::triggered, this,
+            &CQuiltaraApp::OnViewToolbar);
 }
 
 void CQuiltaraApp::PlaceControlPanel() {
@@ -183,6 +186,14 @@ void CQuiltaraApp::OnFileOpen() {
     }
     if (!document_->OnOpenDocument(path)) {
         prompts_.ShowMessage("Could not open " + path.toStdString() + ".", MessageButtons::Ok);
+    }
+}
+
+void CQuiltaraApp::OnViewToolbar() {
+    if (panel_) {
+        panel_->show();
+        panel_->raise();
+        panel_->activateWindow();
     }
 }
 

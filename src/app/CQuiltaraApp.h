@@ -57,6 +57,8 @@ public:
     void OnFileNew();
     void OnFileOpen();
     void OnFilePrintSetup();
+    // "&Toolbar" in the View menu: the control panel shown and brought forward.
+    void OnViewToolbar();
 
 protected:
     // The frame with its map view; none when it cannot be made.

@@ -17,6 +17,9 @@ inline constexpr const char* kDonationUrl =
 // The program goes on at once; a failure (no browser, no mail program) is silent.
 void ShellOpen(const std::string& address);
 
+// Shows a local folder in the desktop's file manager, the same way.
+void ShellOpenFolder(const std::string& folder);
+
 // Opens the donation page.
 void OpenDonationPage();
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/CQuiltaraApp.h"
+#include "platform/BrowserSandbox.h"
 #include "platform/QtPrompts.h"
 #include "platform/QtSettingsStore.h"
 #include "sources/MapServiceRoute.h"
@@ -48,6 +49,8 @@ bool TakeMapServiceOption(QStringList& arguments, std::optional<quiltara::MapSer
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Read by the browser engine when it starts, so set before anything of Qt.
+    quiltara::SwitchOffBrowserSandboxForRoot();
     // The embedded browser shares its OpenGL contexts with the widgets; Qt
     // needs to know before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -9,18 +10,15 @@
 #include <QPushButton>
 #include <QResizeEvent>
 
-#include <algorithm>
-
 #include "app/CMainFrame.h"
 #include "app/CNumberInputDlg.h"
 #include "app/DialogUnits.h"
+#include "app/ShellOpen.h"
+#include "assembly/PanelRunOutput.h"
 #include "assembly/ParallelTileFetch.h"
-#include "assembly/ProgressMeter.h"
-#include "assembly/RunEstimate.h"
 #include "assembly/TileImageCheck.h"
 #include "platform/GuiThreadPrompts.h"
 #include "platform/HttpClient.h"
-#include "sources/CMapSourcesDlg.h"
 #include "sources/CSiteChooserDlg.h"
 #include "sources/SiteChoice.h"
 #include "tiles/TextFormat.h"
@@ -29,10 +27,6 @@
 
 namespace quiltara {
 namespace {
-
-constexpr const char* kSelectAreaText = "2. Select Area";
-constexpr const char* kDoneText = "3. Done";
-constexpr const char* kCustomMarker = "custom";
 
 // The controls that are neither buttons nor the zoom list, as the template
 // lists them (ids -1: labels nothing refers to).
@@ -43,119 +37,34 @@ struct StaticTemplate {
     bool selectionDetail;
 };
 
+// The counts and spans stand one under the other, each value as wide as the
+// group, so that "Choose a higher zoom" and the longest spans show whole.
+constexpr int kValueX = 56;
+constexpr int kValueWidth = 186;
+
 constexpr StaticTemplate kStatics[] = {
-    {-1, "X:", 7, 19, 11, 11, false},           {1000, "Unknown", 23, 19, 96, 11, false},
-    {-1, "Y:", 10, 33, 8, 11, false},           {1001, "Unknown", 23, 33, 93, 11, false},
-    {-1, "Zoom:", 153, 16, 36, 11, false},      {1003, "Unknown", 200, 16, 42, 11, false},
-    {1006, "", 112, 55, 136, 20, false},        {1012, "x images:", 13, 115, 33, 11, true},
-    {1004, "Unknown", 52, 115, 74, 11, true},   {1013, "y images:", 13, 129, 33, 11, true},
-    {1007, "Unknown", 52, 129, 71, 11, true},   {1014, "tot images:", 13, 144, 41, 11, true},
-    {1008, "Unknown", 64, 144, 35, 11, true},   {1021, "Long:", 123, 115, 20, 11, true},
-    {1022, "Unknown", 148, 115, 100, 11, true}, {1019, "Lat:", 122, 128, 21, 11, true},
-    {1020, "Unknown", 148, 128, 100, 11, true},
+    {-1, "X:", 7, 19, 11, 11, false},
+    {1000, "Unknown", 23, 19, 96, 11, false},
+    {-1, "Y:", 10, 33, 8, 11, false},
+    {1001, "Unknown", 23, 33, 93, 11, false},
+    {-1, "Zoom:", 153, 16, 36, 11, false},
+    {1003, "Unknown", 200, 16, 42, 11, false},
+    {1006, "", 112, 55, 136, 20, false},
+    {1012, "x images:", 13, 104, 41, 11, true},
+    {1004, "Unknown", kValueX, 104, kValueWidth, 11, true},
+    {1013, "y images:", 13, 115, 41, 11, true},
+    {1007, "Unknown", kValueX, 115, kValueWidth, 11, true},
+    {1014, "tot images:", 13, 126, 41, 11, true},
+    {1008, "Unknown", kValueX, 126, kValueWidth, 11, true},
+    {1021, "Long:", 13, 137, 41, 11, true},
+    {1022, "Unknown", kValueX, 137, kValueWidth, 11, true},
+    {1019, "Lat:", 13, 148, 41, 11, true},
+    {1020, "Unknown", kValueX, 148, kValueWidth, 11, true},
 };
 
-QStringList InitialZoomEntries() {
-    QStringList entries{QStringLiteral("(enter zoom)")};
-    for (int zoom = 1; zoom <= 19; ++zoom) {
-        entries << QString::number(zoom);
-    }
-    entries << QStringLiteral("(custom)...");
-    return entries;
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
 }
-
-// The progress list of a run, fed from the worker: every line is queued for
-// the GUI thread in the order the run adds it.
-class ProgressListSink : public ProgressSink {
-public:
-    ProgressListSink(QListWidget* list, GuiThreadCalls& calls) : list_(list), calls_(calls) {}
-
-    void ClearLines() override {
-        QListWidget* list = list_;
-        calls_.Post([list] { list->clear(); });
-    }
-    void AddLine(const std::string& line) override {
-        QListWidget* list = list_;
-        calls_.Post([list, text = QString::fromStdString(line)] {
-            list->addItem(text);
-            list->scrollToBottom();
-        });
-    }
-
-    // The estimate heads the list; the bar and the status line below it
-    // follow the tiles and then the layers.
-    void RunEstimated(const RunEstimate& estimate) override {
-        layers_ = estimate.layers;
-        QListWidget* list = list_;
-        calls_.Post([list, text = QString::fromStdString(EstimateText(estimate))] {
-            list->insertItem(0, text);
-        });
-    }
-    void TileStarted(std::size_t index, std::size_t count) override {
-        if (index == 0) {
-            meter_.Start(count, ProgressMeter::Clock::now());
-        }
-        meter_.SetDone(index);
-        Show(static_cast<int>(index), static_cast<int>(count),
-             meter_.SpeedText(ProgressMeter::Clock::now()));
-    }
-    void StitchStarted(MapLayer layer, const std::string& /*outputPath*/) override {
-        ++stitched_;
-        const int total = static_cast<int>(meter_.Total());
-        Show(total, total, StitchText(stitched_, std::max(layers_, stitched_), LayerName(layer)));
-    }
-
-    // The panel's bar and status line; they outlive the run, whose worker
-    // the panel joins before it goes.
-    void SetRunControls(QProgressBar* bar, QLabel* status) {
-        bar_ = bar;
-        status_ = status;
-    }
-
-private:
-    void Show(int value, int maximum, const std::string& status) {
-        QProgressBar* bar = bar_;
-        QLabel* label = status_;
-        calls_.Post([bar, label, value, maximum, text = QString::fromStdString(status)] {
-            bar->setRange(0, maximum);
-            bar->setValue(value);
-            label->setText(text);
-        });
-    }
-
-    QListWidget* list_;
-    GuiThreadCalls& calls_;
-    QProgressBar* bar_ = nullptr;
-    QLabel* status_ = nullptr;
-    ProgressMeter meter_;
-    int layers_ = 0;
-    int stitched_ = 0;
-};
-
-// The map sources dialog, shown on the GUI thread while the worker waits.
-class GuiThreadMapSources : public MapSourcesProvider {
-public:
-    // owner: the window the dialog belongs to (read on the GUI thread only).
-    GuiThreadMapSources(SettingsStore& store, QPointer<QWidget> owner, GuiThreadCalls& calls)
-        : store_(store), owner_(std::move(owner)), calls_(calls) {}
-
-    std::optional<MapSourcesValues> AskMapSources() override {
-        auto chosen = std::make_shared<std::optional<MapSourcesValues>>();
-        SettingsStore* store = &store_;
-        QPointer<QWidget> owner = owner_;
-        if (!calls_.Run([store, owner, chosen] {
-                *chosen = DialogMapSources(*store, owner.data()).AskMapSources();
-            })) {
-            return std::nullopt;
-        }
-        return *chosen;
-    }
-
-private:
-    SettingsStore& store_;
-    QPointer<QWidget> owner_;
-    GuiThreadCalls& calls_;
-};
 
 } // namespace
 
@@ -165,14 +74,11 @@ CControlPanel::CControlPanel(CMainFrame* frame, ControlPanelServices services, Q
     setWindowTitle(QStringLiteral("Toolbar"));
     setModal(false);
     BuildControls();
-    resize(DialogUnits(font()).Size(255, 275));
+    resize(DialogUnits(font()).Size(255, 295));
 
-    selecting_ = false;
-    ShowSelectionDetails(false);
-    zoomList_->setCurrentIndex(0);
-    pageZoom_ = -1;
     values_.detectedLayer = 0;
     runState_.overwriteAsked = false;
+    ShowState();
 
     if (CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr) {
         view->SetPanelValues(&values_);
@@ -202,6 +108,11 @@ CSelectionOverlay* CControlPanel::Overlay() {
     return overlay;
 }
 
+SelectionState* CControlPanel::OverlayState() {
+    CSelectionOverlay* overlay = Overlay();
+    return overlay != nullptr ? &overlay->State() : nullptr;
+}
+
 void CControlPanel::OnLocationChanged() {
     Label(kIdXValue)->setText(QString::fromStdString(values_.xText));
     Label(kIdYValue)->setText(QString::fromStdString(values_.yText));
@@ -228,7 +139,7 @@ void CControlPanel::BuildControls() {
     auto* location = new QGroupBox(QStringLiteral("Location Details"), this);
     place(location, -1, 7, 7, 241, 41);
     auto* selection = new QGroupBox(QStringLiteral("Selection Details"), this);
-    place(selection, kIdSelectionGroup, 7, 77, 241, 124);
+    place(selection, kIdSelectionGroup, 7, 77, 241, 142);
     selectionDetails_.push_back(selection);
 
     for (const StaticTemplate& t : kStatics) {
@@ -244,40 +155,41 @@ void CControlPanel::BuildControls() {
 
     gotoSite_ = button(kIdGotoSite, "1. Goto Google maps...", 147, 28, 97, 17);
     selectArea_ = button(kIdSelectArea, kSelectAreaText, 7, 49, 55, 12);
-    selectArea_->setEnabled(false);
     newLocation_ = button(kIdNewLocation, "New Location", 7, 63, 55, 12);
-    newLocation_->setEnabled(false);
 
     zoomList_ = new QComboBox(this);
-    zoomList_->addItems(InitialZoomEntries());
     // The template's 85 units are the height with the list dropped down.
-    place(zoomList_, kIdZoomList, 13, 94, 96, 12);
+    place(zoomList_, kIdZoomList, 13, 89, 96, 12);
     zoomList_->setMaxVisibleItems(10);
     selectionDetails_.push_back(zoomList_);
 
     progress_ = new QListWidget(this);
-    place(progress_, kIdProgress, 109, 143, 133, 54);
+    place(progress_, kIdProgress, 109, 162, 133, 52);
     selectionDetails_.push_back(progress_);
 
-    createMap_ = button(kIdCreateMap, "4. Create Map Image", 15, 158, 85, 26);
+    createMap_ = button(kIdCreateMap, "4. Create Map Image", 15, 162, 85, 26);
     selectionDetails_.push_back(createMap_);
-    stitch_ = button(kIdStitch, "Stitch Images", 66, 158, 35, 26);
+    stitch_ = button(kIdStitch, "Stitch Images", 66, 162, 35, 26);
     stitch_->setVisible(false);
-    drawHelper_ = button(kIdDrawHelper, "Draw Helper", 15, 186, 86, 12);
+    drawHelper_ = button(kIdDrawHelper, "Draw Helper", 15, 192, 86, 12);
     selectionDetails_.push_back(drawHelper_);
 
     // Shown only while a run is under way, under the progress list.
     runStatus_ = new QLabel(this);
     runStatus_->setObjectName(QStringLiteral("runStatus"));
     runStatus_->setTextFormat(Qt::PlainText);
-    units.Place(runStatus_, 7, 203, 100, 12);
+    units.Place(runStatus_, 7, 223, 100, 12);
     runProgress_ = new QProgressBar(this);
     runProgress_->setObjectName(QStringLiteral("runProgress"));
     runProgress_->setFormat(QStringLiteral("%v of %m tiles"));
-    units.Place(runProgress_, 109, 203, 90, 12);
-    cancelRun_ = button(-1, "Cancel", 201, 203, 41, 12);
+    units.Place(runProgress_, 109, 223, 90, 12);
+    cancelRun_ = button(-1, "Cancel", 201, 223, 41, 12);
     cancelRun_->setObjectName(QStringLiteral("cancelRun"));
-    for (QWidget* control : std::initializer_list<QWidget*>{runStatus_, runProgress_, cancelRun_}) {
+    // After a run that saved images, in the same row.
+    openFolder_ = button(-1, "Open Folder", 181, 223, 61, 12);
+    openFolder_->setObjectName(QStringLiteral("openFolder"));
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{runStatus_, runProgress_, cancelRun_, openFolder_}) {
         control->setVisible(false);
     }
 
@@ -285,7 +197,7 @@ void CControlPanel::BuildControls() {
     details_->setTextFormat(Qt::PlainText);
     details_->setWordWrap(true);
     details_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(details_, kIdDetails, 7, 219, 241, 49);
+    place(details_, kIdDetails, 7, 239, 241, 49);
 
     connect(gotoSite_, &QPushButton::clicked, this, &CControlPanel::OnGotoSite);
     connect(selectArea_, &QPushButton::clicked, this, &CControlPanel::OnSelectArea);
@@ -294,6 +206,7 @@ void CControlPanel::BuildControls() {
     connect(createMap_, &QPushButton::clicked, this, &CControlPanel::OnCreateMap);
     connect(drawHelper_, &QPushButton::clicked, this, &CControlPanel::OnDrawHelper);
     connect(cancelRun_, &QPushButton::clicked, this, &CControlPanel::OnCancelRun);
+    connect(openFolder_, &QPushButton::clicked, this, &CControlPanel::OnOpenFolder);
 }
 
 void CControlPanel::OnCancelRun() {
@@ -309,10 +222,50 @@ QLabel* CControlPanel::Label(int id) const {
     return findChild<QLabel*>(QString::number(id));
 }
 
-void CControlPanel::ShowSelectionDetails(bool show) {
-    for (QWidget* control : selectionDetails_) {
-        control->setVisible(show);
+void CControlPanel::ShowState() {
+    const std::pair<QWidget*, PanelControl> controls[] = {
+        {gotoSite_, PanelControl::GotoSite},       {selectArea_, PanelControl::SelectArea},
+        {newLocation_, PanelControl::NewLocation}, {zoomList_, PanelControl::ZoomList},
+        {createMap_, PanelControl::CreateMap},     {drawHelper_, PanelControl::DrawHelper},
+    };
+    for (const auto& [control, id] : controls) {
+        control->setEnabled(state_.Enabled(id));
+        if (auto* button = qobject_cast<QPushButton*>(control)) {
+            button->setDefault(id == state_.DefaultButton());
+        }
     }
+    gotoSite_->setVisible(state_.GotoSiteShown());
+    selectArea_->setText(Text(state_.SelectAreaText()));
+    Label(kIdHint)->setText(Text(state_.Hint()));
+    for (QWidget* control : selectionDetails_) {
+        control->setVisible(state_.DetailsShown());
+    }
+    ShowZoomList();
+    const PanelCounts& counts = state_.Counts();
+    const std::pair<int, const std::string*> texts[] = {
+        {kIdXImages, &counts.xImages},     {kIdYImages, &counts.yImages},
+        {kIdTotImages, &counts.totImages}, {kIdLongText, &counts.longText},
+        {kIdLatText, &counts.latText},
+    };
+    for (const auto& [id, text] : texts) {
+        Label(id)->setText(Text(*text));
+    }
+}
+
+void CControlPanel::ShowZoomList() {
+    QStringList entries;
+    for (const std::string& entry : state_.ZoomEntries()) {
+        entries << Text(entry);
+    }
+    QStringList shown;
+    for (int i = 0; i < zoomList_->count(); ++i) {
+        shown << zoomList_->itemText(i);
+    }
+    if (shown != entries) {
+        zoomList_->clear();
+        zoomList_->addItems(entries);
+    }
+    zoomList_->setCurrentIndex(state_.ZoomIndex());
 }
 
 void CControlPanel::resizeEvent(QResizeEvent* event) {
@@ -321,14 +274,6 @@ void CControlPanel::resizeEvent(QResizeEvent* event) {
     // from where it stands, so it reaches past the bottom, and lies on top.
     details_->resize(event->size().width() - 10, event->size().height() - 10);
     details_->raise();
-    // A wider panel shows the longitude and latitude spans whole: they reach
-    // to the panel's right margin, never less wide than the template has them.
-    const DialogUnits units(font());
-    for (int id : {kIdLongText, kIdLatText}) {
-        QLabel* span = Label(id);
-        span->resize(std::max(units.X(100), event->size().width() - units.X(7) - span->x()),
-                     span->height());
-    }
 }
 
 void CControlPanel::OnGotoSite() {
@@ -350,52 +295,37 @@ void CControlPanel::OnGotoSite() {
         services_.prompts.ShowMessage(site.fallbackMessage, MessageButtons::Ok);
     }
     view->Navigate(site.address);
-    selectArea_->setEnabled(true);
-    gotoSite_->setVisible(false);
+    state_.SiteOpened();
+    ShowState();
 }
 
 void CControlPanel::OnSelectArea() {
     CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr;
-    if (!selecting_) {
-        selecting_ = true;
-        if (CSelectionOverlay* overlay = Overlay()) {
-            overlay->State().locked = false;
-            overlay->State().inactive = false;
-        }
+    const bool armed = state_.ToggleSelectArea(OverlayState());
+    ShowState();
+    if (armed) {
         if (view != nullptr) {
             view->SetInputPassThrough(true);
         }
-        newLocation_->setEnabled(false);
-        selectArea_->setText(QString::fromUtf8(kDoneText));
-        Label(kIdHint)->setText(QString::fromUtf8(kDrawSelectionHint));
         if (frame_) {
             frame_->ShowSelectionOverlay(true);
             frame_->RepaintMapView();
         }
-        return;
-    }
-    newLocation_->setEnabled(true);
-    selectArea_->setText(QString::fromUtf8(kSelectAreaText));
-    selecting_ = false;
-    if (frame_) {
+    } else if (frame_) {
         frame_->ShowSelectionOverlay(false);
     }
-    Label(kIdHint)->setText(QString::fromUtf8(kSelectionMadeHint));
 }
 
 void CControlPanel::OnNewLocation() {
-    newLocation_->setEnabled(false);
-    if (CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr) {
-        if (CSelectionOverlay* overlay = Overlay()) {
-            SelectionState& state = overlay->State();
-            state.locked = false;
-            state.dragging = false;
-            state.inactive = true;
+    CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr;
+    state_.NewLocation(view != nullptr ? OverlayState() : nullptr);
+    if (view != nullptr) {
+        if (CSelectionOverlay* overlay = view->SelectionOverlay()) {
             overlay->update(); // the locked rectangle goes
         }
         view->SetInputPassThrough(true);
     }
-    Label(kIdHint)->setText(QString::fromUtf8(kNewLocationHint));
+    ShowState();
 }
 
 void CControlPanel::OnSelectionDone() {
@@ -405,7 +335,7 @@ void CControlPanel::OnSelectionDone() {
     CSelectionOverlay* overlay = Overlay();
     CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr;
     if (overlay == nullptr || view == nullptr) {
-        ApplySelection(selection_, originX_, originY_);
+        ApplySelection(Selection(), 0, 0);
         return;
     }
     SelectionState& state = overlay->State();
@@ -415,96 +345,31 @@ void CControlPanel::OnSelectionDone() {
 }
 
 void CControlPanel::ApplySelection(const CTileRect& selection, int originX, int originY) {
-    selectArea_->setText(QString::fromUtf8(kSelectAreaText));
-    newLocation_->setEnabled(true);
-    selecting_ = false;
-    Label(kIdHint)->clear();
-    ShowSelectionDetails(true);
-    if (frame_ && frame_->GetActiveView() != nullptr) {
-        selection_ = selection;
-        originX_ = originX;
-        originY_ = originY;
-    }
-    pageZoom_ = ReadLeadingInt(Label(kIdZoomValue)->text().toStdString());
-    Label(kIdXValue)->setText(
-        QString::fromStdString(FormatText("%.3f to %.3f", selection_.left, selection_.right)));
-    Label(kIdYValue)->setText(
-        QString::fromStdString(FormatText("%.3f to %.3f", selection_.top, selection_.bottom)));
-    Label(kIdHint)->setText(QString::fromUtf8(kSelectionMadeHint));
-    OnZoomChosen();
+    const bool mapView = frame_ && frame_->GetActiveView() != nullptr;
+    state_.SelectionDone(mapView ? std::optional<CTileRect>(selection) : std::nullopt, originX,
+                         originY, Label(kIdZoomValue)->text().toStdString());
+    Label(kIdXValue)->setText(Text(state_.SelectionXText()));
+    Label(kIdYValue)->setText(Text(state_.SelectionYText()));
+    ShowState();
 }
 
 void CControlPanel::OnZoomChosen() {
-    const int position = zoomList_->currentIndex();
-    if (position < 0) {
-        return; // a rebuilt list with nothing chosen yet
-    }
-    const QString text = zoomList_->currentText();
-    if (text.contains(QLatin1String(kCustomMarker))) {
+    const bool mapView = frame_ && frame_->GetActiveView() != nullptr;
+    if (state_.ChooseZoom(zoomList_->currentIndex(), mapView) ==
+        ControlPanelState::ZoomStep::AskCustom) {
         RunCustomEntry();
-        return;
     }
-    chosenZoomIndex_ = position;
-    if (!frame_ || frame_->GetActiveView() == nullptr) {
-        return;
-    }
-    ApplyRange(ComputeRange(selection_, pageZoom_, ZoomChoice{position, text.toStdString()},
-                            originX_, originY_));
-}
-
-void CControlPanel::ApplyRange(const RangeUpdate& update) {
-    if (!update.changesAnything) {
-        return;
-    }
-    if (update.replacesTileList) {
-        tiles_ = update.tiles;
-    }
-    if (update.range) {
-        range_ = *update.range;
-    }
-    const auto show = [this](int id, const std::optional<std::string>& text) {
-        if (text) {
-            Label(id)->setText(QString::fromStdString(*text));
-        }
-    };
-    show(kIdXImages, update.xImagesText);
-    show(kIdYImages, update.yImagesText);
-    show(kIdTotImages, update.totImagesText);
-    show(kIdLongText, update.longText);
-    show(kIdLatText, update.latText);
-    // The spans are longer than their fields at the template's width.
-    for (int id : {kIdLongText, kIdLatText}) {
-        Label(id)->setToolTip(Label(id)->text());
-    }
+    ShowState();
 }
 
 void CControlPanel::RunCustomEntry() {
-    // When the entry changes nothing, the list goes back to the zoom it had,
-    // so that "(custom)..." never stands as the output zoom of a run.
     CNumberInputDlg input(kCustomZoomPrompt, frame_.data());
-    if (input.DoModal() != CNumberInputDlg::kIdOk) {
-        zoomList_->setCurrentIndex(chosenZoomIndex_);
-        return;
+    std::optional<std::string> entered;
+    if (input.DoModal() == CNumberInputDlg::kIdOk) {
+        entered = input.EnteredText();
     }
-    const int deepest = ReadLeadingInt(input.EnteredText());
-    if (deepest < 1 || deepest >= 50) {
+    if (state_.EnterCustomZoom(entered) == ControlPanelState::CustomZoom::Refused) {
         services_.prompts.ShowMessage(kBadCustomZoomMessage, MessageButtons::Ok);
-        zoomList_->setCurrentIndex(chosenZoomIndex_);
-        return;
-    }
-    const QString customText = zoomList_->currentText();
-    zoomList_->clear();
-    for (int zoom = 1; zoom <= deepest; ++zoom) {
-        zoomList_->addItem(QString::number(zoom));
-    }
-    zoomList_->addItem(customText);
-    zoomList_->setCurrentIndex(-1);
-    chosenZoomIndex_ = -1;
-    // Nothing is chosen, so no tile list may stand for a zoom the list no
-    // longer shows: a run waits for the next choice.
-    tiles_.clear();
-    for (int id : {kIdXImages, kIdYImages, kIdTotImages}) {
-        Label(id)->setText(QStringLiteral("Unknown"));
     }
 }
 
@@ -512,17 +377,23 @@ void CControlPanel::OnDrawHelper() {
     // Only an overlay that exists draws: it does after the first page load.
     CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr;
     if (view != nullptr && view->SelectionOverlay() != nullptr) {
-        view->SelectionOverlay()->DrawTileOutlines(tiles_);
+        view->SelectionOverlay()->DrawTileOutlines(TileList());
     }
 }
 
 void CControlPanel::OnCreateMap() {
-    if (IsRunning() || tiles_.empty()) {
+    if (IsRunning()) {
+        return;
+    }
+    if (const std::optional<std::string> refusal = state_.CreateMapRefusal()) {
+        if (!refusal->empty()) {
+            services_.prompts.ShowMessage(*refusal, MessageButtons::Ok);
+        }
         return;
     }
     CreateMapInputs inputs;
-    inputs.range = range_;
-    inputs.outputZoom = ReadLeadingInt(zoomList_->currentText().toStdString());
+    inputs.range = Range();
+    inputs.outputZoom = state_.OutputZoom();
     // Read here: the settings store belongs to the GUI thread.
     const int connections = DownloadConnectionsSetting(services_.settings);
     SetRunning(true);
@@ -530,7 +401,7 @@ void CControlPanel::OnCreateMap() {
     // The worker gets its own copy of the list, so nothing the GUI thread
     // does can move it during the run.
     // The owner of the run's dialogs is taken here, on the GUI thread.
-    worker_ = std::thread([this, inputs, tiles = tiles_, language = values_.languageCode,
+    worker_ = std::thread([this, inputs, tiles = TileList(), language = values_.languageCode,
                            owner = QPointer<QWidget>(frame_.data()), connections]() mutable {
         inputs.tiles = tiles;
         RunCreateMap(inputs, language, owner, connections);
@@ -579,12 +450,32 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
 void CControlPanel::FinishRun(const CreateMapOutcome& outcome, const std::string& failure) {
     worker_.join();
     SetRunning(false);
+    ShowSavedImages(outcome);
     if (outcome.status == CreateMapStatus::Ended) {
         services_.prompts.ShowMessage(outcome.endingError, MessageButtons::Ok);
     } else if (!failure.empty()) {
         services_.prompts.ShowMessage("The map could not be made: " + failure, MessageButtons::Ok);
     }
     emit CreateMapFinished();
+}
+
+void CControlPanel::ShowSavedImages(const CreateMapOutcome& outcome) {
+    // The list ends with where the images are, and the folder is one click away.
+    savedFolder_.clear();
+    for (const StitchedLayer& image : outcome.images) {
+        if (image.saved) {
+            progress_->addItem(QStringLiteral("Saved ") + Text(image.path));
+            savedFolder_ = outcome.outputFolder.empty() ? std::string(".") : outcome.outputFolder;
+        }
+    }
+    progress_->scrollToBottom();
+    openFolder_->setVisible(!savedFolder_.empty());
+}
+
+void CControlPanel::OnOpenFolder() {
+    if (!savedFolder_.empty()) {
+        ShellOpenFolder(savedFolder_);
+    }
 }
 
 void CControlPanel::SetRunning(bool running) {
@@ -595,22 +486,36 @@ void CControlPanel::SetRunning(bool running) {
     for (QWidget* control : std::initializer_list<QWidget*>{runStatus_, runProgress_, cancelRun_}) {
         control->setVisible(running);
     }
-    if (running) {
-        lockedDuringRun_.clear();
-        for (QWidget* control : std::initializer_list<QWidget*>{
-                 gotoSite_, selectArea_, newLocation_, zoomList_, createMap_, drawHelper_}) {
-            lockedDuringRun_.emplace_back(control, control->isEnabled());
-            control->setEnabled(false);
-        }
-    } else {
-        for (const auto& [control, enabled] : lockedDuringRun_) {
-            control->setEnabled(enabled);
-        }
-        lockedDuringRun_.clear();
-    }
+    openFolder_->setVisible(false);
+    state_.SetRunning(running);
+    ShowState();
     if (CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr) {
         view->setEnabled(!running);
     }
+}
+
+bool CControlPanel::ConfirmQuit() {
+    if (quitting_) {
+        return false; // already waiting for the run to end
+    }
+    if (!IsRunning()) {
+        return true;
+    }
+    if (services_.prompts.ShowMessage(kStopAndQuitQuestion, MessageButtons::YesNo) !=
+        MessageAnswer::Yes) {
+        return false;
+    }
+    // Stopped as Cancel stops it, and waited for, so that no transfer or
+    // worker outlives the window that showed it.
+    quitting_ = true;
+    OnCancelRun();
+    QEventLoop wait;
+    connect(this, &CControlPanel::CreateMapFinished, &wait, &QEventLoop::quit);
+    if (IsRunning()) {
+        wait.exec();
+    }
+    quitting_ = false;
+    return true;
 }
 
 void CControlPanel::accept() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "assembly/CancelFlag.h"
+#include "assembly/ControlPanelState.h"
 #include "assembly/CreateMapRun.h"
 #include "assembly/TileDownloader.h"
 #include "platform/GuiThreadCalls.h"
@@ -32,17 +33,10 @@ class CMainFrame;
 class CSelectionOverlay;
 class HttpClient;
 class Prompts;
+struct SelectionState;
 class SettingsStore;
 
-inline constexpr const char* kCustomZoomPrompt =
-    "Please input the new maximum zoom level.  Be aware that, if the images do not exist within "
-    "google, errors will be received when you download your images.";
-inline constexpr const char* kBadCustomZoomMessage =
-    "Sorry, I couldn't interpret the number you input.  Please input a number between 1 and 50.";
-inline constexpr const char* kDrawSelectionHint =
-    "Please draw a selection around the area on the google map";
-inline constexpr const char* kSelectionMadeHint = "Your selection is made, choose the zoom level";
-inline constexpr const char* kNewLocationHint = "Choose your new location";
+inline constexpr const char* kStopAndQuitQuestion = "A map is being made. Stop it and quit?";
 
 // What the panel needs from the application.
 struct ControlPanelServices {
@@ -56,8 +50,9 @@ struct ControlPanelServices {
 
 // The modeless "Toolbar" window that walks the user through making a map:
 // go to the map site, select an area, choose the output zoom, create the map.
-// It owns the values that tie the steps together (the selection, the page
-// zoom, the tile list and range) and shows the live location readout.
+// The values that tie the steps together and their rules are a
+// ControlPanelState, which the window shows; it also shows the live location
+// readout.
 // A create-map run goes on a worker thread; meanwhile the panel and the map
 // take no input, the window keeps painting, progress lines arrive in the
 // list as they are added and every question is asked on the GUI thread.
@@ -98,8 +93,14 @@ public:
     void OnZoomChosen();
     void OnCreateMap();
     void OnDrawHelper();
-    // Cancel under the progress list: the run stops after the tile in flight.
+    // Cancel under the progress list: the run stops, keeping every finished tile.
     void OnCancelRun();
+    // "Open Folder" after a run: the folder of the images it saved.
+    void OnOpenFolder();
+
+    // Whether the program may close now. During a run the user is asked
+    // first; yes stops the run as Cancel does and waits for it to end.
+    bool ConfirmQuit();
 
     // The end of a drag over the map: locks the map and asks the probe for
     // the selection overlay's rectangle in tile units.
@@ -114,10 +115,11 @@ public:
     void reject() override;
 
     bool IsRunning() const { return worker_.joinable(); }
-    const CTileRect& Selection() const { return selection_; }
-    int PageZoom() const { return pageZoom_; }
-    const std::vector<CTileCell>& TileList() const { return tiles_; }
-    const TileRange& Range() const { return range_; }
+    const ControlPanelState& State() const { return state_; }
+    const CTileRect& Selection() const { return state_.Selection(); }
+    int PageZoom() const { return state_.PageZoom(); }
+    const std::vector<CTileCell>& TileList() const { return state_.TileList(); }
+    const TileRange& Range() const { return state_.Range(); }
     const OverwriteRunState& RunState() const { return runState_; }
     // What the location readout wrote last.
     const PanelValues& Values() const { return values_; }
@@ -136,13 +138,16 @@ private:
     // its selection-done signal connected; none without a map view.
     CSelectionOverlay* Overlay();
     void OnLocationChanged();
-    void ShowSelectionDetails(bool show);
-    void ApplyRange(const RangeUpdate& update);
+    // Brings every control in line with the panel's state.
+    void ShowState();
+    void ShowZoomList();
     void RunCustomEntry();
+    SelectionState* OverlayState();
     void SetRunning(bool running);
     void RunCreateMap(const CreateMapInputs& inputs, const std::string& languageCode,
                       const QPointer<QWidget>& owner, int connections);
     void FinishRun(const CreateMapOutcome& outcome, const std::string& failure);
+    void ShowSavedImages(const CreateMapOutcome& outcome);
     QLabel* Label(int id) const;
 
     QPointer<CMainFrame> frame_;
@@ -159,25 +164,20 @@ private:
     QLabel* runStatus_ = nullptr;
     QProgressBar* runProgress_ = nullptr;
     QPushButton* cancelRun_ = nullptr;
+    QPushButton* openFolder_ = nullptr;
+    std::string savedFolder_; // where the last run saved its images
     CancelFlag cancel_;
     QLabel* details_ = nullptr;
     std::vector<QWidget*> selectionDetails_;
 
-    bool selecting_ = false;
-    CTileRect selection_;
-    int originX_ = 0;
-    int originY_ = 0;
-    int pageZoom_ = -1;
-    std::vector<CTileCell> tiles_;
-    TileRange range_;
+    ControlPanelState state_;
     OverwriteRunState runState_;
     PanelValues values_;
-    int chosenZoomIndex_ = 0; // the entry to go back to when the custom entry changes nothing
+    bool quitting_ = false; // the program waits for a stopped run before it closes
 
     GuiThreadCalls calls_{this};
     std::thread worker_;
     std::atomic<bool> stopRun_{false};
-    std::vector<std::pair<QWidget*, bool>> lockedDuringRun_;
 };
 
 } // namespace quiltara

@@ -98,9 +98,9 @@ void CMapSourcesDlg::BuildGroup(size_t index, int top) {
     c.folder->setObjectName(Id(t.folder));
     units.Place(c.folder, 110, top + 36, 100, 12);
 
-    connect(c.download, &QCheckBox::clicked, this, [this, layer] { ApplyDownloadRule(layer); });
-    connect(c.useDefault, &QCheckBox::clicked, this, [this, layer] { ApplyDefaultRule(layer); });
-    connect(c.sameFolder, &QCheckBox::clicked, this, [this, layer] { ApplySameFolderRule(layer); });
+    connect(c.download, &QCheckBox::toggled, this, [this, layer] { ApplyDownloadRule(layer); });
+    connect(c.useDefault, &QCheckBox::toggled, this, [this, layer] { ApplyDefaultRule(layer); });
+    connect(c.sameFolder, &QCheckBox::toggled, this, [this, layer] { ApplySameFolderRule(layer); });
 }
 
 void CMapSourcesDlg::ApplyDownloadRule(MapLayer layer) {

@@ -1,6 +1,7 @@
 // The "Toolbar" control panel in the running program: its controls, the
 // zoom list, the site chooser's commands and a create-map run on the worker
 // thread, against the offline map service behind the real addresses.
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -30,6 +31,7 @@
 #include "TestPaths.h"
 #include "app/CMainFrame.h"
 #include "app/CQuiltaraApp.h"
+#include "app/CommandIds.h"
 #include "app/DialogUnits.h"
 #include "assembly/CControlPanel.h"
 #include "assembly/ParallelTileFetch.h"
@@ -241,22 +243,22 @@ constexpr ControlRow kControls[] = {
     {1005, "2. Select Area", 7, 49, 55, 12, true, false},
     {1018, "New Location", 7, 63, 55, 12, true, false},
     {1006, "", 112, 55, 136, 20, true, true},
-    {1011, "Selection Details", 7, 77, 241, 124, false, true},
-    {1012, "x images:", 13, 115, 33, 11, false, true},
-    {1004, "Unknown", 52, 115, 74, 11, false, true},
-    {1013, "y images:", 13, 129, 33, 11, false, true},
-    {1007, "Unknown", 52, 129, 71, 11, false, true},
-    {1014, "tot images:", 13, 144, 41, 11, false, true},
-    {1008, "Unknown", 64, 144, 35, 11, false, true},
-    {1021, "Long:", 123, 115, 20, 11, false, true},
-    {1022, "Unknown", 148, 115, 100, 11, false, true},
-    {1019, "Lat:", 122, 128, 21, 11, false, true},
-    {1020, "Unknown", 148, 128, 100, 11, false, true},
-    {1015, nullptr, 109, 143, 133, 54, false, true},
-    {1010, "4. Create Map Image", 15, 158, 85, 26, false, true},
-    {1016, "Stitch Images", 66, 158, 35, 26, false, true},
-    {1017, "Draw Helper", 15, 186, 86, 12, false, true},
-    {1002, "", 7, 219, 241, 49, true, true},
+    {1011, "Selection Details", 7, 77, 241, 142, false, true},
+    {1012, "x images:", 13, 104, 41, 11, false, true},
+    {1004, "Unknown", 56, 104, 186, 11, false, true},
+    {1013, "y images:", 13, 115, 41, 11, false, true},
+    {1007, "Unknown", 56, 115, 186, 11, false, true},
+    {1014, "tot images:", 13, 126, 41, 11, false, true},
+    {1008, "Unknown", 56, 126, 186, 11, false, true},
+    {1021, "Long:", 13, 137, 41, 11, false, true},
+    {1022, "Unknown", 56, 137, 186, 11, false, true},
+    {1019, "Lat:", 13, 148, 41, 11, false, true},
+    {1020, "Unknown", 56, 148, 186, 11, false, true},
+    {1015, nullptr, 109, 162, 133, 52, false, true},
+    {1010, "4. Create Map Image", 15, 162, 85, 26, false, true},
+    {1016, "Stitch Images", 66, 162, 35, 26, false, true},
+    {1017, "Draw Helper", 15, 192, 86, 12, false, true},
+    {1002, "", 7, 239, 241, 49, true, true},
 };
 
 QString ControlText(QWidget* control) {
@@ -289,7 +291,7 @@ TEST_F(ControlPanel, OpensWithEveryControlOfItsTemplateInPlace) {
         EXPECT_EQ(control->isVisible(), row.visible);
         EXPECT_EQ(control->isEnabled(), row.enabled);
     }
-    EXPECT_EQ(ZoomList()->geometry().topLeft(), units.Rect(13, 94, 0, 0).topLeft());
+    EXPECT_EQ(ZoomList()->geometry().topLeft(), units.Rect(13, 89, 0, 0).topLeft());
     EXPECT_EQ(ZoomList()->width(), units.X(96));
     EXPECT_FALSE(ZoomList()->isVisible());
     EXPECT_EQ(ZoomList()->currentIndex(), 0);
@@ -302,7 +304,7 @@ TEST_F(ControlPanel, OpensWithEveryControlOfItsTemplateInPlace) {
     // The details text fills the client area less 10 pixels, from where it stands.
     panel_->resize(500, 640);
     QWidget* details = Control(1002);
-    EXPECT_EQ(details->pos(), units.Rect(7, 219, 0, 0).topLeft());
+    EXPECT_EQ(details->pos(), units.Rect(7, 239, 0, 0).topLeft());
     EXPECT_EQ(details->size(), QSize(490, 630));
     EXPECT_EQ(panel_->children().back(), details); // on top of its siblings
 
@@ -310,6 +312,35 @@ TEST_F(ControlPanel, OpensWithEveryControlOfItsTemplateInPlace) {
     panel_->OnCreateMap();
     EXPECT_FALSE(panel_->IsRunning());
     EXPECT_TRUE(prompts_.Messages().empty());
+}
+
+// At the panel's opening size the longest texts of the selection details
+// show whole, and no two of its controls overlap.
+TEST_F(ControlPanel, TheSelectionDetailsShowTheirLongestTextsWhole) {
+    SelectFourTiles();
+    ChooseZoomEntry(3);
+    ASSERT_EQ(Text(1004), QStringLiteral("Choose a higher zoom"));
+    const QString longestSpan = QStringLiteral("from -179.999999999 to -179.999999999");
+    Control<QLabel>(1022)->setText(longestSpan);
+    Control<QLabel>(1020)->setText(longestSpan);
+    const QRect group = Control(CControlPanel::kIdSelectionGroup)->geometry();
+    std::vector<QWidget*> shown;
+    for (QWidget* control : panel_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (control->isVisible() && control->geometry() != group &&
+            group.contains(control->geometry())) {
+            shown.push_back(control);
+        }
+    }
+    ASSERT_GE(shown.size(), 14u);
+    for (QWidget* control : shown) {
+        if (auto* label = qobject_cast<QLabel*>(control)) {
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
+                << label->text().toStdString();
+        }
+        for (QWidget* other : shown) {
+            EXPECT_TRUE(control == other || !control->geometry().intersects(other->geometry()));
+        }
+    }
 }
 
 TEST_F(ControlPanel, SiteChooserAnswersThatOpenNothing) {
@@ -367,6 +398,8 @@ TEST_F(ControlPanel, SelectAreaDoneAndNewLocationMoveThroughTheirStates) {
               QStringLiteral("Your selection is made, choose the zoom level"));
     EXPECT_TRUE(Control(CControlPanel::kIdNewLocation)->isEnabled());
     EXPECT_FALSE(Control(CControlPanel::kIdSelectionGroup)->isVisible());
+    // The overlay is disarmed: a drag now pans the map.
+    EXPECT_TRUE(view->SelectionOverlay()->State().inactive);
 
     Press(CControlPanel::kIdSelectArea);
     SelectFourTiles();
@@ -440,10 +473,45 @@ TEST_F(ControlPanel, ZoomListAndItsCustomEntry) {
     EXPECT_TRUE(panel_->TileList().empty());
     panel_->OnCreateMap();
     EXPECT_FALSE(panel_->IsRunning());
+    EXPECT_EQ(prompts_.Texts().back(), kChooseZoomMessage);
     ChooseZoomEntry(3); // "4"
     EXPECT_EQ(Text(1004), QStringLiteral("2 (7 to 8)"));
     EXPECT_EQ(Text(1008), QStringLiteral("4"));
-    EXPECT_EQ(prompts_.Messages().size(), 3u);
+    // The first entry ("1" now) is no deeper zoom: the counts and the list go.
+    ChooseZoomEntry(0);
+    EXPECT_EQ(Text(1022), QStringLiteral("Unknown"));
+    EXPECT_TRUE(panel_->TileList().empty());
+    Press(CControlPanel::kIdCreateMap);
+    EXPECT_THAT(prompts_.Texts().back(), HasSubstr("Choose a zoom higher than 3"));
+    EXPECT_EQ(prompts_.Messages().size(), 5u);
+}
+
+// Enter presses the step the user is at; Escape hides the panel and the
+// View menu brings it back.
+TEST_F(ControlPanel, EnterPressesTheNextStepAndTheViewMenuShowsThePanelAgain) {
+    bool chooserOpened = false;
+    test::WhenModalOpens([&chooserOpened](QWidget* chooser) {
+        chooserOpened = true;
+        QTest::keyClick(chooser, Qt::Key_Escape);
+    });
+    QTest::keyClick(panel_, Qt::Key_Return);
+    EXPECT_TRUE(chooserOpened);
+    EXPECT_TRUE(panel_->isVisible());
+
+    SelectFourTiles();
+    ASSERT_TRUE(Control<QPushButton>(CControlPanel::kIdCreateMap)->isDefault());
+    prompts_.QueueSavePath(std::nullopt);
+    QTest::keyClick(panel_, Qt::Key_Return); // the save dialog, answered Cancel
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(prompts_.SaveRequests().size(), 1u);
+
+    QTest::keyClick(panel_, Qt::Key_Escape);
+    EXPECT_FALSE(panel_->isVisible());
+    QAction* toolbar = app_.MainFrame()->Command(kIdViewToolbar);
+    ASSERT_NE(toolbar, nullptr);
+    EXPECT_EQ(toolbar->text(), QStringLiteral("&Toolbar"));
+    toolbar->trigger();
+    EXPECT_TRUE(panel_->isVisible());
 }
 
 class ControlPanelSlowService : public ControlPanel {
@@ -477,11 +545,19 @@ TEST_F(ControlPanelSlowService, CreateMapRunsBesideTheWindowWhichTakesNoInputMea
     panel_->OnCreateMap(); // a second run cannot start
     ASSERT_TRUE(WaitForRunEnd());
 
+    const std::string saved = "Saved " + chosen.parent_path().string() + "/";
     EXPECT_THAT(
         ProgressLines(),
         ElementsAre(StartsWith("Estimate: 4 tiles x 4 layers = 16 downloads"),
                     "Starting downloads...", "Getting image x=7 y=4", "Getting image x=8 y=4",
-                    "Getting image x=7 y=5", "Getting image x=8 y=5"));
+                    "Getting image x=7 y=5", "Getting image x=8 y=5", saved + "Map_city.png",
+                    saved + "Sat_city.png", saved + "Ter_city.png", saved + "Hyb_city.png"));
+    test::OpenedUrls opened({QStringLiteral("file")});
+    auto* openFolder = panel_->findChild<QPushButton*>(QStringLiteral("openFolder"));
+    ASSERT_TRUE(openFolder != nullptr && openFolder->isVisible());
+    QTest::mouseClick(openFolder, Qt::LeftButton);
+    ASSERT_EQ(opened.Urls().size(), 1u);
+    EXPECT_TRUE(fs::equivalent(opened.Urls()[0].toLocalFile().toStdString(), chosen.parent_path()));
     EXPECT_THAT(prompts_.Texts(),
                 ElementsAre("Do you want to delete the individual map tiles currently stored in "
                             "your output folder?"));
@@ -702,9 +778,9 @@ TEST_F(ControlPanelRefusingService, ARunEndingErrorNamesTheUrlAndTheReason) {
     EXPECT_TRUE(Control(CControlPanel::kIdCreateMap)->isEnabled());
 }
 
-// Closing the program mid-run abandons the run at its next request without
-// asking anything more, and nothing waits forever.
-TEST(ControlPanelClosing, ClosingTheProgramDuringARunAbandonsIt) {
+// Closing the program mid-run asks first; yes stops the run as Cancel does,
+// waits for it, and then the program closes with nothing left running.
+TEST(ControlPanelClosing, ClosingTheProgramDuringARunAsksAndStopsTheRunFirst) {
     test::TempDir dir;
     DemoServer server(DemoServerOptions().DelayMs(200));
     QtSettingsStore settings(QString::fromStdString((dir.Path() / "Quiltara.ini").string()));
@@ -730,14 +806,24 @@ TEST(ControlPanelClosing, ClosingTheProgramDuringARunAbandonsIt) {
     auto* progress = FindById<QListWidget>(panel, CControlPanel::kIdProgress);
     ASSERT_TRUE(test::WaitUntil([progress] { return progress->count() >= 3; }, 30000));
 
-    app->MainFrame()->close();
+    prompts.QueueAnswer(MessageAnswer::No);
+    EXPECT_FALSE(app->MainFrame()->close());
+    EXPECT_TRUE(app->MainFrame()->isVisible());
+    EXPECT_TRUE(panel->IsRunning());
+
+    prompts.QueueAnswer(MessageAnswer::Yes);
+    prompts.QueueAnswer(MessageAnswer::Ok); // the stopped run's message
+    EXPECT_TRUE(app->MainFrame()->close());
+    EXPECT_FALSE(panel->IsRunning());
     EXPECT_FALSE(panel->isVisible());
-    app.reset();
+    EXPECT_THAT(prompts.Texts(), ElementsAre(kStopAndQuitQuestion, kStopAndQuitQuestion,
+                                             StartsWith("The run was stopped:")));
     const size_t requests = server.Requests().size();
     EXPECT_LT(requests, 12u);
+    app.reset();
     QTest::qWait(500);
     EXPECT_EQ(server.Requests().size(), requests);
-    EXPECT_TRUE(prompts.Messages().empty()); // no delete question, no error box
+    EXPECT_FALSE(fs::exists(dir.Path() / "Map_city.png"));
 }
 
 } // namespace

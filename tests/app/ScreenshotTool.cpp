@@ -90,14 +90,7 @@ void SelectThroughPanel(quiltara::CQuiltaraApp& app, const QStringList& corners,
     const auto button = [panel](int id) {
         return panel->findChild<QPushButton*>(QString::number(id));
     };
-    // Widened as a user would, by its border, so the spans show whole; the
-    // frame gives up that room
-    // (before the selection, which the page must not move under).
-    const int extra = panel->width() / 4;
-    app.MainFrame()->resize(app.MainFrame()->width() - extra, app.MainFrame()->height());
-    panel->move(panel->pos() - QPoint(extra, 0));
-    panel->resize(panel->width() + extra, panel->height());
-    Wait(500);
+    // At the size the panel opens with: its texts show whole there.
     button(quiltara::CControlPanel::kIdSelectArea)->click();
     QWidget* input = app.MainFrame()->GetActiveView()->InputWidget();
     const QPoint from(corners[0].toInt(), corners[1].toInt());

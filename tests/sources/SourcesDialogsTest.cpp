@@ -1,5 +1,7 @@
 // The map sources dialog and the site chooser, driven through their real
 // controls.
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -139,6 +141,29 @@ TEST_F(MapSourcesDialog, CheckBoxesEnableTheirEditBoxesAndOkTakesWhatTheBoxesHol
     EXPECT_FALSE(Edit(sat.url)->isEnabled());
     EXPECT_FALSE(Box(kLayers[2].useDefault)->isChecked());
     EXPECT_TRUE(Edit(kLayers[2].url)->isEnabled());
+}
+
+// A screen reader ticks a box through the accessibility interface, which
+// changes its state without a click: the rules follow the state all the same.
+TEST_F(MapSourcesDialog, BoxesTickedWithoutAClickApplyTheirRules) {
+    Open();
+    const auto toggle = [this](int id) {
+        QAccessibleInterface* box = QAccessible::queryAccessibleInterface(Box(id));
+        ASSERT_NE(box, nullptr);
+        ASSERT_NE(box->actionInterface(), nullptr);
+        box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    };
+    for (const LayerIds& ids : kLayers) {
+        SCOPED_TRACE(ids.settingsName);
+        toggle(ids.download);
+        ASSERT_TRUE(Box(ids.download)->isChecked());
+        EXPECT_TRUE(Box(ids.useDefault)->isEnabled());
+        EXPECT_TRUE(Box(ids.sameFolder)->isEnabled());
+        toggle(ids.useDefault);
+        EXPECT_TRUE(Edit(ids.url)->isEnabled());
+        Box(ids.sameFolder)->setChecked(false);
+        EXPECT_TRUE(Edit(ids.folder)->isEnabled());
+    }
 }
 
 TEST_F(MapSourcesDialog, CancelAndEscapeStoreNothing) {
