@@ -3,6 +3,8 @@
 include(GNUInstallDirs)
 
 install(TARGETS quiltara-make demo-map-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The shipped tile source catalogue, read from ../share/quiltara/sources beside the programs.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/sources DESTINATION ${CMAKE_INSTALL_DATADIR}/quiltara)
 
 if(TARGET quiltara)
     install(TARGETS quiltara RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

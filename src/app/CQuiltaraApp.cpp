@@ -23,6 +23,8 @@
 #include "platform/CurlHttpClient.h"
 #include "platform/Prompts.h"
 #include "platform/QtMapServiceInterceptor.h"
+#include "sources/SourcePage.h"
+#include "view/QtSourcePageHandler.h"
 
 namespace quiltara {
 
@@ -45,6 +47,9 @@ CQuiltaraApp::~CQuiltaraApp() {
     if (interceptor_) {
         QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
     }
+    if (sourcePages_) {
+        QWebEngineProfile::defaultProfile()->removeUrlSchemeHandler(sourcePages_.get());
+    }
 }
 
 bool CQuiltaraApp::InitInstance() {
@@ -62,6 +67,9 @@ bool CQuiltaraApp::InitInstance() {
         interceptor_ = std::make_unique<QtMapServiceInterceptor>(*route_);
         QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(interceptor_.get());
     }
+    sourcePages_ = std::make_unique<QtSourcePageHandler>(settings_);
+    QWebEngineProfile::defaultProfile()->installUrlSchemeHandler(kSourcePageScheme,
+                                                                 sourcePages_.get());
     frame_ = CreateFrame();
     if (!frame_) {
         return false;

@@ -15,6 +15,8 @@ class QWidget;
 
 namespace quiltara {
 
+class QtSourcePageHandler;
+
 class CControlPanel;
 class CMainFrame;
 class CQuiltaraDoc;
@@ -80,6 +82,7 @@ private:
     std::unique_ptr<CQuiltaraDoc> document_;
     std::optional<MapServiceRoute> route_;
     std::unique_ptr<QtMapServiceInterceptor> interceptor_;
+    std::unique_ptr<QtSourcePageHandler> sourcePages_;
     // Kept for the program's whole run, across create-map runs.
     RememberedServerNumber rememberedServer_;
     OverwriteChoice overwriteChoice_;

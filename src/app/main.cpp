@@ -10,6 +10,7 @@
 #include "platform/QtPrompts.h"
 #include "platform/QtSettingsStore.h"
 #include "sources/MapServiceRoute.h"
+#include "view/QtSourcePageHandler.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ int main(int argc, char* argv[]) {
     // The embedded browser shares its OpenGL contexts with the widgets; Qt
     // needs to know before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    quiltara::QtSourcePageHandler::RegisterScheme();
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Quiltara"));
     QCoreApplication::setApplicationName(QStringLiteral("Quiltara"));

@@ -21,6 +21,8 @@
 #include "platform/HttpClient.h"
 #include "sources/CSiteChooserDlg.h"
 #include "sources/SiteChoice.h"
+#include "sources/SourceCatalogue.h"
+#include "sources/SourcePage.h"
 #include "tiles/TextFormat.h"
 #include "view/CQuiltaraView.h"
 #include "view/CSelectionOverlay.h"
@@ -290,11 +292,16 @@ void CControlPanel::OnGotoSite() {
     if (view == nullptr) {
         return;
     }
-    const CheckedSite site = CheckSiteAddress(chooser.ChosenSite());
-    if (!site.fallbackMessage.empty()) {
-        services_.prompts.ShowMessage(site.fallbackMessage, MessageButtons::Ok);
+    if (IsSourcePageAddress(chooser.ChosenSite())) {
+        // The program's own page of a tile source: nothing to check.
+        view->Navigate(chooser.ChosenSite());
+    } else {
+        const CheckedSite site = CheckSiteAddress(chooser.ChosenSite());
+        if (!site.fallbackMessage.empty()) {
+            services_.prompts.ShowMessage(site.fallbackMessage, MessageButtons::Ok);
+        }
+        view->Navigate(site.address);
     }
-    view->Navigate(site.address);
     state_.SiteOpened();
     ShowState();
 }
@@ -395,7 +402,16 @@ void CControlPanel::OnCreateMap() {
     inputs.range = Range();
     inputs.outputZoom = state_.OutputZoom();
     // Read here: the settings store belongs to the GUI thread.
-    const int connections = DownloadConnectionsSetting(services_.settings);
+    int connections = DownloadConnectionsSetting(services_.settings);
+    // The source on show decides how its tiles are asked for; the worker reads
+    // this copy, which nothing changes while the run lasts.
+    CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr;
+    runSource_ = view != nullptr && view->ShownSource() != nullptr
+                     ? std::optional<TileSource>(*view->ShownSource())
+                     : std::nullopt;
+    if (runSource_) {
+        connections = std::min(connections, runSource_->connections);
+    }
     SetRunning(true);
     stopRun_ = false;
     // The worker gets its own copy of the list, so nothing the GUI thread
@@ -411,7 +427,14 @@ void CControlPanel::OnCreateMap() {
 void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::string& languageCode,
                                  const QPointer<QWidget>& owner, int connections) {
     GuiThreadPrompts prompts(services_.prompts, calls_);
-    GuiThreadMapSources mapSources(services_.settings, owner, calls_);
+    const TileSource* source = runSource_ ? &*runSource_ : nullptr;
+    GuiThreadMapSources chosenSources(services_.settings, owner, calls_, source);
+    std::optional<TileLimitedMapSources> limited;
+    if (source != nullptr) {
+        limited.emplace(chosenSources, *source, inputs.tiles.size(), prompts);
+    }
+    MapSourcesProvider& mapSources =
+        limited ? static_cast<MapSourcesProvider&>(*limited) : chosenSources;
     ProgressListSink progress(progress_, calls_);
     progress.SetRunControls(runProgress_, runStatus_);
     CreateMapOutcome outcome;
@@ -427,16 +450,21 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
                                         "the program is closing");
             }
         };
-        const TileFetcherParts parts{*http,
-                                     services_.makeHttpClient,
-                                     prompts,
-                                     imageCheck,
-                                     services_.overwriteChoice,
-                                     runState_,
-                                     services_.rememberedServer,
-                                     languageCode,
-                                     stopWhenClosing,
-                                     [this] { return cancel_.Requested(); }};
+        // A catalogue source's run keeps no server number for the map service's runs.
+        RememberedServerNumber sourceRun;
+        TileFetcherParts parts{*http,
+                               services_.makeHttpClient,
+                               prompts,
+                               imageCheck,
+                               services_.overwriteChoice,
+                               runState_,
+                               source != nullptr ? sourceRun : services_.rememberedServer,
+                               languageCode,
+                               stopWhenClosing,
+                               [this] { return cancel_.Requested(); }};
+        if (source != nullptr) {
+            parts.requestStyle = source->RequestStyle();
+        }
         const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(connections, parts);
         CreateMapServices services{prompts, mapSources, progress, *fetcher};
         services.cancel = &cancel_;

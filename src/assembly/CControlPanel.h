@@ -17,6 +17,7 @@
 #include "assembly/TileDownloader.h"
 #include "platform/GuiThreadCalls.h"
 #include "tiles/TileGrid.h"
+#include "sources/SourceCatalogue.h"
 #include "tiles/TileSources.h"
 #include "view/PanelValues.h"
 
@@ -178,6 +179,7 @@ private:
     GuiThreadCalls calls_{this};
     std::thread worker_;
     std::atomic<bool> stopRun_{false};
+    std::optional<TileSource> runSource_; // the catalogue source of the run under way
 };
 
 } // namespace quiltara

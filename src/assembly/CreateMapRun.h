@@ -74,17 +74,19 @@ public:
 class DownloadingTileFetcher : public TileFetcher {
 public:
     DownloadingTileFetcher(TileUrlFetcher& downloader, OverwriteRunState& runState,
-                           RememberedServerNumber& remembered, const std::string& languageCode)
+                           RememberedServerNumber& remembered, const std::string& languageCode,
+                           TileRequestStyle style = {})
         : downloader_(downloader),
           runState_(runState),
           remembered_(remembered),
-          languageCode_(languageCode) {}
+          languageCode_(languageCode),
+          style_(std::move(style)) {}
 
     void StartRun() override { runState_.StartRun(); }
     bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
                    const std::string& tilePath) override {
-        return FetchTileWithRetries(sourceUrl, column, row, zoom, tilePath, languageCode_,
-                                    remembered_, downloader_);
+        return FetchTileOfSource(style_, sourceUrl, column, row, zoom, tilePath, languageCode_,
+                                 remembered_, downloader_);
     }
 
 private:
@@ -92,6 +94,7 @@ private:
     OverwriteRunState& runState_;
     RememberedServerNumber& remembered_;
     const std::string& languageCode_;
+    TileRequestStyle style_;
 };
 
 // What the control panel holds for a run.

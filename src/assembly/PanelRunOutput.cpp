@@ -62,8 +62,9 @@ std::optional<MapSourcesValues> GuiThreadMapSources::AskMapSources() {
     auto chosen = std::make_shared<std::optional<MapSourcesValues>>();
     SettingsStore* store = &store_;
     QPointer<QWidget> owner = owner_;
-    if (!calls_.Run([store, owner, chosen] {
-            *chosen = DialogMapSources(*store, owner.data()).AskMapSources();
+    const TileSource* source = source_;
+    if (!calls_.Run([store, owner, chosen, source] {
+            *chosen = DialogMapSources(*store, owner.data(), source).AskMapSources();
         })) {
         return std::nullopt;
     }

@@ -18,6 +18,7 @@ class QProgressBar;
 namespace quiltara {
 
 class SettingsStore;
+struct TileSource;
 
 // The progress list of a run, fed from the worker: every line is queued for
 // the GUI thread in the order the run adds it.
@@ -56,8 +57,10 @@ private:
 class GuiThreadMapSources : public MapSourcesProvider {
 public:
     // owner: the window the dialog belongs to (read on the GUI thread only).
-    GuiThreadMapSources(SettingsStore& store, QPointer<QWidget> owner, GuiThreadCalls& calls)
-        : store_(store), owner_(std::move(owner)), calls_(calls) {}
+    // source: the catalogue source of the run, whose layers are offered.
+    GuiThreadMapSources(SettingsStore& store, QPointer<QWidget> owner, GuiThreadCalls& calls,
+                        const TileSource* source = nullptr)
+        : store_(store), owner_(std::move(owner)), calls_(calls), source_(source) {}
 
     std::optional<MapSourcesValues> AskMapSources() override;
 
@@ -65,6 +68,7 @@ private:
     SettingsStore& store_;
     QPointer<QWidget> owner_;
     GuiThreadCalls& calls_;
+    const TileSource* source_;
 };
 
 } // namespace quiltara

@@ -63,7 +63,10 @@ public:
         : polite_(parts.http, parts.beforeAttempt, parts.stopRequested),
           downloader_(polite_, parts.prompts, parts.imageCheck, parts.choice, parts.runState),
           guarded_(downloader_, parts.beforeAttempt),
-          fetcher_(guarded_, parts.runState, parts.remembered, parts.languageCode) {}
+          fetcher_(guarded_, parts.runState, parts.remembered, parts.languageCode,
+                   parts.requestStyle) {
+        downloader_.SetHeaderLines(parts.requestStyle.headerLines);
+    }
 
     void StartRun() override { fetcher_.StartRun(); }
     bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
@@ -88,7 +91,9 @@ struct ParallelTileFetcher::Connection {
         : owned(std::move(ownClient)),
           polite(http, parts.beforeAttempt, parts.stopRequested),
           downloader(polite, prompts, parts.imageCheck, choice, runState),
-          guarded(downloader, parts.beforeAttempt) {}
+          guarded(downloader, parts.beforeAttempt) {
+        downloader.SetHeaderLines(parts.requestStyle.headerLines);
+    }
 
     std::unique_ptr<HttpClient> owned; // null for the first connection, which is lent
     PoliteHttpClient polite;
@@ -120,7 +125,8 @@ ParallelTileFetcher::ParallelTileFetcher(int connections, const TileFetcherParts
       choice_(parts.choice),
       runState_(parts.runState),
       remembered_(parts.remembered),
-      languageCode_(parts.languageCode) {
+      languageCode_(parts.languageCode),
+      requestStyle_(parts.requestStyle) {
     const int count = std::clamp(connections, 1, kMostDownloadConnections);
     connections_.push_back(
         std::make_unique<Connection>(nullptr, parts.http, parts));
@@ -173,9 +179,10 @@ void ParallelTileFetcher::Work(Connection& connection) {
             completion.number = connection.number;
         }
         try {
-            completion.fetched = FetchTileWithRetries(job.sourceUrl, job.column, job.row, job.zoom,
-                                                      job.tilePath, connection.languageCode,
-                                                      connection.remembered, connection.guarded);
+            completion.fetched = FetchTileOfSource(requestStyle_, job.sourceUrl, job.column,
+                                                   job.row, job.zoom, job.tilePath,
+                                                   connection.languageCode, connection.remembered,
+                                                   connection.guarded);
         } catch (...) {
             completion.error = std::current_exception();
         }
@@ -218,9 +225,10 @@ bool ParallelTileFetcher::FetchHere(const TileFetchJob& job) {
     // question goes to the run's own prompts with the run's own state.
     TileDownloader downloader(connections_.front()->polite, prompts_, imageCheck_, choice_,
                               runState_);
+    downloader.SetHeaderLines(requestStyle_.headerLines);
     GuardedUrlFetcher guarded(downloader, beforeAttempt_);
-    return FetchTileWithRetries(job.sourceUrl, job.column, job.row, job.zoom, job.tilePath,
-                                languageCode_, remembered_, guarded);
+    return FetchTileOfSource(requestStyle_, job.sourceUrl, job.column, job.row, job.zoom,
+                             job.tilePath, languageCode_, remembered_, guarded);
 }
 
 bool ParallelTileFetcher::FetchTile(const std::string& sourceUrl, int column, int row, int zoom,

@@ -53,6 +53,9 @@ struct TileFetcherParts {
     // several threads. A connection waiting out a Retry-After then gives up
     // the wait and the rest of its tile's attempts: the tile is not fetched.
     std::function<bool()> stopRequested = {};
+    // How the tiles are asked for: the map service's way, or a catalogue
+    // source's header lines and subdomains.
+    TileRequestStyle requestStyle = {};
 };
 
 // Fetches a run's tiles over several connections at once, with the results of
@@ -112,6 +115,7 @@ private:
     OverwriteRunState& runState_;
     RememberedServerNumber& remembered_;
     const std::string& languageCode_;
+    TileRequestStyle requestStyle_;
 
     std::vector<std::unique_ptr<Connection>> connections_;
     std::size_t nextNumber_ = 0;

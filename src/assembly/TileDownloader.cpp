@@ -139,7 +139,8 @@ TileFileResult TileDownloader::FetchUrlToFile(const std::filesystem::path& tileP
         HttpResult answer;
         try {
             // The body is kept whatever the status: the image check judges it.
-            answer = http_.Get(url, TileRequestHeaders(), sink);
+            answer =
+                http_.Get(url, headerLines_.empty() ? TileRequestHeaders() : headerLines_, sink);
         } catch (const HttpConnectionError& error) {
             throw TileDownloadError(TileDownloadError::Cause::Connection, url, error.Reason());
         } catch (const TileBodyTooLarge&) {

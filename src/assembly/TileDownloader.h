@@ -80,6 +80,9 @@ public:
     TileFileResult FetchUrlToFile(const std::filesystem::path& tilePath,
                                   const std::string& url) override;
 
+    // The header lines of every request from now on; none: TileRequestHeaders().
+    void SetHeaderLines(std::vector<std::string> lines) { headerLines_ = std::move(lines); }
+
 private:
     // Asks about an existing file when this run has not settled it yet;
     // true when the existing file is to be kept.
@@ -93,6 +96,7 @@ private:
     const TileImageCheck& imageCheck_;
     OverwriteChoice& choice_;
     OverwriteRunState& runState_;
+    std::vector<std::string> headerLines_;
 };
 
 } // namespace quiltara

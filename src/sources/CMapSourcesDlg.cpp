@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "app/DialogUnits.h"
+#include "sources/SourceCatalogue.h"
 
 namespace quiltara {
 namespace {
@@ -38,8 +39,11 @@ QString Id(int id) {
 
 } // namespace
 
-CMapSourcesDlg::CMapSourcesDlg(SettingsStore& store, QWidget* parent)
-    : QDialog(parent, kDialogFlags), store_(store), values_(InitialMapSourcesValues(store)) {
+CMapSourcesDlg::CMapSourcesDlg(SettingsStore& store, QWidget* parent, const TileSource* source)
+    : QDialog(parent, kDialogFlags),
+      store_(store),
+      source_(source),
+      values_(InitialMapSourcesValues(store)) {
     setObjectName(QStringLiteral("142"));
     setWindowTitle(QStringLiteral("Select the maps you wish to download"));
     const DialogUnits units(font());
@@ -61,7 +65,9 @@ CMapSourcesDlg::CMapSourcesDlg(SettingsStore& store, QWidget* parent)
     connect(cancel, &QPushButton::clicked, this, &CMapSourcesDlg::reject);
 
     for (const GroupTemplate& group : kGroups) {
-        const OfferedSource offered = LoadOfferedSource(store_, group.layer);
+        const OfferedSource offered = source_ != nullptr
+                                          ? OfferedSource{DefaultFor(group.layer), true}
+                                          : LoadOfferedSource(store_, group.layer);
         LayerControls& c = Controls(group.layer);
         c.url->setText(QString::fromStdString(offered.sourceUrl));
         c.url->setCursorPosition(0); // the host is what tells the templates apart
@@ -71,7 +77,26 @@ CMapSourcesDlg::CMapSourcesDlg(SettingsStore& store, QWidget* parent)
     }
     for (const GroupTemplate& group : kGroups) {
         ApplyDownloadRule(group.layer);
+        const SourceLayer* offered = source_ != nullptr ? source_->Layer(group.layer) : nullptr;
+        if (source_ != nullptr) {
+            // The layer as the source calls it; one it lacks cannot be chosen.
+            LayerControls& c = Controls(group.layer);
+            c.download->setEnabled(offered != nullptr);
+            c.group->setTitle(QStringLiteral("%1: %2").arg(
+                QString::fromUtf8(group.caption),
+                offered != nullptr ? QString::fromStdString(offered->name)
+                                   : QStringLiteral("not offered by %1")
+                                         .arg(QString::fromStdString(source_->name))));
+        }
     }
+}
+
+std::string CMapSourcesDlg::DefaultFor(MapLayer layer) const {
+    if (source_ == nullptr) {
+        return DefaultSourceUrl(layer);
+    }
+    const SourceLayer* offered = source_->Layer(layer);
+    return offered != nullptr ? offered->tileTemplate.Text() : std::string();
 }
 
 void CMapSourcesDlg::BuildGroup(size_t index, int top) {
@@ -82,6 +107,7 @@ void CMapSourcesDlg::BuildGroup(size_t index, int top) {
     units.Place(box, 7, top, 316, kGroupHeight);
 
     LayerControls& c = Controls(layer);
+    c.group = box;
     const auto check = [&](int id, const char* text, int y) {
         auto* checkBox = new QCheckBox(QString::fromUtf8(text), this);
         checkBox->setObjectName(Id(id));
@@ -117,7 +143,7 @@ void CMapSourcesDlg::ApplyDefaultRule(MapLayer layer) {
     const bool useDefault = c.useDefault->isChecked();
     c.url->setEnabled(!useDefault);
     if (useDefault) {
-        c.url->setText(QString::fromStdString(DefaultSourceUrl(layer)));
+        c.url->setText(QString::fromStdString(DefaultFor(layer)));
         c.url->setCursorPosition(0);
     }
 }
@@ -139,12 +165,16 @@ void CMapSourcesDlg::accept() {
         source.sourceUrl = c.url->text().toStdString();
         source.subfolder = c.folder->text().toStdString();
     }
-    StoreSourceUrls(store_, values_);
+    if (source_ == nullptr) {
+        // A catalogue source's templates belong to its file; an edited one
+        // serves this run only.
+        StoreSourceUrls(store_, values_);
+    }
     QDialog::accept();
 }
 
 std::optional<MapSourcesValues> DialogMapSources::AskMapSources() {
-    CMapSourcesDlg dialog(store_, parent_);
+    CMapSourcesDlg dialog(store_, parent_, source_);
     if (dialog.DoModal() != CMapSourcesDlg::kIdOk) {
         return std::nullopt;
     }

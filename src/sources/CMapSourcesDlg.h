@@ -7,12 +7,14 @@
 #include "sources/MapSourcesValues.h"
 
 class QCheckBox;
+class QGroupBox;
 class QLineEdit;
 class QWidget;
 
 namespace quiltara {
 
 class SettingsStore;
+struct TileSource;
 
 // "Select the maps you wish to download": per map layer whether it is
 // downloaded, from which source URL template and into which subfolder. The
@@ -25,7 +27,11 @@ public:
     static constexpr int kIdOk = 1;
     static constexpr int kIdCancel = 2;
 
-    explicit CMapSourcesDlg(SettingsStore& store, QWidget* parent = nullptr);
+    // source: a catalogue source on show, whose layers and templates are
+    // offered instead of the map service's (its templates are not stored);
+    // a layer it lacks cannot be chosen.
+    explicit CMapSourcesDlg(SettingsStore& store, QWidget* parent = nullptr,
+                            const TileSource* source = nullptr);
 
     // Runs the dialog modally; kIdOk or kIdCancel.
     int DoModal();
@@ -39,6 +45,7 @@ public:
 private:
     // The controls of one layer's group.
     struct LayerControls {
+        QGroupBox* group = nullptr;
         QCheckBox* download = nullptr;
         QCheckBox* useDefault = nullptr;
         QCheckBox* sameFolder = nullptr;
@@ -51,9 +58,11 @@ private:
     void ApplyDownloadRule(MapLayer layer);
     void ApplyDefaultRule(MapLayer layer);
     void ApplySameFolderRule(MapLayer layer);
+    std::string DefaultFor(MapLayer layer) const;
     LayerControls& Controls(MapLayer layer) { return controls_[static_cast<size_t>(layer)]; }
 
     SettingsStore& store_;
+    const TileSource* source_;
     std::array<LayerControls, 4> controls_;
     MapSourcesValues values_;
 };
@@ -61,14 +70,16 @@ private:
 // Asks for the map sources with the dialog, made anew for every run.
 class DialogMapSources : public MapSourcesProvider {
 public:
-    DialogMapSources(SettingsStore& store, QWidget* parent = nullptr)
-        : store_(store), parent_(parent) {}
+    DialogMapSources(SettingsStore& store, QWidget* parent = nullptr,
+                     const TileSource* source = nullptr)
+        : store_(store), parent_(parent), source_(source) {}
 
     std::optional<MapSourcesValues> AskMapSources() override;
 
 private:
     SettingsStore& store_;
     QWidget* parent_;
+    const TileSource* source_;
 };
 
 } // namespace quiltara

@@ -7,6 +7,7 @@
 
 #include "app/DialogUnits.h"
 #include "sources/SiteChoice.h"
+#include "sources/SourcePage.h"
 
 namespace quiltara {
 
@@ -24,8 +25,28 @@ CSiteChooserDlg::CSiteChooserDlg(QWidget* parent)
     for (const std::string& site : PresetSites()) {
         sites_->addItem(QString::fromStdString(site));
     }
+    // Then every tile source of the catalogue, by name; choosing one opens
+    // the program's own map page of it.
+    const SourceCatalogue catalogue = LoadSourceCatalogue(SourceFolders());
+    for (const TileSource& source : catalogue.sources) {
+        sites_->addItem(QString::fromStdString(source.name),
+                        QString::fromStdString(SourcePageAddress(source.id)));
+    }
     sites_->setCurrentIndex(0);
     units.Place(sites_, 7, 21, 150, 13);
+    if (!catalogue.problems.empty()) {
+        QStringList lines;
+        for (const CatalogueProblem& problem : catalogue.problems) {
+            lines << QStringLiteral("Not listed: %1").arg(QString::fromStdString(problem.Text()));
+        }
+        auto* problems = new QLabel(lines.join(QLatin1Char('\n')), this);
+        problems->setObjectName(QStringLiteral("problems"));
+        problems->setWordWrap(true);
+        problems->setTextFormat(Qt::PlainText);
+        const int height = 20 * static_cast<int>(lines.size());
+        units.Place(problems, 7, 60, 222, height);
+        setFixedSize(units.Size(236, 64 + height));
+    }
 
     auto* customLabel = new QLabel(QStringLiteral("Custom URL:"), this);
     units.Place(customLabel, 7, 45, 48, 9);
@@ -47,7 +68,9 @@ int CSiteChooserDlg::DoModal() {
 }
 
 void CSiteChooserDlg::accept() {
+    const QVariant address = sites_->currentData();
     chosenSite_ = sites_->currentIndex() < 0 ? custom_->text().toStdString()
+                  : address.isValid()        ? address.toString().toStdString()
                                              : sites_->currentText().toStdString();
     QDialog::accept();
 }

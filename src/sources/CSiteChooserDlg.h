@@ -10,7 +10,8 @@ class QLineEdit;
 namespace quiltara {
 
 // "Enter Google Site": the preset sites of the map service in a pure list,
-// and a box for any other address. Typing in the box takes the list's
+// followed by the tile sources of the catalogue (with a line naming each
+// source file that could not be read), and a box for any other address. Typing in the box takes the list's
 // choice away (the list then shows none), and choosing a preset empties the
 // box, so the dialog always shows which address "Go" will use.
 class CSiteChooserDlg : public QDialog {

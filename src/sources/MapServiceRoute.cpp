@@ -117,6 +117,10 @@ const std::vector<std::string>& MapServiceRoute::ServiceHosts() {
                                              0, 0, 0, "", 1)));
             }
         }
+        add(kOfflineDemoDomain);
+        for (const char* label = kOfflineDemoSubdomains; *label != '\0'; ++label) {
+            add(std::string(1, *label) + "." + kOfflineDemoDomain);
+        }
         return hosts;
     }();
     return kHosts;

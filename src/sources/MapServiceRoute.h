@@ -7,6 +7,11 @@
 
 namespace quiltara {
 
+// The host names of the shipped offline demo source ("a.offline-demo.localhost",
+// ...): requests for them go where the map service's go.
+inline constexpr const char* kOfflineDemoDomain = "offline-demo.localhost";
+inline constexpr const char* kOfflineDemoSubdomains = "abc";
+
 // Sends every request for the map service's host names to one other address
 // (the bundled offline map service), while the program keeps the real
 // addresses everywhere else: in the site list, the site check, the source URL
@@ -18,7 +23,8 @@ public:
     static std::optional<MapServiceRoute> Parse(std::string_view hostPort, std::string& error);
 
     // The host names of the map service: those of the preset sites and of the
-    // default source URL templates for server numbers 0 to 3, lower case.
+    // default source URL templates for server numbers 0 to 3, lower case;
+    // then those of the offline demo source.
     static const std::vector<std::string>& ServiceHosts();
     // Whether host (without a port; any case) is one of them.
     static bool IsServiceHost(std::string_view host);

@@ -1,6 +1,10 @@
 #include "tiles/TileSources.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
+
+#include "tiles/TileTemplate.h"
 
 namespace quiltara {
 namespace {
@@ -69,6 +73,50 @@ bool FetchTileWithRetries(const std::string& sourceTemplate, int column, int row
             if (rememberedAtEntry) {
                 return false;
             }
+        }
+    }
+    return false;
+}
+
+bool FetchTileOfSource(const TileRequestStyle& style, const std::string& sourceTemplate,
+                       int column, int row, int zoom, const std::filesystem::path& tilePath,
+                       std::string_view languageCode, RememberedServerNumber& remembered,
+                       TileUrlFetcher& fetcher) {
+    if (!style.catalogue) {
+        return FetchTileWithRetries(sourceTemplate, column, row, zoom, tilePath, languageCode,
+                                    remembered, fetcher);
+    }
+    std::string error;
+    const std::optional<TileTemplate> parsed = TileTemplate::Parse(sourceTemplate, error);
+    if (!parsed) {
+        return false;
+    }
+    const bool rememberedAtEntry = remembered.Has();
+    const std::size_t count = std::max<std::size_t>(1, style.subdomains.size());
+    // Neighbouring tiles go to different subdomains, as map pages spread them.
+    const std::size_t first = static_cast<std::size_t>(std::abs(column % static_cast<int>(count)) +
+                                                       std::abs(row % static_cast<int>(count))) %
+                              count;
+    std::string previous;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::string subdomain =
+            style.subdomains.empty() ? std::string() : style.subdomains[(first + k) % count];
+        const std::string url = parsed->Expand(column, row, zoom, subdomain, languageCode);
+        if (url == previous) {
+            break; // a template without {s}: asking again would ask the same
+        }
+        previous = url;
+        const TileFileResult result = fetcher.FetchUrlToFile(tilePath, url);
+        if (result.usable) {
+            if (!result.keptExisting) {
+                // Tells the parallel fetcher that requests now work; the
+                // number itself picks nothing in a catalogue template.
+                remembered.RememberIfUnset("0");
+            }
+            return true;
+        }
+        if (rememberedAtEntry) {
+            return false;
         }
     }
     return false;

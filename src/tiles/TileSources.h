@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tiles/MapLayer.h"
 
@@ -78,5 +79,23 @@ public:
 bool FetchTileWithRetries(const std::string& sourceTemplate, int column, int row, int zoom,
                           const std::filesystem::path& tilePath, std::string_view languageCode,
                           RememberedServerNumber& remembered, TileUrlFetcher& fetcher);
+
+// How the tiles of a run are asked for. A run on the map service keeps its
+// header lines and its retries over server numbers and words; a run from a
+// catalogue source sends that source's header lines, fills {s} from its
+// subdomains and asks each tile once (before anything has worked, once from
+// each subdomain), so a missing tile costs a third-party server one request.
+struct TileRequestStyle {
+    bool catalogue = false;
+    std::vector<std::string> subdomains;
+    std::vector<std::string> headerLines; // empty: the map service's own
+};
+
+// Fetches one tile of one layer the way style asks (FetchTileWithRetries for
+// the map service). A catalogue template that cannot be read fetches nothing.
+bool FetchTileOfSource(const TileRequestStyle& style, const std::string& sourceTemplate,
+                       int column, int row, int zoom, const std::filesystem::path& tilePath,
+                       std::string_view languageCode, RememberedServerNumber& remembered,
+                       TileUrlFetcher& fetcher);
 
 } // namespace quiltara

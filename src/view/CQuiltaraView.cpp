@@ -17,6 +17,7 @@
 #include "view/PanelValues.h"
 #include "view/QtPageDocument.h"
 #include "view/SelectionState.h"
+#include "sources/SourcePage.h"
 
 namespace quiltara {
 
@@ -79,6 +80,17 @@ CQuiltaraView::CQuiltaraView(QWidget* parent)
 CQuiltaraView::~CQuiltaraView() = default;
 
 void CQuiltaraView::Navigate(const std::string& url) {
+    shownSource_.reset();
+    if (IsSourcePageAddress(url)) {
+        if (const std::optional<SourcePageRequest> request = ParseSourcePageAddress(url)) {
+            const SourceCatalogue catalogue = LoadSourceCatalogue(SourceFolders());
+            if (const TileSource* source = catalogue.Find(request->sourceId)) {
+                shownSource_ = *source;
+            }
+        }
+        browser_->load(QUrl(QString::fromStdString(url)));
+        return;
+    }
     browser_->load(QUrl::fromUserInput(QString::fromStdString(url)));
 }
 
@@ -109,13 +121,13 @@ CTilePoint CQuiltaraView::GetTilePosition(int x, int y) {
     // The probe waits for the page several times; a page load finishing
     // meanwhile must not pull the document from under it.
     const std::shared_ptr<QtPageDocument> page = pageDocument_;
-    const MapProbe probe(page.get(), panelValues_ != nullptr, width(), height());
+    const MapProbe probe(page.get(), panelValues_ != nullptr, width(), height(), ShownSource());
     return probe.GetTilePosition(x, y, prompts_);
 }
 
 CTileRect CQuiltaraView::GetTileRect(int x1, int y1, int x2, int y2) {
     const std::shared_ptr<QtPageDocument> page = pageDocument_;
-    const MapProbe probe(page.get(), panelValues_ != nullptr, width(), height());
+    const MapProbe probe(page.get(), panelValues_ != nullptr, width(), height(), ShownSource());
     return probe.GetTileRect(x1, y1, x2, y2, prompts_);
 }
 
@@ -221,7 +233,8 @@ void CQuiltaraView::ReadLocationAt(QPoint point) {
     if (!alive || !readoutApplies()) {
         return;
     }
-    std::optional<PanelValues> next = ReadLocation(element, point.x(), point.y(), *panelValues_);
+    std::optional<PanelValues> next =
+        ReadLocation(element, point.x(), point.y(), *panelValues_, ShownSource());
     if (next) {
         *panelValues_ = std::move(*next);
         emit LocationChanged();

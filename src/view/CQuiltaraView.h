@@ -6,8 +6,10 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "sources/SourceCatalogue.h"
 #include "tiles/TileGrid.h"
 #include "view/CSelectionOverlay.h"
 
@@ -37,8 +39,12 @@ public:
     explicit CQuiltaraView(QWidget* parent = nullptr);
     ~CQuiltaraView() override;
 
-    // Navigates the browser to the URL as given (a bare host name is taken as http).
+    // Navigates the browser to the URL as given (a bare host name is taken as
+    // http). The program's own map page of a catalogue source puts that
+    // source on show; any other address takes it off.
     void Navigate(const std::string& url);
+    // The catalogue source whose map page was last asked for, if any.
+    const TileSource* ShownSource() const { return shownSource_ ? &*shownSource_ : nullptr; }
 
     // The page that finished loading last, or none before the first page.
     PageDocument* GetPageDocument() const;
@@ -101,6 +107,7 @@ private:
     bool inputPassThrough_ = true;
     PanelValues* panelValues_ = nullptr;
     Prompts* prompts_ = nullptr;
+    std::optional<TileSource> shownSource_;
     // Mouse moves only leave their point here; the readout runs later for the
     // latest one, so moves that arrive while the page is asked do not pile up.
     QPoint latestMove_;

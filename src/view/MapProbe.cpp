@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Prompts.h"
+#include "sources/SourceCatalogue.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara {
@@ -77,6 +78,25 @@ long long RunEnd(long long next, int direction, int extent) {
     return next >= -1 ? -1 : next - kRunBeyondView + 1;
 }
 
+// The tile address read against the source's templates: the tile and the
+// layer it belongs to.
+struct SourceTile {
+    TileMatch tile;
+    const SourceLayer* layer = nullptr;
+};
+
+std::optional<SourceTile> MatchSourceTile(const TileSource* source, std::string_view url) {
+    if (source == nullptr) {
+        return std::nullopt;
+    }
+    for (const SourceLayer& layer : source->layers) {
+        if (const std::optional<TileMatch> match = layer.tileTemplate.Match(url, source->subdomains)) {
+            return SourceTile{*match, &layer};
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 void GetUrlParamInt(std::string_view url, std::string_view name, int& value) {
@@ -101,18 +121,24 @@ void GetUrlParamText(std::string_view url, std::string_view name, std::string& v
     value = upper.substr(match.value, amp >= match.value ? amp - match.value : 0);
 }
 
-TileIndex TileOfElement(const std::optional<PageElement>& element, bool panelExists) {
+TileIndex TileOfElement(const std::optional<PageElement>& element, bool panelExists,
+                        const TileSource* source) {
     TileIndex tile;
     if (!element || !panelExists || Upper(element->tagName) != "IMG") {
         return tile;
     }
     GetUrlParamInt(element->src, "x", tile.column);
     GetUrlParamInt(element->src, "y", tile.row);
+    if (tile.column == -1 || tile.row == -1) {
+        if (const std::optional<SourceTile> found = MatchSourceTile(source, element->src)) {
+            return {found->tile.column, found->tile.row};
+        }
+    }
     return tile;
 }
 
 std::optional<PanelValues> ReadLocation(const std::optional<PageElement>& element, int x, int y,
-                                        const PanelValues& current) {
+                                        const PanelValues& current, const TileSource* source) {
     if (!element) {
         return std::nullopt;
     }
@@ -146,21 +172,38 @@ std::optional<PanelValues> ReadLocation(const std::optional<PageElement>& elemen
     }
     GetUrlParamText(url, "hl", next.languageCode);
 
-    next.detailsText = details + DownloadLine(next.detectedLayer);
+    const char* downloadLine = DownloadLine(next.detectedLayer);
+    std::string sourceLine;
+    if (column == -1 || row == -1) {
+        if (const std::optional<SourceTile> found = MatchSourceTile(source, url)) {
+            column = found->tile.column;
+            row = found->tile.row;
+            zoom = found->tile.zoom;
+            next.detectedLayer = static_cast<int>(found->layer->layer);
+            sourceLine = "\nWill download from '" + found->layer->name + "'";
+            downloadLine = sourceLine.c_str();
+        }
+    }
+    next.detailsText = details + downloadLine;
     next.xText = FormatText("%i", column);
     next.yText = FormatText("%i", row);
     next.zoomText = FormatText("%i", zoom);
     return next;
 }
 
-MapProbe::MapProbe(PageDocument* page, bool panelExists, int viewWidth, int viewHeight)
-    : page_(page), panelExists_(panelExists), viewWidth_(viewWidth), viewHeight_(viewHeight) {}
+MapProbe::MapProbe(PageDocument* page, bool panelExists, int viewWidth, int viewHeight,
+                   const TileSource* source)
+    : page_(page),
+      panelExists_(panelExists),
+      viewWidth_(viewWidth),
+      viewHeight_(viewHeight),
+      source_(source) {}
 
 TileIndex MapProbe::GetTileAt(int x, int y) const {
     if (page_ == nullptr) {
         return {};
     }
-    return TileOfElement(page_->ElementAt(x, y), panelExists_);
+    return TileOfElement(page_->ElementAt(x, y), panelExists_, source_);
 }
 
 TileEdge MapProbe::ScanToTileEdge(int x, int y, std::string_view axis, int step) const {
@@ -202,11 +245,11 @@ TileEdge MapProbe::ScanToTileEdge(int x, int y, std::string_view axis, int step)
             answers.resize(points.size()); // no answer: nothing is there
         }
         if (!reference) {
-            reference = TileOfElement(answers[0], panelExists_);
+            reference = TileOfElement(answers[0], panelExists_, source_);
         }
         long long at = next;
         for (size_t i = 1; i < answers.size(); ++i, at += direction) {
-            const TileIndex tile = TileOfElement(answers[i], panelExists_);
+            const TileIndex tile = TileOfElement(answers[i], panelExists_, source_);
             const bool failed = tile.column == -1;
             const bool otherTile =
                 horizontal ? tile.column != reference->column : tile.row != reference->row;

@@ -11,6 +11,7 @@
 namespace quiltara {
 
 class Prompts;
+struct TileSource;
 
 // Tile column and row under a point; -1 where no tile lies.
 struct TileIndex {
@@ -41,14 +42,18 @@ void GetUrlParamInt(std::string_view url, std::string_view name, int& value);
 void GetUrlParamText(std::string_view url, std::string_view name, std::string& value);
 
 // The tile an element stands for: an image (any case of "img") whose src
-// carries x and y. Without a control panel nothing counts as a tile.
-TileIndex TileOfElement(const std::optional<PageElement>& element, bool panelExists);
+// carries x and y, or, when that finds neither, whose src is the address of a
+// tile of the source on show (if any). Without a control panel nothing counts
+// as a tile.
+TileIndex TileOfElement(const std::optional<PageElement>& element, bool panelExists,
+                        const TileSource* source = nullptr);
 
 // The location readout for the element under the client point (x, y): the
 // panel's values as the readout leaves them, or nothing when the element is
 // not an image and the panel keeps what it shows.
 std::optional<PanelValues> ReadLocation(const std::optional<PageElement>& element, int x, int y,
-                                        const PanelValues& current);
+                                        const PanelValues& current,
+                                        const TileSource* source = nullptr);
 
 // Finds which tile, and which pixel of it, lies under a point of the page by
 // asking the page what is there. Points are the view's client pixels; the
@@ -56,7 +61,10 @@ std::optional<PanelValues> ReadLocation(const std::optional<PageElement>& elemen
 class MapProbe {
 public:
     // page may be none (no page loaded yet): then no tile is ever found.
-    MapProbe(PageDocument* page, bool panelExists, int viewWidth, int viewHeight);
+    // source: the catalogue source on show, whose tile addresses are read
+    // when they carry no x and y parameters; none for the map service.
+    MapProbe(PageDocument* page, bool panelExists, int viewWidth, int viewHeight,
+             const TileSource* source = nullptr);
 
     TileIndex GetTileAt(int x, int y) const;
 
@@ -79,6 +87,7 @@ private:
     bool panelExists_;
     int viewWidth_;
     int viewHeight_;
+    const TileSource* source_;
 };
 
 } // namespace quiltara

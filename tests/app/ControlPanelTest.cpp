@@ -752,6 +752,82 @@ TEST_F(ControlPanel, FromTheSiteChooserToFourImagesAndBackToANewLocation) {
     EXPECT_EQ(Text(1008).toStdString(), *expected.totImagesText);
 }
 
+TEST_F(ControlPanel, ThePathStyleDemoSourceFromTheSiteChooserToAPixelExactMap) {
+    CQuiltaraView* view = app_.MainFrame()->GetActiveView();
+    GotoSite([](QWidget* chooser) {
+        auto* list = FindById<QComboBox>(chooser, 1026);
+        const int demo = list->findData(QStringLiteral("quiltara:/map?source=offline-demo"));
+        ASSERT_GE(demo, 5); // after the five sites
+        list->setCurrentIndex(demo);
+        QTest::mouseClick(FindById<QPushButton>(chooser, 1), Qt::LeftButton);
+    });
+    ASSERT_NE(view->ShownSource(), nullptr);
+    EXPECT_FALSE(Control(CControlPanel::kIdGotoSite)->isVisible());
+    QWidget* input = nullptr;
+    ASSERT_TRUE(test::WaitUntil([&] { return (input = view->InputWidget()) != nullptr; }, 30000));
+    const auto send = [&input](QEvent::Type type, QPoint at, Qt::MouseButton button,
+                               Qt::MouseButtons buttons) {
+        QMouseEvent event(type, QPointF(at), QPointF(input->mapToGlobal(at)), button, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(input, &event);
+    };
+    // The demo source opens at zoom 3; its tiles carry no x= or y=.
+    ASSERT_TRUE(test::WaitUntil(
+        [&] {
+            input = view->InputWidget();
+            send(QEvent::MouseMove, QPoint(150, 120), Qt::NoButton, Qt::NoButton);
+            QTest::qWait(100);
+            return Text(CControlPanel::kIdZoomValue) == QStringLiteral("3");
+        },
+        30000))
+        << view->Browser()->url().toString().toStdString();
+    EXPECT_THAT(Text(CControlPanel::kIdDetails).toStdString(),
+                AllOf(HasSubstr(".offline-demo.localhost/tiles/map/3/"),
+                      HasSubstr("Will download from 'Demo road map'")));
+
+    Press(CControlPanel::kIdSelectArea);
+    const QPoint from(110, 100);
+    const QPoint to(330, 290);
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    for (int step = 1; step <= 8; ++step) {
+        send(QEvent::MouseMove, from + (to - from) * step / 8, Qt::NoButton, Qt::LeftButton);
+        QTest::qWait(15);
+    }
+    send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    ASSERT_TRUE(
+        test::WaitUntil([this] { return Control(CControlPanel::kIdSelectionGroup)->isVisible(); }));
+    const CTileRect selection = panel_->Selection();
+    EXPECT_NEAR(selection.right - selection.left, 220.0 / 256.0, 0.01);
+    EXPECT_NEAR(selection.bottom - selection.top, 190.0 / 256.0, 0.01);
+    ChooseZoomEntry(4);
+    const RangeUpdate expected = ComputeRange(selection, 3, ZoomChoice{4, "4"}, 110, 100);
+    ASSERT_TRUE(expected.range);
+
+    prompts_.QueueSavePath((dir_ / "city.png").string());
+    prompts_.QueueAnswer(MessageAnswer::No);
+    test::WhenModalOpens([](QWidget* dialog) {
+        EXPECT_EQ(FindById<QLineEdit>(dialog, 1030)->text(),
+                  QStringLiteral("http://{s}.offline-demo.localhost/tiles/map/{z}/{x}/{y}.png"));
+        QTest::mouseClick(FindById<QCheckBox>(dialog, 1029), Qt::LeftButton);
+        QTest::mouseClick(FindById<QPushButton>(dialog, 1), Qt::LeftButton);
+    });
+    const std::size_t before = server_.Requests().size();
+    Press(CControlPanel::kIdCreateMap);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_THAT(prompts_.Texts(), ElementsAre(kDeleteTilesQuestion));
+    ExpectServersTilesIn(dir_ / "Map_city.png", MapLayer::Map, *expected.range, 4);
+    const std::vector<test::LoggedRequest> requests = server_.Requests();
+    std::size_t tileRequests = 0;
+    for (std::size_t i = before; i < requests.size(); ++i) {
+        if (requests[i].Target().rfind("/tiles/map/4/", 0) == 0) {
+            ++tileRequests;
+            EXPECT_THAT(requests[i].Header("Host"), HasSubstr(".offline-demo.localhost"));
+            EXPECT_THAT(requests[i].Header("User-Agent"), StartsWith("Quiltara/"));
+        }
+    }
+    EXPECT_EQ(tileRequests, expected.tiles.size());
+}
+
 class ControlPanelRefusingService : public ControlPanel {
 protected:
     ControlPanelRefusingService()

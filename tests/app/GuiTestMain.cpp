@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "view/QtSourcePageHandler.h"
+
 namespace {
 
 bool OnlyListing(int argc, char** argv) {
@@ -37,6 +39,7 @@ int main(int argc, char** argv) {
     DefaultTo("QTWEBENGINE_DISABLE_SANDBOX", "1");
     DefaultTo("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    quiltara::QtSourcePageHandler::RegisterScheme();
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -492,5 +492,60 @@ TEST_F(QuiltaraMake, MapServiceSendsTheDefaultTemplatesRequestsToTheOfflineServi
     EXPECT_THAT(bad.err, HasSubstr("--map-service: 'localhost' is not HOST:PORT"));
 }
 
+TEST_F(QuiltaraMake, SourceFetchesPathStyleTilesThatStitchToTheSameMap) {
+    DemoServer server;
+    const std::string route = "127.0.0.1:" + std::to_string(server.Port());
+    fs::create_directory(out_ / "parts");
+    const Finished parts = Make({"--tiles=10,20,12,21", "--zoom=5", "--keep-tiles", "--quiet",
+                                 "--map-service", route, "-o", (out_ / "parts" / "a.png").string()});
+    ASSERT_EQ(parts.status, 0) << parts.err;
+    const std::size_t partsRequests = server.Requests().size();
+    const Finished run = Make({"--source", "offline-demo", "--tiles=10,20,12,21", "--zoom=5",
+                               "--keep-tiles", "--quiet", "--jobs=8", "--map-service", route,
+                               "-o", (out_ / "a.png").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(out_ / "Map_a.png"), ReadFile(out_ / "parts" / "Map_a.png"));
+
+    const std::vector<test::LoggedRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), partsRequests + 6);
+    std::set<std::string> hosts;
+    for (std::size_t i = partsRequests; i < requests.size(); ++i) {
+        hosts.insert(requests[i].Header("Host"));
+        EXPECT_THAT(requests[i].Target(), testing::StartsWith("/tiles/map/5/"));
+        EXPECT_THAT(requests[i].Header("User-Agent"), testing::MatchesRegex("Quiltara/[0-9.]+"));
+    }
+    EXPECT_EQ(hosts, (std::set<std::string>{"a.offline-demo.localhost", "b.offline-demo.localhost",
+                                            "c.offline-demo.localhost"}));
+
+    // The demo's terms allow 250000 tiles at a time; its grid at zoom 10 is four times that.
+    const Finished tooMany = Make({"--source", "offline-demo", "--tiles=0,0,1023,1023",
+                                   "--zoom=10", "-o", (out_ / "a.png").string()});
+    EXPECT_EQ(tooMany.status, 2);
+    EXPECT_THAT(tooMany.err, HasSubstr("at most 250000"));
+    const Finished noLayer = Make({"--source", "nonesuch", "--tiles=0,0,0,0", "--zoom=1", "-o",
+                                   (out_ / "a.png").string()});
+    EXPECT_THAT(noLayer.err, HasSubstr("no tile source 'nonesuch'"));
+}
+
+TEST_F(QuiltaraMake, ListSourcesNamesUnreadableFilesAndListsTheRest) {
+    const test::TempDir config;
+    fs::create_directories(config / "Quiltara" / "sources");
+    std::ofstream(config / "Quiltara" / "sources" / "mine.json")
+        << R"({"id": "mine", "name": "My tiles", "layers": {"map": "https://t.example/{z}/{x}/{y}.png"}})";
+    std::ofstream(config / "Quiltara" / "sources" / "bad.json") << "{";
+    const std::string saved = getenv("XDG_CONFIG_HOME") ? getenv("XDG_CONFIG_HOME") : "";
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    const Finished listed = Make({"--list-sources"});
+    if (saved.empty()) {
+        unsetenv("XDG_CONFIG_HOME");
+    } else {
+        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    }
+    EXPECT_EQ(listed.status, 3);
+    EXPECT_THAT(listed.out, HasSubstr("offline-demo  Offline demo"));
+    EXPECT_THAT(listed.out, HasSubstr("mine  My tiles  (map)\n"));
+    EXPECT_THAT(listed.err, HasSubstr("not read: " + (config / "Quiltara" / "sources" / "bad.json").string() + ": not valid JSON"));
+}
+
 } // namespace
 } // namespace quiltara::make

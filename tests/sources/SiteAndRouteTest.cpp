@@ -56,14 +56,15 @@ TEST(MapServiceRoute, ParsesHostAndPortAndRefusesAnythingElse) {
     }
 }
 
-TEST(MapServiceRoute, CoversThePresetSitesAndTheDefaultTileHostsOnly) {
+TEST(MapServiceRoute, CoversThePresetSitesTheDefaultTileHostsAndTheOfflineDemoSourceOnly) {
     const std::vector<std::string>& hosts = MapServiceRoute::ServiceHosts();
     for (const char* host : {"maps.google.com", "maps.google.co.uk", "maps.google.cn",
                              "maps.google.co.jp", "maps.google.com.tw", "mt0.google.com",
-                             "mt3.google.com", "khm0.google.com", "khm3.google.com"}) {
+                             "mt3.google.com", "khm0.google.com", "khm3.google.com",
+                             "offline-demo.localhost", "c.offline-demo.localhost"}) {
         EXPECT_THAT(hosts, Contains(host));
     }
-    EXPECT_EQ(hosts.size(), 13u);
+    EXPECT_EQ(hosts.size(), 17u);
     EXPECT_TRUE(MapServiceRoute::IsServiceHost("MT2.Google.COM"));
     EXPECT_FALSE(MapServiceRoute::IsServiceHost("mt4.google.com"));
     EXPECT_FALSE(MapServiceRoute::IsServiceHost("www.google.com"));

@@ -14,6 +14,7 @@
 #include "platform/MemorySettingsStore.h"
 #include "sources/CMapSourcesDlg.h"
 #include "sources/CSiteChooserDlg.h"
+#include "sources/SourceCatalogue.h"
 #include "tiles/TileSources.h"
 
 namespace quiltara {
@@ -209,7 +210,11 @@ TEST_F(SiteChooser, GoTakesTheFirstPresetUntouched) {
                   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Enter Google Site"));
                   auto* list = FindById<QComboBox>(dialog, 1026);
                   EXPECT_FALSE(list->isEditable());
-                  EXPECT_EQ(list->count(), 5);
+                  // The five sites, then the catalogue's sources.
+                  EXPECT_EQ(list->count(),
+                            5 + static_cast<int>(
+                                    LoadSourceCatalogue(SourceFolders()).sources.size()));
+                  EXPECT_EQ(list->itemText(5).left(12), QStringLiteral("Offline demo"));
                   EXPECT_EQ(list->currentIndex(), 0);
                   EXPECT_EQ(FindById<QLineEdit>(dialog, 1018)->text(), QString());
                   PressGo(dialog);
@@ -250,7 +255,10 @@ TEST_F(SiteChooser, AnEmptiedCustomBoxChoosesNothingAndAPresetEmptiesTheBox) {
         auto* custom = FindById<QLineEdit>(dialog, 1018);
         QTest::keyClicks(custom, QStringLiteral("typed"));
         auto* list = FindById<QComboBox>(dialog, 1026);
-        QTest::keyClick(list, Qt::Key_End);
+        QTest::keyClick(list, Qt::Key_Home);
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(list, Qt::Key_Down);
+        }
         EXPECT_EQ(custom->text(), QString());
         PressGo(dialog);
     });

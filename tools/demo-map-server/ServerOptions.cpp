@@ -13,6 +13,9 @@ tile hosts are mt0..mt3.google.localhost and khm0..khm3.google.localhost.
 Requests for the real service's host names sent here (quiltara and
 quiltara-make with --map-service 127.0.0.1:PORT) are answered the same way:
 the server number comes from the first label of the Host (mt2..., khm2...).
+The same tiles also answer the path form /tiles/LAYER/Z/X/Y.png (LAYER: map,
+satellite, terrain, hybrid), as the shipped "offline-demo" tile source asks
+for them from a.offline-demo.localhost, b... and c....
 
   --port N              port to listen on; 0 (default) picks a free one
   --log FILE            append every request line and its header lines, in the

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <utility>
 
 namespace demomap {
 namespace {
@@ -67,6 +68,48 @@ TileLayer LayerOf(bool satellitePath, std::string_view params) {
     return TileLayer::Map;
 }
 
+// "/tiles/LAYER/Z/X/Y.png", the path form most tile services use.
+std::optional<TileRequest> ParsePathTile(std::string_view target) {
+    constexpr std::string_view kPrefix = "/tiles/";
+    std::string_view rest = target.substr(kPrefix.size());
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    std::string_view parts[4];
+    for (int i = 0; i < 4; ++i) {
+        const size_t slash = rest.find('/');
+        if ((slash == std::string_view::npos) != (i == 3)) {
+            return std::nullopt;
+        }
+        parts[i] = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    }
+    constexpr std::string_view kExtension = ".png";
+    if (parts[3].size() <= kExtension.size() ||
+        parts[3].substr(parts[3].size() - kExtension.size()) != kExtension) {
+        return std::nullopt;
+    }
+    parts[3].remove_suffix(kExtension.size());
+    static constexpr std::pair<std::string_view, TileLayer> kLayers[] = {
+        {"map", TileLayer::Map},
+        {"satellite", TileLayer::Satellite},
+        {"terrain", TileLayer::Terrain},
+        {"hybrid", TileLayer::Hybrid},
+    };
+    const auto zoom = ParseInt(parts[1]);
+    const auto x = ParseInt(parts[2]);
+    const auto y = ParseInt(parts[3]);
+    for (const auto& [name, layer] : kLayers) {
+        if (parts[0] == name && zoom && x && y) {
+            TileRequest tile;
+            tile.layer = layer;
+            tile.zoom = *zoom;
+            tile.x = *x;
+            tile.y = *y;
+            return tile;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 const char* LayerLabel(TileLayer layer) {
@@ -84,6 +127,9 @@ const char* LayerLabel(TileLayer layer) {
 }
 
 std::optional<TileRequest> ParseTileRequest(std::string_view target) {
+    if (StartsWith(target, "/tiles/")) {
+        return ParsePathTile(target);
+    }
     bool satellitePath = false;
     if (StartsWith(target, "/kh")) {
         satellitePath = true;

@@ -15,7 +15,8 @@ const char* LayerLabel(TileLayer layer);
 // One tile asked for, read from either form the service accepts: the tile
 // servers' own form with the parameters straight after the path
 // ("/vt/v=w2.97&hl=en&x=5&y=7&z=3&s=G") or the map page's form with a query
-// ("/vt?v=w2.97&hl=en&x=5&y=7&zoom=3").
+// ("/vt?v=w2.97&hl=en&x=5&y=7&zoom=3"), or the path form of other tile
+// services ("/tiles/map/3/5/7.png": layer, zoom, column, row).
 struct TileRequest {
     TileLayer layer = TileLayer::Map;
     int zoom = 0;

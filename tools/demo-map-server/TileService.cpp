@@ -160,7 +160,7 @@ void TileService::Install(httplib::Server& server) {
         }
     });
 
-    server.Get(R"(/(vt|kh)([/?].*)?)", [this](const httplib::Request& req, httplib::Response& res) {
+    server.Get(R"(/(vt|kh|tiles)([/?].*)?)", [this](const httplib::Request& req, httplib::Response& res) {
         if (options_.delayMs > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(options_.delayMs));
         }

@@ -74,6 +74,7 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     RememberedServerNumber remembered;
     TileFetcherParts parts{http,   moreConnections, prompts,    imageCheck,
                            choice, runState,        remembered, options.languageCode};
+    parts.requestStyle = options.RequestStyle();
     if (cancel != nullptr) {
         parts.stopRequested = [cancel] { return cancel->Requested(); };
     }

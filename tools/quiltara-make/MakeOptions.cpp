@@ -268,11 +268,35 @@ MapSourcesValues MakeOptions::SourcesValues() const {
     MapSourcesValues values;
     for (MapLayer layer : kAllLayers) {
         const auto i = static_cast<std::size_t>(layer);
+        const SourceLayer* offered = source ? source->Layer(layer) : nullptr;
         values[layer].download = layers[i];
-        values[layer].sourceUrl = templates[i] ? *templates[i] : DefaultSourceUrl(layer);
+        values[layer].sourceUrl = templates[i]  ? *templates[i]
+                                  : offered     ? offered->tileTemplate.Text()
+                                  : source      ? std::string()
+                                                : DefaultSourceUrl(layer);
         values[layer].subfolder = subfolders[i];
     }
     return values;
+}
+
+TileRequestStyle MakeOptions::RequestStyle() const {
+    if (source) {
+        return source->RequestStyle();
+    }
+    for (std::size_t i = 0; i < templates.size(); ++i) {
+        if (layers[i] && templates[i] && templates[i]->find('{') != std::string::npos) {
+            return TileSource{}.RequestStyle();
+        }
+    }
+    return {};
+}
+
+std::string SourceListing(const SourceCatalogue& catalogue) {
+    std::string listing;
+    for (const TileSource& source : catalogue.sources) {
+        listing += source.id + "  " + source.name + "  (" + source.LayerList() + ")\n";
+    }
+    return listing;
 }
 
 ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
@@ -280,6 +304,8 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
     MakeOptions options;
     AreaArguments area;
     std::optional<std::string> layers;
+    std::optional<std::string> sourceId;
+    bool beyondTileLimit = false;
     std::optional<std::string> output;
     auto fail = [&](std::string error) {
         outcome.error = std::move(error);
@@ -290,6 +316,10 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
         const std::string& arg = args[i];
         if (arg == "-h" || arg == "--help") {
             outcome.helpAsked = true;
+            return outcome;
+        }
+        if (arg == "--list-sources") {
+            outcome.listSources = true;
             return outcome;
         }
         if (arg == "-o") {
@@ -341,6 +371,15 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
                 return fail(name + " needs a value");
             }
             area.*(found->second) = std::move(taken);
+            continue;
+        }
+
+        if (name == "--source") {
+            std::optional<std::string> taken = takeValue();
+            if (!taken) {
+                return fail(name + " needs a value");
+            }
+            sourceId = *taken;
             continue;
         }
 
@@ -409,13 +448,15 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             options.deleteTiles = wanted;
             continue;
         }
-        if (name == "--quiet" || name == "--in-memory" || name == "--dry-run") {
+        if (name == "--quiet" || name == "--in-memory" || name == "--dry-run" ||
+            name == "--beyond-tile-limit") {
             if (value) {
                 return fail(name + " takes no value");
             }
-            bool& flag = name == "--quiet"     ? options.quiet
-                         : name == "--dry-run" ? options.dryRun
-                                               : options.inMemory;
+            bool& flag = name == "--quiet"       ? options.quiet
+                         : name == "--dry-run"   ? options.dryRun
+                         : name == "--in-memory" ? options.inMemory
+                                                 : beyondTileLimit;
             flag = true;
             continue;
         }
@@ -479,16 +520,43 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
     }
     options.outputPath = outputPath.string();
 
-    for (const std::string& layerName : SplitList(layers.value_or("map"), ',')) {
+    if (sourceId) {
+        const SourceCatalogue catalogue = LoadSourceCatalogue(SourceFolders());
+        const TileSource* found = catalogue.Find(*sourceId);
+        if (found == nullptr) {
+            return fail("there is no tile source '" + *sourceId + "' (see --list-sources)");
+        }
+        options.source = *found;
+        options.jobs = std::min(options.jobs, found->connections);
+    }
+    const std::string firstLayer =
+        options.source ? LayerName(options.source->layers.front().layer) : "map";
+    for (const std::string& layerName : SplitList(layers.value_or(firstLayer), ',')) {
         if (layerName == "all") {
-            options.layers.fill(true);
+            for (MapLayer layer : kAllLayers) {
+                options.layers[static_cast<std::size_t>(layer)] =
+                    !options.source || options.source->Layer(layer) != nullptr;
+            }
             continue;
         }
         const std::optional<MapLayer> layer = LayerFromName(layerName);
         if (!layer) {
             return fail("unknown map layer '" + layerName + "' in --layers");
         }
-        options.layers[static_cast<std::size_t>(*layer)] = true;
+        const auto index = static_cast<std::size_t>(*layer);
+        if (options.source && options.source->Layer(*layer) == nullptr && !options.templates[index]) {
+            return fail("the tile source '" + options.source->id + "' has no " +
+                        LayerName(*layer) + " layer (it offers " + options.source->LayerList() +
+                        ")");
+        }
+        options.layers[index] = true;
+    }
+    for (MapLayer layer : kAllLayers) {
+        const auto& given = options.templates[static_cast<std::size_t>(layer)];
+        std::string why;
+        if (given && !TileTemplate::Parse(*given, why)) {
+            return fail(std::string("--template-") + LayerName(layer) + ": " + why);
+        }
     }
 
     std::string error;
@@ -498,6 +566,18 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
     }
     options.range = *update->range;
     options.tiles = std::move(update->tiles);
+    if (options.source && !beyondTileLimit && !options.dryRun) {
+        const auto chosen =
+            static_cast<std::size_t>(std::count(options.layers.begin(), options.layers.end(), true));
+        if (const std::optional<std::string> question =
+                TileLimitQuestion(*options.source, options.tiles.size() * chosen)) {
+            return fail(FormatText("this map needs %zu tiles, but the terms of use of '%s' allow "
+                                   "at most %lld at a time (--beyond-tile-limit fetches them "
+                                   "anyway)",
+                                   options.tiles.size() * chosen, options.source->name.c_str(),
+                                   *options.source->tileLimit));
+        }
+    }
     outcome.options = std::move(options);
     return outcome;
 }
@@ -520,8 +600,15 @@ Options:
   -o, --output FILE        the map image name; its folder must exist
   --layers LIST            comma-separated: map, satellite, terrain, hybrid or all
                            (default: map)
+  --source ID              fetch from a tile source of the catalogue (its
+                           templates, header lines and connection count; see
+                           --list-sources) instead of the map service
+  --list-sources           list the tile sources: id, name and layers; then
+                           the source files that could not be read
+  --beyond-tile-limit      fetch even more tiles than the source's terms allow
   --template-LAYER URL     the layer's source URL template, with [SRVINDEX], [X],
-                           [Y], [Z], [HL] and [SERVER]
+                           [Y], [Z], [HL] and [SERVER], or {x}, {y}, {z}, {-y}
+                           and {s}
   --subfolder-LAYER NAME   put the layer's tiles and image in this folder inside
                            the output folder (one folder name, created when
                            missing)

@@ -8,6 +8,7 @@
 #include "assembly/ParallelTileFetch.h"
 #include "sources/MapServiceRoute.h"
 #include "sources/MapSourcesValues.h"
+#include "sources/SourceCatalogue.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TileGrid.h"
 
@@ -40,14 +41,20 @@ struct MakeOptions {
     std::optional<MapServiceRoute> mapService; // nothing: the addresses as they are
     bool inMemory = false;       // the desktop program's stitcher instead of streaming
     std::optional<int> pngLevel; // 0..9; nothing: the PNG writer's own level
+    std::optional<TileSource> source; // --source: a catalogue source instead of the map service
 
     // The map sources values of the run: chosen layers, templates, subfolders.
     MapSourcesValues SourcesValues() const;
+    // How tiles are asked for: the source's way, the map service's otherwise
+    // (a {x}-style template given without a source is asked for as a catalogue
+    // source with no header lines of its own).
+    TileRequestStyle RequestStyle() const;
 };
 
 struct ParseOutcome {
     std::optional<MakeOptions> options; // set when the arguments are usable
     bool helpAsked = false;
+    bool listSources = false;
     std::string error; // set when they are not
 };
 
@@ -56,6 +63,10 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args);
 
 // The text --help prints.
 std::string MakeUsage();
+
+// What --list-sources prints: one line per source, its id first, then its
+// name and layers. (The files that could not be read go to the error output.)
+std::string SourceListing(const SourceCatalogue& catalogue);
 
 // The layer named on the command line ("map", "satellite", "sat", ...).
 std::optional<MapLayer> LayerFromName(const std::string& name);

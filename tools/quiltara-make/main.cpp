@@ -46,6 +46,20 @@ int main(int argc, char** argv) {
         }
         return kExitMade;
     }
+    if (parsed.listSources) {
+        const quiltara::SourceCatalogue catalogue =
+            quiltara::LoadSourceCatalogue(quiltara::SourceFolders());
+        for (const quiltara::CatalogueProblem& problem : catalogue.problems) {
+            std::fprintf(stderr, "quiltara-make: not read: %s\n", problem.Text().c_str());
+        }
+        if (std::fputs(SourceListing(catalogue).c_str(), stdout) == EOF ||
+            std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "quiltara-make: cannot write the output: %s\n",
+                         std::strerror(errno));
+            return kExitFailed;
+        }
+        return catalogue.problems.empty() ? kExitMade : kExitIncomplete;
+    }
     if (!parsed.options) {
         std::fprintf(stderr, "quiltara-make: %s\nTry 'quiltara-make --help'.\n",
                      parsed.error.c_str());
