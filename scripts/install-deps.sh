@@ -9,7 +9,7 @@ packages=(
     clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # image codecs
-    zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
+    zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev libgeotiff-dev
     # HTTP client and the bundled offline map service
     libcurl4-openssl-dev libcpp-httplib-dev curl libjs-leaflet
     # tile source catalogue files

@@ -16,6 +16,7 @@
 #include "app/ShellOpen.h"
 #include "assembly/PanelRunOutput.h"
 #include "assembly/ParallelTileFetch.h"
+#include "assembly/StreamingStitcher.h"
 #include "assembly/TileImageCheck.h"
 #include "platform/GuiThreadPrompts.h"
 #include "platform/HttpClient.h"
@@ -466,8 +467,12 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
             parts.requestStyle = source->RequestStyle();
         }
         const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(connections, parts);
+        // Streamed, so a map of any size fits in memory; the save dialog's
+        // file type picks PNG or GeoTIFF.
+        StreamingStitcher stitcher(StreamingOptions{}, true);
         CreateMapServices services{prompts, mapSources, progress, *fetcher};
         services.cancel = &cancel_;
+        services.stitcher = &stitcher;
         outcome = CreateMap(inputs, services);
     } catch (const std::exception& error) {
         failure = error.what();

@@ -231,16 +231,24 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     std::vector<std::string> tileNames;
 
     outcome.status = CreateMapStatus::Cancelled;
-    const std::optional<std::string> chosen = services.prompts.AskSavePath(MapFileDialog());
+    SaveDialogOptions dialog = MapFileDialog();
+    const std::string filter = services.stitcher != nullptr ? services.stitcher->SaveFilter() : "";
+    if (!filter.empty()) {
+        dialog.filter = filter;
+    }
+    const std::optional<SaveChoice> chosen = services.prompts.AskSaveFile(dialog);
     if (!chosen) {
         return outcome;
+    }
+    if (services.stitcher != nullptr) {
+        services.stitcher->UseSaveType(chosen->filterIndex);
     }
     const std::optional<MapSourcesValues> asked = services.mapSources.AskMapSources();
     if (!asked) {
         return outcome;
     }
     const MapSourcesValues& sources = *asked;
-    SplitChosenPath(*chosen, outcome.outputFolder, outcome.fileName);
+    SplitChosenPath(chosen->path, outcome.outputFolder, outcome.fileName);
     if (std::optional<std::string> refused = CheckSubfolders(sources)) {
         services.prompts.ShowMessage(*refused, MessageButtons::Ok);
         outcome.status = CreateMapStatus::Refused;
@@ -318,8 +326,10 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     }
     std::string georeference;
     for (const StitchedLayer& image : outcome.images) {
+        // A GeoTIFF holds its place itself; a PNG gets world and projection files.
         std::string failure;
-        if (image.saved && !WriteGeoreference(image.path, inputs.range, zoom, &failure)) {
+        if (image.saved && !image.georeferenced &&
+            !WriteGeoreference(image.path, inputs.range, zoom, &failure)) {
             outcome.georeferenceFailed = true;
             georeference += (georeference.empty() ? "" : "\n") + failure;
         }

@@ -27,6 +27,12 @@ public:
                                                     const TileRange& range, int zoom,
                                                     Prompts& prompts, ProgressSink& progress,
                                                     const CancelFlag* cancel) = 0;
+
+    // The save dialog's filter when the user chooses the file type there;
+    // empty keeps the classic dialog, whose files are PNG.
+    virtual std::string SaveFilter() const { return {}; }
+    // The type chosen in the save dialog: its place in SaveFilter(), from 0.
+    virtual void UseSaveType(int /*filterIndex*/) {}
 };
 
 } // namespace quiltara

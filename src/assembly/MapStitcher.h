@@ -50,8 +50,9 @@ struct StitchedLayer {
     std::string path;
     bool created = false; // an output image could be made
     bool paletteMode = false;
-    bool saved = false;    // the file was written
-    std::string saveError; // why it was not, when the image was made
+    bool saved = false;         // the file was written
+    std::string saveError;      // why it was not, when the image was made
+    bool georeferenced = false; // the file holds its place itself (GeoTIFF)
     // No tile of the range went into the image: nothing was written, and an
     // earlier image of the name (and its world file) stays as it was.
     bool noTilePlaced = false;

@@ -7,13 +7,23 @@
 #include "assembly/LayerStitcher.h"
 #include "image/ByteStream.h"
 #include "image/DeflateParts.h"
+#include "image/GeoTiffWriter.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TileGrid.h"
 
 namespace quiltara {
 
+// What a streamed image is written as. Chosen by the user, never by the
+// name's extension.
+enum class ImageFileFormat { Png, GeoTiff };
+
 struct StreamingOptions {
+    ImageFileFormat format = ImageFileFormat::Png;
     int pngLevel = kDefaultDeflateLevel; // 0..9, or zlib's default as the PNG writer uses
+    // GeoTIFF: how the tiles are compressed. Layers whose tiles carry
+    // transparency keep it losslessly: their tiles are always deflated.
+    TiffCompression tiffCompression = TiffCompression::Deflate;
+    int jpegQuality = 75; // 1..100
     unsigned threads = 0;                // 0: one per core
     // Room for the bands of decoded tiles: two bands in flight let the next
     // row of tiles be decoded while the current one is compressed; a band
@@ -58,17 +68,34 @@ StreamedLayer StreamLayerImage(const LayerTiles& tiles, ByteStream& out,
                                const StreamingOptions& options);
 
 // The same into the file at path, written under a temporary name beside it
-// and renamed over path only when complete and when at least one tile went
-// into it (an image of no tile at all must not replace an earlier one).
+// and renamed over path only when complete, and when at least one tile went
+// into it (an image of no tile at all must not replace an earlier one). With
+// options.format GeoTiff the file is a tiled GeoTIFF with internal overviews
+// and the layer's place on the Earth (WGS 84 / Pseudo-Mercator) inside; its
+// pixels at full resolution are the PNG's, and layers whose tiles carry
+// transparency get an alpha channel (colour premultiplied) that is 0 where
+// the PNG stays black.
 StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string& path,
                                      const StreamingOptions& options);
 
-// The layers of a run, each streamed into its file; for quiltara-make. The
-// result carries each layer's tile problems and save error as Stitch() gives
-// them, so the run reports them the same way.
+// The save dialog's file types when the user picks the format there.
+inline constexpr const char* kStreamedMapFileFilter =
+    "PNG image (*.png)|*.png|GeoTIFF (*.tif)|*.tif||";
+
+// The layers of a run, each streamed into its file. The result carries each
+// layer's tile problems and save error as Stitch() gives them, so the run
+// reports them the same way.
 class StreamingStitcher : public LayerStitcher {
 public:
-    explicit StreamingStitcher(StreamingOptions options = {}) : options_(options) {}
+    // offerTypes: the save dialog offers PNG and GeoTIFF and the type chosen
+    // there sets the format (the desktop program); otherwise options.format
+    // holds (quiltara-make's --format).
+    explicit StreamingStitcher(StreamingOptions options = {}, bool offerTypes = false)
+        : options_(options), offerTypes_(offerTypes) {}
+
+    std::string SaveFilter() const override;
+    void UseSaveType(int filterIndex) override;
+    const StreamingOptions& Options() const { return options_; }
 
     std::vector<StitchedLayer> StitchLayers(const std::string& outputFolder,
                                             const std::string& fileName,
@@ -78,6 +105,7 @@ public:
 
 private:
     StreamingOptions options_;
+    bool offerTypes_;
 };
 
 } // namespace quiltara

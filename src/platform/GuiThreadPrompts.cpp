@@ -23,4 +23,13 @@ std::optional<std::string> GuiThreadPrompts::AskSavePath(const SaveDialogOptions
     return *path;
 }
 
+std::optional<SaveChoice> GuiThreadPrompts::AskSaveFile(const SaveDialogOptions& options) {
+    auto choice = std::make_shared<std::optional<SaveChoice>>();
+    Prompts* shown = &shown_;
+    if (!calls_.Run([shown, choice, options] { *choice = shown->AskSaveFile(options); })) {
+        return std::nullopt;
+    }
+    return *choice;
+}
+
 } // namespace quiltara

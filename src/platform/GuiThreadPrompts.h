@@ -15,6 +15,7 @@ public:
 
     MessageAnswer ShowMessage(const std::string& text, MessageButtons buttons) override;
     std::optional<std::string> AskSavePath(const SaveDialogOptions& options) override;
+    std::optional<SaveChoice> AskSaveFile(const SaveDialogOptions& options) override;
 
 private:
     Prompts& shown_;

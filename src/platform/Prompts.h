@@ -17,6 +17,13 @@ struct SaveDialogOptions {
     std::string filter; // "name|pattern|name|pattern||"
 };
 
+// A file chosen in the save dialog, with the file type picked there: its
+// place in the dialog's filter, from 0.
+struct SaveChoice {
+    std::string path;
+    int filterIndex = 0;
+};
+
 // The answer of a box closed without a button (window close, Escape, or a
 // question that could not be shown): the button that stands for "leave it",
 // Cancel when there is one, else No.
@@ -44,6 +51,16 @@ public:
 
     // Shows the save dialog; the chosen full path, or nothing when cancelled.
     virtual std::optional<std::string> AskSavePath(const SaveDialogOptions& options) = 0;
+
+    // The same, with the file type picked in the dialog. Where no type can be
+    // picked, the first one is.
+    virtual std::optional<SaveChoice> AskSaveFile(const SaveDialogOptions& options) {
+        std::optional<std::string> path = AskSavePath(options);
+        if (!path) {
+            return std::nullopt;
+        }
+        return SaveChoice{*path, 0};
+    }
 };
 
 } // namespace quiltara

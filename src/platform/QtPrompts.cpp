@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include <algorithm>
+
 namespace quiltara {
 
 namespace {
@@ -86,6 +88,14 @@ QStringList QtNameFilters(const std::string& filter) {
 }
 
 std::optional<std::string> QtPrompts::AskSavePath(const SaveDialogOptions& options) {
+    const std::optional<SaveChoice> choice = AskSaveFile(options);
+    if (!choice) {
+        return std::nullopt;
+    }
+    return choice->path;
+}
+
+std::optional<SaveChoice> QtPrompts::AskSaveFile(const SaveDialogOptions& options) {
     QFileDialog dialog(DialogParent(), QStringLiteral("Save As"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -99,6 +109,20 @@ std::optional<std::string> QtPrompts::AskSavePath(const SaveDialogOptions& optio
     if (!filters.isEmpty()) {
         dialog.setNameFilters(filters);
     }
+    // A name typed without extension gets the chosen type's ("*.tif": tif);
+    // a type of any name ("*") leaves the default one.
+    const QString defaultSuffix = dialog.defaultSuffix();
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog, defaultSuffix](const QString& filter) {
+                         const qsizetype dot = filter.indexOf(QStringLiteral("(*."));
+                         const qsizetype end = filter.indexOf(QLatin1Char(')'), dot);
+                         const QString suffix = dot < 0 || end < 0
+                                                    ? QString()
+                                                    : filter.mid(dot + 3, end - dot - 3);
+                         dialog.setDefaultSuffix(suffix.isEmpty() || suffix.contains(QLatin1Char(' '))
+                                                     ? defaultSuffix
+                                                     : suffix);
+                     });
     if (!options.initialFileName.empty()) {
         dialog.selectFile(QString::fromStdString(options.initialFileName));
     }
@@ -109,7 +133,8 @@ std::optional<std::string> QtPrompts::AskSavePath(const SaveDialogOptions& optio
     if (files.isEmpty() || files.front().isEmpty()) {
         return std::nullopt;
     }
-    return files.front().toStdString();
+    const auto index = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
+    return SaveChoice{files.front().toStdString(), std::max(index, 0)};
 }
 
 } // namespace quiltara

@@ -20,9 +20,19 @@ std::optional<std::string> ScriptedPrompts::AskSavePath(const SaveDialogOptions&
     if (savePaths_.empty()) {
         throw UnscriptedQuestion("no save path queued");
     }
-    std::optional<std::string> path = savePaths_.front();
+    std::optional<std::string> path = savePaths_.front().first;
+    lastFilterIndex_ = savePaths_.front().second;
     savePaths_.pop_front();
     return path;
+}
+
+std::optional<SaveChoice> ScriptedPrompts::AskSaveFile(const SaveDialogOptions& options) {
+    // Through the path question, so a test's own version of it still runs.
+    std::optional<std::string> path = AskSavePath(options);
+    if (!path) {
+        return std::nullopt;
+    }
+    return SaveChoice{*path, lastFilterIndex_};
 }
 
 std::vector<std::string> ScriptedPrompts::Texts() const {

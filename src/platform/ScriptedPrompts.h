@@ -22,10 +22,14 @@ public:
     };
 
     void QueueAnswer(MessageAnswer answer) { answers_.push_back(answer); }
-    void QueueSavePath(std::optional<std::string> path) { savePaths_.push_back(std::move(path)); }
+    // The dialog's answer: a file (none: cancelled) and the type picked with it.
+    void QueueSavePath(std::optional<std::string> path, int filterIndex = 0) {
+        savePaths_.push_back({std::move(path), filterIndex});
+    }
 
     MessageAnswer ShowMessage(const std::string& text, MessageButtons buttons) override;
     std::optional<std::string> AskSavePath(const SaveDialogOptions& options) override;
+    std::optional<SaveChoice> AskSaveFile(const SaveDialogOptions& options) override;
 
     const std::vector<Shown>& Messages() const { return messages_; }
     std::vector<std::string> Texts() const;
@@ -34,7 +38,8 @@ public:
 
 private:
     std::deque<MessageAnswer> answers_;
-    std::deque<std::optional<std::string>> savePaths_;
+    std::deque<std::pair<std::optional<std::string>, int>> savePaths_;
+    int lastFilterIndex_ = 0;
     std::vector<Shown> messages_;
     std::vector<SaveDialogOptions> saveRequests_;
 };

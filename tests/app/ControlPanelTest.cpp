@@ -35,6 +35,7 @@
 #include "app/DialogUnits.h"
 #include "assembly/CControlPanel.h"
 #include "assembly/ParallelTileFetch.h"
+#include "assembly/StreamingStitcher.h"
 #include "image/RasterImage.h"
 #include "platform/CurlHttpClient.h"
 #include "platform/QtSettingsStore.h"
@@ -143,14 +144,15 @@ protected:
     }
     // The four tiles chosen and a run's questions queued up to the press of
     // Create Map: the map saved as maps/city.png, every layer in the map
-    // sources dialog, then `answer`. Gives the maps folder.
-    fs::path PrepareRunIntoMaps(MessageAnswer answer) {
+    // sources dialog, then `answer`. fileType: the type picked in the save
+    // dialog. Gives the maps folder.
+    fs::path PrepareRunIntoMaps(MessageAnswer answer, int fileType = 0) {
         OpenFirstSite();
         Press(CControlPanel::kIdSelectArea);
         SelectFourTiles();
         const fs::path maps = dir_ / "maps";
         fs::create_directory(maps);
-        prompts_.QueueSavePath((maps / "city.png").string());
+        prompts_.QueueSavePath((maps / "city.png").string(), fileType);
         prompts_.QueueAnswer(answer);
         AnswerMapSourcesWithAllLayers();
         return maps;
@@ -750,6 +752,22 @@ TEST_F(ControlPanel, FromTheSiteChooserToFourImagesAndBackToANewLocation) {
     QTest::qWait(100);
     EXPECT_TRUE(view->InputPassThrough());
     EXPECT_EQ(Text(1008).toStdString(), *expected.totImagesText);
+}
+
+TEST_F(ControlPanel, TheSaveDialogsGeoTiffTypeMakesGeoTiffsWhateverTheNameSays) {
+    const fs::path maps = PrepareRunIntoMaps(MessageAnswer::No, 1);
+    Press(CControlPanel::kIdCreateMap);
+    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_EQ(prompts_.SaveRequests().size(), 1u);
+    EXPECT_EQ(prompts_.SaveRequests()[0].filter, kStreamedMapFileFilter);
+    for (MapLayer layer : kAllLayers) {
+        const fs::path image = maps / (std::string(LayerPrefix(layer)) + "city.png");
+        EXPECT_EQ(test::ReadFile(image).substr(0, 4), std::string("II*\0", 4)) << image;
+        EXPECT_FALSE(fs::exists(maps / (std::string(LayerPrefix(layer)) + "city.pgw")));
+    }
+    // Opaque layers: the server's tiles, pixel for pixel, read back as TIFF.
+    ExpectServersTilesIn(maps / "Map_city.png", MapLayer::Map, TileRange{7, 4, 8, 5}, 4);
+    ExpectServersTilesIn(maps / "Ter_city.png", MapLayer::Terrain, TileRange{7, 4, 8, 5}, 4);
 }
 
 TEST_F(ControlPanel, ThePathStyleDemoSourceFromTheSiteChooserToAPixelExactMap) {

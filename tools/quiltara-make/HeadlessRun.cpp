@@ -81,6 +81,9 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(options.jobs, parts);
     StreamingOptions streaming;
     streaming.pngLevel = options.pngLevel.value_or(kDefaultDeflateLevel);
+    streaming.format = options.format;
+    streaming.tiffCompression = options.tiffCompression;
+    streaming.jpegQuality = options.jpegQuality.value_or(streaming.jpegQuality);
     StreamingStitcher streamingStitcher(streaming);
     CreateMapServices services{prompts, mapSources, progress, *fetcher};
     services.stitcher = options.inMemory ? nullptr : &streamingStitcher;

@@ -307,6 +307,7 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
     std::optional<std::string> sourceId;
     bool beyondTileLimit = false;
     std::optional<std::string> output;
+    bool tiffCompressionGiven = false;
     auto fail = [&](std::string error) {
         outcome.error = std::move(error);
         return outcome;
@@ -460,6 +461,30 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
             flag = true;
             continue;
         }
+        if (name == "--format" || name == "--tiff-compression") {
+            const std::optional<std::string> taken = takeValue();
+            const bool format = name == "--format";
+            if (format && taken && (*taken == "png" || *taken == "tiff")) {
+                options.format = *taken == "png" ? ImageFileFormat::Png : ImageFileFormat::GeoTiff;
+            } else if (!format && taken && (*taken == "deflate" || *taken == "jpeg")) {
+                options.tiffCompression =
+                    *taken == "jpeg" ? TiffCompression::Jpeg : TiffCompression::Deflate;
+                tiffCompressionGiven = true;
+            } else {
+                return fail(format ? "--format takes png or tiff"
+                                   : "--tiff-compression takes deflate or jpeg");
+            }
+            continue;
+        }
+        if (name == "--jpeg-quality") {
+            const std::optional<std::string> taken = takeValue();
+            int quality = 0;
+            if (!taken || !ParseInt(*taken, quality) || quality < 1 || quality > 100) {
+                return fail("--jpeg-quality needs a quality from 1 to 100");
+            }
+            options.jpegQuality = quality;
+            continue;
+        }
         if (name == "--png-level") {
             const std::optional<std::string> taken = takeValue();
             if (!taken || taken->size() != 1 || (*taken)[0] < '0' || (*taken)[0] > '9') {
@@ -499,6 +524,19 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
 
     if (options.inMemory && options.pngLevel) {
         return fail("--png-level applies to the streaming stitcher, not to --in-memory");
+    }
+    const bool tiff = options.format == ImageFileFormat::GeoTiff;
+    if (tiff && options.inMemory) {
+        return fail("--format tiff is streamed; it cannot be made --in-memory");
+    }
+    if (tiff && options.pngLevel) {
+        return fail("--png-level applies to PNG images, not to --format tiff");
+    }
+    if (!tiff && (tiffCompressionGiven || options.jpegQuality)) {
+        return fail("--tiff-compression and --jpeg-quality belong to --format tiff");
+    }
+    if (options.jpegQuality && options.tiffCompression != TiffCompression::Jpeg) {
+        return fail("--jpeg-quality needs --tiff-compression jpeg");
     }
     if (!output || output->empty()) {
         return fail("the output file is missing (--output FILE)");
@@ -629,13 +667,21 @@ Options:
                            and stop: nothing is fetched or written
   --png-level N            zlib compression level of the images, 0 (none,
                            fastest) to 9 (smallest); default: the PNG writer's
-  --in-memory              stitch each image whole in memory, as the desktop
-                           program does (with its 256-colour fallback), instead
-                           of streaming it to the file band by band
+  --in-memory              stitch each image whole in memory (with the
+                           256-colour fallback) instead of streaming it to the
+                           file band by band
+  --format png|tiff        the images' file format (default png); tiff makes a
+                           tiled GeoTIFF with overviews and its place inside.
+                           The name's extension never changes the format
+  --tiff-compression deflate|jpeg
+                           GeoTIFF tiles deflated (lossless, default) or JPEG;
+                           layers with transparency are always deflated
+  --jpeg-quality N         JPEG quality of GeoTIFF tiles, 1 to 100 (default 75)
   -h, --help               this text
 
 Every message of the run is printed as it would be shown in a message box.
-Each image gets a world file (.pgw) and a projection file (.prj) beside it.
+Each PNG image gets a world file (.pgw) and a projection file (.prj) beside
+it; a GeoTIFF holds its place (EPSG:3857) itself.
 Ctrl-C stops at once, keeps every finished tile and makes no image; run
 again with --existing=keep to fetch the rest. A second Ctrl-C ends at once.
 Exit status: 0 every image made; 1 the run ended early, or an image or its

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "assembly/ParallelTileFetch.h"
+#include "assembly/StreamingStitcher.h"
 #include "sources/MapServiceRoute.h"
 #include "sources/MapSourcesValues.h"
 #include "sources/SourceCatalogue.h"
@@ -41,6 +42,9 @@ struct MakeOptions {
     std::optional<MapServiceRoute> mapService; // nothing: the addresses as they are
     bool inMemory = false;       // the desktop program's stitcher instead of streaming
     std::optional<int> pngLevel; // 0..9; nothing: the PNG writer's own level
+    ImageFileFormat format = ImageFileFormat::Png;
+    TiffCompression tiffCompression = TiffCompression::Deflate;
+    std::optional<int> jpegQuality;   // 1..100; nothing: the writer's default
     std::optional<TileSource> source; // --source: a catalogue source instead of the map service
 
     // The map sources values of the run: chosen layers, templates, subfolders.
