@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes a map of a sample area (central London at zoom 13) for all four layers
-# on the bundled offline map service: starts demo-map-server on a free port,
+# on the bundled offline map service, and its road map once more from the
+# shipped path-style tile source: starts demo-map-server on a free port,
 # runs quiltara-make against it, prints where the images are, and stops the
 # server again, however the script ends.
 #
@@ -32,11 +33,16 @@ status=0
     --template-terrain="$roads/vt/v=w2p.115&hl=[HL]&x=[X]&y=[Y]&z=[Z]&s=[SERVER]" \
     --template-hybrid="$roads/vt/lyrs=h@115&hl=[HL]&x=[X]&y=[Y]&z=[Z]&s=[SERVER]" \
     --existing=overwrite --delete-tiles --output="$out/sample.png" </dev/null || status=$?
+# The same area from the shipped tile source of the offline service, whose
+# tiles have {z}/{x}/{y} addresses, as most tile services' do.
+"$maker" --source offline-demo --map-service "127.0.0.1:$port" --box=-0.16,51.49,-0.08,51.52 \
+    --zoom=13 --layers=map --existing=overwrite --delete-tiles \
+    --output="$out/path-style.png" </dev/null || status=$?
 
 echo
 found=0
-for prefix in Map Sat Ter Hyb; do
-    image=$out/${prefix}_sample.png
+for image in "$out"/Map_sample.png "$out"/Sat_sample.png "$out"/Ter_sample.png \
+    "$out"/Hyb_sample.png "$out"/Map_path-style.png; do
     if [ -f "$image" ]; then
         [ $found -eq 0 ] && echo "The map images:"
         echo "  $image"

@@ -24,7 +24,9 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${QUILTARA_DEMO:-}" != headle
     source scripts/demo-server.sh
     start_demo_server "$server"
     echo "demo-map-server listens on 127.0.0.1:$port; every request for the map service's"
-    echo "host names goes there. Press \"1. Goto Google maps...\" in the Toolbar panel to begin."
+    echo "host names goes there. Press \"1. Goto Google maps...\" in the Toolbar panel to begin:"
+    echo "\"Go\" opens the map service's site; \"Offline demo (demo-map-server, path-style tiles)\""
+    echo "at the end of the list opens the same tiles as a {z}/{x}/{y} tile source instead."
     status=0
     "$desktop" --map-service "127.0.0.1:$port" || status=$?
     exit $status

@@ -58,8 +58,8 @@ public:
 
     // The cut the sink needs for a picture of columns x tileRows tiles; false
     // (and why) when it cannot take such a picture.
-    virtual bool Shape(int columns, int tileRows, const StreamingOptions& options,
-                       BandShape& shape, std::string& error) = 0;
+    virtual bool Shape(int columns, int tileRows, const StreamingOptions& options, BandShape& shape,
+                       std::string& error) = 0;
     // What precedes the image data.
     virtual void Begin(BandPipeline& pipeline) = 0;
     // Band `band` is decoded in slot; bands come in order. The sink calls

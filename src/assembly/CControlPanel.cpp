@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QResizeEvent>
 
+#include <algorithm>
+
 #include "app/CMainFrame.h"
 #include "app/CNumberInputDlg.h"
 #include "app/DialogUnits.h"

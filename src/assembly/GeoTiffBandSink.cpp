@@ -104,8 +104,8 @@ private:
     Pixels ExtractTile(const BandSlot& slot, int column) const;
     std::vector<std::uint8_t> Compress(const Pixels& pixels) const;
     void WriteReadyTiles(BandPipeline& pipeline);
-    void Deposit(BandPipeline& pipeline, std::size_t level, std::uint32_t column,
-                 std::uint32_t row, const Pixels& quarter);
+    void Deposit(BandPipeline& pipeline, std::size_t level, std::uint32_t column, std::uint32_t row,
+                 const Pixels& quarter);
     int ChildCount(std::size_t level, std::uint32_t column, std::uint32_t row) const;
     void FailWriting(BandPipeline& pipeline);
 
@@ -177,7 +177,8 @@ Pixels GeoTiffBandSink::ExtractTile(const BandSlot& slot, int column) const {
             out += kSide * 3;
             continue;
         }
-        const std::uint8_t* alpha = band.AlphaPlane() + stored * bandWidth + std::size_t(column) * kSide;
+        const std::uint8_t* alpha =
+            band.AlphaPlane() + stored * bandWidth + std::size_t(column) * kSide;
         for (std::size_t x = 0; x < kSide; ++x, in += 3, out += 4) {
             const unsigned a = alpha[x];
             out[0] = static_cast<std::uint8_t>((in[2] * a + 127) / 255);
@@ -208,7 +209,8 @@ void GeoTiffBandSink::BandDecoded(BandPipeline& pipeline, BandSlot& slot, int ba
         const auto row = static_cast<std::uint32_t>(place.tileRow);
         const BandSlot* source = &slot;
         pipeline.Dispatch(
-            [this, &pipeline, source, i, band, column, row, columns]() -> BandPipeline::Continuation {
+            [this, &pipeline, source, i, band, column, row,
+             columns]() -> BandPipeline::Continuation {
                 const Pixels pixels = ExtractTile(*source, i);
                 auto compressed = std::make_shared<std::vector<std::uint8_t>>(Compress(pixels));
                 auto quarter = std::make_shared<Pixels>(Halve(pixels, samples_, kSide, kSide));
@@ -240,8 +242,7 @@ void GeoTiffBandSink::WriteReadyTiles(BandPipeline& pipeline) {
     }
 }
 
-int GeoTiffBandSink::ChildCount(std::size_t level, std::uint32_t column,
-                                std::uint32_t row) const {
+int GeoTiffBandSink::ChildCount(std::size_t level, std::uint32_t column, std::uint32_t row) const {
     const TiffLevel& below = levels_[level - 1];
     const int across = 2 * column + 1 < below.tilesAcross ? 2 : 1;
     const int down = 2 * row + 1 < below.tilesDown ? 2 : 1;

@@ -41,9 +41,10 @@ void PlaceOpacity(RasterImage& band, const RasterImage& tile, std::int32_t left,
     for (std::int32_t ty = stripTop; ty < last; ++ty) {
         const std::int32_t tileRow = tile.Height() - 1 - ty;
         const std::int32_t bandRow = band.Height() - 1 - (ty - stripTop);
-        std::uint8_t* out = band.AlphaPlane() +
-                            static_cast<std::size_t>(bandRow) * static_cast<std::size_t>(band.Width()) +
-                            static_cast<std::size_t>(left);
+        std::uint8_t* out =
+            band.AlphaPlane() +
+            static_cast<std::size_t>(bandRow) * static_cast<std::size_t>(band.Width()) +
+            static_cast<std::size_t>(left);
         if (opaque) {
             std::memset(out, 255, static_cast<std::size_t>(width));
             continue;
@@ -237,8 +238,8 @@ void PngBandSink::WriteReadyParts(BandPipeline& pipeline) {
 bool PngBandSink::FileOrderRow(const BandSlot& slot, const RowsAbove* above, int row,
                                std::uint8_t* out) const {
     if (row >= 0) {
-        BandRowToRgb(slot.image.RowPointer(static_cast<std::uint32_t>(bandRows_ - 1 - row)),
-                     width_, out);
+        BandRowToRgb(slot.image.RowPointer(static_cast<std::uint32_t>(bandRows_ - 1 - row)), width_,
+                     out);
         return true;
     }
     if (above == nullptr) {
@@ -249,9 +250,8 @@ bool PngBandSink::FileOrderRow(const BandSlot& slot, const RowsAbove* above, int
     return true;
 }
 
-std::unique_ptr<DeflatePart> PngBandSink::CompressPart(const BandSlot& slot,
-                                                       const RowsAbove* above, int band, int part,
-                                                       int bands) const {
+std::unique_ptr<DeflatePart> PngBandSink::CompressPart(const BandSlot& slot, const RowsAbove* above,
+                                                       int band, int part, int bands) const {
     const int first = part * partRows_;
     const int last = std::min(bandRows_, first + partRows_);
     std::vector<std::uint8_t> prior(rowBytes_, 0);
@@ -327,8 +327,8 @@ bool BandPipeline::Prepare() {
                            static_cast<std::uint32_t>(shape_.rows), 24, kFormatPng);
         if (!slot->image.HasPixels() || (shape_.alpha && !slot->image.CreateAlpha())) {
             if (i == 0) {
-                result_.error = FormatText("not enough memory for a band of %zu x %d pixels",
-                                           width, shape_.rows);
+                result_.error = FormatText("not enough memory for a band of %zu x %d pixels", width,
+                                           shape_.rows);
                 return false;
             }
             break; // one band will do, only slower
@@ -440,9 +440,9 @@ void BandPipeline::StartBands() {
         std::memset(image.RowPointer(0), 0,
                     std::size_t{image.RowBytes()} * static_cast<std::size_t>(shape_.rows));
         if (image.HasAlpha()) {
-            std::memset(image.AlphaPlane(), 0,
-                        static_cast<std::size_t>(image.Width()) *
-                            static_cast<std::size_t>(image.Height()));
+            std::memset(
+                image.AlphaPlane(), 0,
+                static_cast<std::size_t>(image.Width()) * static_cast<std::size_t>(image.Height()));
         }
         for (int column = 0; column < place.columns; ++column) {
             BandSlot* target = slot.get();
@@ -483,9 +483,8 @@ void BandPipeline::DecodeTile(BandSlot& slot, int band, int column) {
     const BandPlace place = PlaceOf(band);
     const int x = tiles_.range.xFirst + place.firstColumn + column;
     const int y = tiles_.range.yFirst + place.tileRow;
-    std::optional<TileProblem> problem =
-        PlaceTile(slot.image, tiles_.folder + tiles_.FileName(x, y), column,
-                  place.strip * shape_.rows);
+    std::optional<TileProblem> problem = PlaceTile(
+        slot.image, tiles_.folder + tiles_.FileName(x, y), column, place.strip * shape_.rows);
     if (problem && place.strip == 0) {
         const std::lock_guard lock(notesMutex_);
         problems_.push_back(TileNote{x, y, std::move(*problem)});

@@ -24,7 +24,7 @@ struct StreamingOptions {
     // transparency keep it losslessly: their tiles are always deflated.
     TiffCompression tiffCompression = TiffCompression::Deflate;
     int jpegQuality = 75; // 1..100
-    unsigned threads = 0;                // 0: one per core
+    unsigned threads = 0; // 0: one per core
     // Room for the bands of decoded tiles: two bands in flight let the next
     // row of tiles be decoded while the current one is compressed; a band
     // too wide for two is worked on alone, decoding and compressing in turn.

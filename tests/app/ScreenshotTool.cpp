@@ -48,6 +48,7 @@
 #include "sources/CSiteChooserDlg.h"
 #include "sources/MapServiceRoute.h"
 #include "view/CQuiltaraView.h"
+#include "view/QtSourcePageHandler.h"
 
 namespace {
 
@@ -142,6 +143,7 @@ void StartRunThroughPanel(quiltara::CQuiltaraApp& app, const QString& folder) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    quiltara::QtSourcePageHandler::RegisterScheme();
     QApplication application(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {

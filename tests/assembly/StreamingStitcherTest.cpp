@@ -228,7 +228,8 @@ GeoTiffRead ReadGeoTiff(const fs::path& path) {
         }
         read.samples = samples;
         read.compression = compression;
-        GeoTiffRead::Level level{width, height, std::vector<std::uint8_t>(std::size_t{width} * height * samples)};
+        GeoTiffRead::Level level{width, height,
+                                 std::vector<std::uint8_t>(std::size_t{width} * height * samples)};
         std::vector<std::uint8_t> tile(std::size_t{256} * 256 * samples);
         for (std::uint32_t y = 0; y < height; y += 256) {
             for (std::uint32_t x = 0; x < width; x += 256) {
@@ -503,7 +504,8 @@ void ExpectHalved(const GeoTiffRead::Level& below, const GeoTiffRead::Level& abo
                 double sum = 0;
                 for (std::uint32_t dy : {0u, 1u}) {
                     for (std::uint32_t dx : {0u, 1u}) {
-                        sum += below.pixels[((2 * y + dy) * below.width + 2 * x + dx) * samples + s];
+                        sum +=
+                            below.pixels[((2 * y + dy) * below.width + 2 * x + dx) * samples + s];
                     }
                 }
                 EXPECT_NEAR(above.pixels[(y * above.width + x) * samples + s], sum / 4, 0.5)
@@ -633,9 +635,9 @@ TEST(GeoTiffLayout, BigTiffOnlyWhenTheFileMayPassFourGigabytes) {
     };
     // 24576 and 28672 pixels square hold 2.7 and 3.7 GB of RGB tiles with
     // their overviews; 28672 with alpha holds 4.9 GB.
-    for (const Case c : {Case{256, 3, false}, Case{16384, 4, false}, Case{24576, 3, false},
-                         Case{28672, 3, false}, Case{28672, 4, true}, Case{32768, 3, true},
-                         Case{65536, 3, true}}) {
+    for (const Case c :
+         {Case{256, 3, false}, Case{16384, 4, false}, Case{24576, 3, false}, Case{28672, 3, false},
+          Case{28672, 4, true}, Case{32768, 3, true}, Case{65536, 3, true}}) {
         EXPECT_EQ(NeedsBigTiff(PyramidLevels(c.side, c.side), c.samples), c.big)
             << c.side << " x " << c.samples;
     }

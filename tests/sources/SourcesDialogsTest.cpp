@@ -74,6 +74,41 @@ TEST_F(MapSourcesDialog, WithNothingStoredEveryLayerOffersItsDefaultAndNothingIs
     }
 }
 
+TEST_F(MapSourcesDialog, ACatalogueSourceOffersItsOwnLayersAndStoresNothing) {
+    std::string error;
+    const std::optional<TileSource> source = ReadTileSource(
+        R"({"id": "s", "name": "Some tiles", "layers": {
+              "map": {"template": "https://t.example/{z}/{x}/{y}.png", "name": "Streets"},
+              "terrain": "https://t.example/hills/{z}/{x}/{y}.png"}})",
+        error);
+    ASSERT_TRUE(source) << error;
+    store_.SetString("SourceURL_MAP", "http://mine.example/[X]");
+    dialog_ = std::make_unique<CMapSourcesDlg>(store_, nullptr, &*source);
+    dialog_->show();
+    EXPECT_EQ(Edit(1030)->text(), QStringLiteral("https://t.example/{z}/{x}/{y}.png"));
+    EXPECT_TRUE(Box(1033)->isChecked());
+    EXPECT_FALSE(Box(1031)->isEnabled()); // no satellite layer
+    EXPECT_FALSE(Box(1041)->isEnabled());
+    EXPECT_TRUE(Box(1037)->isEnabled());
+    // An edited template serves this run; the default box brings the source's back.
+    Click(1029);
+    Click(1033);
+    Edit(1030)->setText(QStringLiteral("https://t.example/{z}/{x}/{y}.png?fresh=1"));
+    Click(1037);
+    Click(1038);
+    Edit(1039)->setText(QStringLiteral("typed"));
+    Click(1038);
+    EXPECT_EQ(Edit(1039)->text(), QStringLiteral("https://t.example/hills/{z}/{x}/{y}.png"));
+    Press(1);
+    const MapSourcesValues& values = dialog_->Values();
+    EXPECT_TRUE(values.IsDownloaded(MapLayer::Map));
+    EXPECT_TRUE(values.IsDownloaded(MapLayer::Terrain));
+    EXPECT_FALSE(values.IsDownloaded(MapLayer::Satellite));
+    EXPECT_EQ(values[MapLayer::Map].sourceUrl, "https://t.example/{z}/{x}/{y}.png?fresh=1");
+    EXPECT_EQ(store_.GetString("SourceURL_MAP", ""), "http://mine.example/[X]");
+    EXPECT_EQ(store_.GetString("SourceURL_TER", "absent"), "absent");
+}
+
 TEST_F(MapSourcesDialog, CheckBoxesEnableTheirEditBoxesAndOkTakesWhatTheBoxesHold) {
     Open();
     const LayerIds& map = kLayers[0];

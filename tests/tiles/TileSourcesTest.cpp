@@ -146,5 +146,43 @@ TEST(FetchTileWithRetries, AnErrorThatEndsTheRunIsNotRetried) {
     EXPECT_FALSE(remembered.Has());
 }
 
+TEST(FetchTileOfSource, ACatalogueSourceAsksEachTileOnceSpreadOverItsSubdomains) {
+    const TileRequestStyle style{true, {"a", "b", "c"}, {}};
+    const std::string spread = "http://{s}.t.example/{z}/{x}/{-y}.png?hl=[HL]";
+    RememberedServerNumber remembered;
+    ScriptedFetcher fetcher;
+    // Before anything has worked, a failing tile is asked once from each subdomain.
+    EXPECT_FALSE(FetchTileOfSource(style, spread, 1, 1, 2, "a.png", "", remembered, fetcher));
+    EXPECT_EQ(fetcher.urls, (std::vector<std::string>{"http://c.t.example/2/1/2.png?hl=en",
+                                                      "http://a.t.example/2/1/2.png?hl=en",
+                                                      "http://b.t.example/2/1/2.png?hl=en"}));
+    EXPECT_FALSE(remembered.Has());
+    fetcher.urls.clear();
+    fetcher.answers = {true};
+    EXPECT_TRUE(FetchTileOfSource(style, spread, 2, 1, 2, "b.png", "fr", remembered, fetcher));
+    EXPECT_EQ(fetcher.urls, (std::vector<std::string>{"http://a.t.example/2/2/2.png?hl=fr"}));
+    EXPECT_TRUE(remembered.Has());
+    // Once tiles come, a missing one costs its server one request.
+    fetcher.urls.clear();
+    EXPECT_FALSE(FetchTileOfSource(style, spread, 3, 1, 2, "c.png", "", remembered, fetcher));
+    EXPECT_EQ(fetcher.urls.size(), 1u);
+
+    // Without {s}, the same address is never asked twice; the map service's
+    // own style keeps its 24 attempts.
+    RememberedServerNumber fresh;
+    fetcher.urls.clear();
+    EXPECT_FALSE(FetchTileOfSource(style, "http://t.example/{z}/{x}/{y}.png", 0, 0, 0, "d.png",
+                                   "", fresh, fetcher));
+    EXPECT_EQ(fetcher.urls.size(), 1u);
+    fetcher.urls.clear();
+    EXPECT_FALSE(FetchTileOfSource({}, kTemplate, 0, 0, 0, "e.png", "", fresh, fetcher));
+    EXPECT_EQ(fetcher.urls.size(), 24u);
+    // A template that cannot be read sends nothing at all.
+    fetcher.urls.clear();
+    EXPECT_FALSE(FetchTileOfSource(style, "http://t.example/{zoom}/{x}/{y}", 0, 0, 0, "f.png",
+                                   "", fresh, fetcher));
+    EXPECT_TRUE(fetcher.urls.empty());
+}
+
 } // namespace
 } // namespace quiltara

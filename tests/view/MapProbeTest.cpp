@@ -5,6 +5,7 @@
 
 #include "platform/PageDocument.h"
 #include "platform/ScriptedPrompts.h"
+#include "sources/SourceCatalogue.h"
 #include "view/MapProbe.h"
 
 namespace quiltara {
@@ -29,6 +30,7 @@ public:
     int tileSize = 256;
     std::vector<Cover> covers;
     int roundTrips = 0;
+    bool pathStyle = false; // tiles at "/roads/{z}/{x}/{y}.png" addresses, on subdomains a and b
 
     std::optional<PageElement> ElementAt(int x, int y) override { return Answer(x, y); }
 
@@ -53,6 +55,11 @@ public:
         }
         const int column = firstColumn + FloorDiv(x - originX, tileSize);
         const int row = firstRow + FloorDiv(y - originY, tileSize);
+        if (pathStyle) {
+            return PageElement{"IMG", std::string("http://") + ((column + row) % 2 ? "b" : "a") +
+                                          ".tiles.example/roads/6/" + std::to_string(column) +
+                                          "/" + std::to_string(row) + ".png"};
+        }
         return PageElement{
             "img", "http://mt1.google.localhost/vt?v=w2.97&hl=en&x=" + std::to_string(column) +
                        "&y=" + std::to_string(row) + "&zoom=6&s=Galileo"};
@@ -270,6 +277,51 @@ TEST(MapProbeTest, TheReadoutFillsTheTextsLayerAndLanguageFromAnImage) {
     // Not an image, or nothing there: the panel keeps what it shows.
     EXPECT_EQ(ReadLocation(PageElement{"DIV", "/vt?x=1&y=2"}, 0, 0, panel), std::nullopt);
     EXPECT_EQ(ReadLocation(std::nullopt, 0, 0, panel), std::nullopt);
+}
+
+TEST(MapProbeTest, PathStyleTilesAreReadThroughTheTemplatesOfTheSourceOnShow) {
+    std::string error;
+    const std::optional<TileSource> source = ReadTileSource(
+        R"({"id": "roads", "name": "Roads", "subdomains": "ab", "layers": {
+              "satellite": "http://{s}.tiles.example/photo/{z}/{x}/{y}.jpg",
+              "map": {"template": "http://{s}.tiles.example/roads/{z}/{x}/{y}.png", "name": "Streets"}}})",
+        error);
+    ASSERT_TRUE(source) << error;
+    TilePage queryPage;
+    TilePage pathPage;
+    pathPage.pathStyle = true;
+    const MapProbe byQuery(&queryPage, true, queryPage.width, queryPage.height);
+    const MapProbe byPath(&pathPage, true, pathPage.width, pathPage.height, &*source);
+    const MapProbe withoutSource(&pathPage, true, pathPage.width, pathPage.height);
+    ScriptedPrompts prompts;
+    for (const auto& [x, y] : {std::pair{156, 225}, std::pair{411, 226}, std::pair{0, 0}}) {
+        const CTilePoint expected = byQuery.GetTilePosition(x, y, &prompts);
+        const CTilePoint found = byPath.GetTilePosition(x, y, &prompts);
+        EXPECT_DOUBLE_EQ(found.x, expected.x) << x << "," << y;
+        EXPECT_DOUBLE_EQ(found.y, expected.y) << x << "," << y;
+        EXPECT_DOUBLE_EQ(withoutSource.GetTilePosition(x, y, &prompts).x, -1.0);
+    }
+    EXPECT_TRUE(prompts.Texts().empty());
+
+    // The readout names the source's layer; a query-style image keeps the map
+    // service's reading even while a source is on show.
+    const std::optional<PanelValues> read =
+        ReadLocation(pathPage.ElementAt(300, 100), 300, 100, PanelValues{}, &*source);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->xText, "11");
+    EXPECT_EQ(read->yText, "20");
+    EXPECT_EQ(read->zoomText, "6");
+    EXPECT_EQ(read->detailsText, "X: 300,  Y: 100  Element: IMG\n"
+                                 "http://b.tiles.example/roads/6/11/20.png\n"
+                                 "Will download from 'Streets'");
+    const PageElement photo{"img", "http://a.tiles.example/photo/6/3/4.jpg"};
+    EXPECT_EQ(ReadLocation(photo, 1, 2, PanelValues{}, &*source)->detectedLayer, 1);
+    const PageElement query{"img", "http://a.tiles.example/roads/6/9/9.png?x=1&y=2&zoom=3"};
+    const std::optional<PanelValues> parts = ReadLocation(query, 1, 2, PanelValues{}, &*source);
+    EXPECT_EQ(parts->xText, "1");
+    EXPECT_EQ(parts->zoomText, "3");
+    EXPECT_EQ(parts->detailsText.substr(parts->detailsText.rfind('\n')),
+              "\nWill download from 'Maps'");
 }
 
 } // namespace
