@@ -2,6 +2,7 @@
 // TIFF tile, and each level of overviews is made from the one below it, tile
 // by tile, as the tiles beneath it are done.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -78,11 +79,33 @@ Pixels Halve(const Pixels& tile, std::size_t samples, std::size_t width, std::si
     return quarter;
 }
 
-// An overview tile being filled from the four below it.
+using Quarter = std::shared_ptr<const Pixels>;
+
+// The quarters of an overview tile made so far from the tiles below it. Kept
+// apart until the last one comes: a row of overview tiles waits half made
+// for the next row of tiles below, at half a tile each.
 struct Gathering {
-    Pixels pixels;
+    std::array<Quarter, 4> quarters; // top left, top right, bottom left, bottom right
     int filled = 0;
 };
+
+// The overview tile the quarters make; a missing quarter (beyond the
+// picture's edge) is left black.
+Pixels Assemble(const std::array<Quarter, 4>& quarters, std::size_t samples) {
+    Pixels pixels(kSide * kSide * samples, 0);
+    for (std::size_t q = 0; q < quarters.size(); ++q) {
+        if (!quarters[q]) {
+            continue;
+        }
+        const std::size_t left = (q % 2) * kHalf;
+        const std::size_t top = (q / 2) * kHalf;
+        for (std::size_t y = 0; y < kHalf; ++y) {
+            std::memcpy(pixels.data() + ((top + y) * kSide + left) * samples,
+                        quarters[q]->data() + y * kHalf * samples, kHalf * samples);
+        }
+    }
+    return pixels;
+}
 
 class GeoTiffBandSink : public BandSink {
 public:
@@ -104,8 +127,8 @@ private:
     Pixels ExtractTile(const BandSlot& slot, int column) const;
     std::vector<std::uint8_t> Compress(const Pixels& pixels) const;
     void WriteReadyTiles(BandPipeline& pipeline);
-    void Deposit(BandPipeline& pipeline, std::size_t level, std::uint32_t column,
-                 std::uint32_t row, const Pixels& quarter);
+    void Deposit(BandPipeline& pipeline, std::size_t level, std::uint32_t column, std::uint32_t row,
+                 Quarter quarter);
     int ChildCount(std::size_t level, std::uint32_t column, std::uint32_t row) const;
     void FailWriting(BandPipeline& pipeline);
 
@@ -177,7 +200,8 @@ Pixels GeoTiffBandSink::ExtractTile(const BandSlot& slot, int column) const {
             out += kSide * 3;
             continue;
         }
-        const std::uint8_t* alpha = band.AlphaPlane() + stored * bandWidth + std::size_t(column) * kSide;
+        const std::uint8_t* alpha =
+            band.AlphaPlane() + stored * bandWidth + std::size_t(column) * kSide;
         for (std::size_t x = 0; x < kSide; ++x, in += 3, out += 4) {
             const unsigned a = alpha[x];
             out[0] = static_cast<std::uint8_t>((in[2] * a + 127) / 255);
@@ -208,14 +232,16 @@ void GeoTiffBandSink::BandDecoded(BandPipeline& pipeline, BandSlot& slot, int ba
         const auto row = static_cast<std::uint32_t>(place.tileRow);
         const BandSlot* source = &slot;
         pipeline.Dispatch(
-            [this, &pipeline, source, i, band, column, row, columns]() -> BandPipeline::Continuation {
+            [this, &pipeline, source, i, band, column, row,
+             columns]() -> BandPipeline::Continuation {
                 const Pixels pixels = ExtractTile(*source, i);
                 auto compressed = std::make_shared<std::vector<std::uint8_t>>(Compress(pixels));
-                auto quarter = std::make_shared<Pixels>(Halve(pixels, samples_, kSide, kSide));
+                Quarter quarter =
+                    std::make_shared<const Pixels>(Halve(pixels, samples_, kSide, kSide));
                 return [this, &pipeline, band, column, row, columns, compressed, quarter] {
                     ready_[row * columns + column] = std::move(*compressed);
                     WriteReadyTiles(pipeline);
-                    Deposit(pipeline, 1, column, row, *quarter);
+                    Deposit(pipeline, 1, column, row, quarter);
                     if (--tilesLeft_[band] == 0) {
                         tilesLeft_.erase(band);
                         pipeline.ReleaseBand(band);
@@ -240,8 +266,7 @@ void GeoTiffBandSink::WriteReadyTiles(BandPipeline& pipeline) {
     }
 }
 
-int GeoTiffBandSink::ChildCount(std::size_t level, std::uint32_t column,
-                                std::uint32_t row) const {
+int GeoTiffBandSink::ChildCount(std::size_t level, std::uint32_t column, std::uint32_t row) const {
     const TiffLevel& below = levels_[level - 1];
     const int across = 2 * column + 1 < below.tilesAcross ? 2 : 1;
     const int down = 2 * row + 1 < below.tilesDown ? 2 : 1;
@@ -252,7 +277,7 @@ int GeoTiffBandSink::ChildCount(std::size_t level, std::uint32_t column,
 // the overview tile above it; a tile with all its quarters is compressed and
 // halved in turn.
 void GeoTiffBandSink::Deposit(BandPipeline& pipeline, std::size_t level, std::uint32_t column,
-                              std::uint32_t row, const Pixels& quarter) {
+                              std::uint32_t row, Quarter quarter) {
     if (level >= levels_.size() || pipeline.Failed()) {
         return;
     }
@@ -260,34 +285,27 @@ void GeoTiffBandSink::Deposit(BandPipeline& pipeline, std::size_t level, std::ui
     const std::uint32_t parentRow = row / 2;
     const std::uint32_t index = parentRow * levels_[level].tilesAcross + parentColumn;
     Gathering& gathering = gathering_[{level, index}];
-    if (gathering.pixels.empty()) {
-        gathering.pixels.assign(kSide * kSide * samples_, 0);
-    }
-    const std::size_t left = (column % 2) * kHalf;
-    const std::size_t top = (row % 2) * kHalf;
-    for (std::size_t y = 0; y < kHalf; ++y) {
-        std::memcpy(gathering.pixels.data() + ((top + y) * kSide + left) * samples_,
-                    quarter.data() + y * kHalf * samples_, kHalf * samples_);
-    }
+    gathering.quarters[(row % 2) * 2 + column % 2] = std::move(quarter);
     if (++gathering.filled < ChildCount(level, parentColumn, parentRow)) {
         return;
     }
-    auto pixels = std::make_shared<Pixels>(std::move(gathering.pixels));
+    const std::array<Quarter, 4> quarters = gathering.quarters;
     gathering_.erase({level, index});
     const TiffLevel& here = levels_[level];
     const std::size_t width = std::min<std::size_t>(kSide, here.width - parentColumn * kSide);
     const std::size_t height = std::min<std::size_t>(kSide, here.height - parentRow * kSide);
     pipeline.Dispatch(
-        [this, &pipeline, pixels, level, index, parentColumn, parentRow, width,
+        [this, &pipeline, quarters, level, index, parentColumn, parentRow, width,
          height]() -> BandPipeline::Continuation {
-            auto compressed = std::make_shared<std::vector<std::uint8_t>>(Compress(*pixels));
-            auto halved = std::make_shared<Pixels>(Halve(*pixels, samples_, width, height));
+            const Pixels pixels = Assemble(quarters, samples_);
+            auto compressed = std::make_shared<std::vector<std::uint8_t>>(Compress(pixels));
+            Quarter halved = std::make_shared<const Pixels>(Halve(pixels, samples_, width, height));
             return [this, &pipeline, compressed, halved, level, index, parentColumn, parentRow] {
                 if (!writer_.KeepOverviewTile(level, index, *compressed)) {
                     FailWriting(pipeline);
                     return;
                 }
-                Deposit(pipeline, level + 1, parentColumn, parentRow, *halved);
+                Deposit(pipeline, level + 1, parentColumn, parentRow, halved);
             };
         },
         true, "an overview tile could not be compressed");
@@ -313,7 +331,7 @@ StreamedLayer StreamGeoTiffToFile(const LayerTiles& tiles, const std::string& pa
             BandPipeline pipeline(tiles, sink, options);
             result = pipeline.Run();
         }
-        if (result.written) {
+        if (KeepStreamedImage(result, tiles.range)) {
             file.Commit(); // an uncommitted file goes with `file`
         }
     } catch (const std::system_error& failure) {

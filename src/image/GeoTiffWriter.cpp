@@ -120,8 +120,8 @@ std::vector<TiffLevel> PyramidLevels(std::uint32_t width, std::uint32_t height) 
 }
 
 bool NeedsBigTiff(const std::vector<TiffLevel>& levels, int samples) {
-    const std::uint64_t raw = std::uint64_t{kTiffTileSide} * kTiffTileSide *
-                              static_cast<std::uint64_t>(samples);
+    const std::uint64_t raw =
+        std::uint64_t{kTiffTileSide} * kTiffTileSide * static_cast<std::uint64_t>(samples);
     // Incompressible data grows a little under deflate and JPEG alike; the
     // directories and offsets come on top.
     const std::uint64_t worstTile = raw + raw / 8 + 1024 + 16;
@@ -247,10 +247,11 @@ tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size) {
     if (state->readFd.get() < 0) {
         state->readFd.Reset(::open(state->readPath.c_str(), O_RDONLY | O_CLOEXEC));
     }
-    const auto wanted = std::min<std::uint64_t>(static_cast<std::uint64_t>(size),
-                                                state->size - std::min(state->size, state->position));
-    if (state->readFd.get() < 0 || !ReadAllAt(state->readFd.get(), static_cast<std::uint8_t*>(buffer),
-                                              static_cast<std::size_t>(wanted), state->position)) {
+    const auto wanted = std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(size), state->size - std::min(state->size, state->position));
+    if (state->readFd.get() < 0 ||
+        !ReadAllAt(state->readFd.get(), static_cast<std::uint8_t*>(buffer),
+                   static_cast<std::size_t>(wanted), state->position)) {
         return 0;
     }
     state->position += wanted;
@@ -400,8 +401,8 @@ bool GeoTiffWriter::Begin(const GeoTiffFrame& frame) {
     }
     TIFFOpenOptionsSetErrorHandlerExtR(s.options, OnError, &s);
     TIFFOpenOptionsSetWarningHandlerExtR(s.options, OnWarning, &s);
-    s.tif = TIFFClientOpenExt("GeoTIFF", s.bigTiff ? "w8" : "w", &s, ReadProc, WriteProc,
-                              SeekProc, CloseProc, SizeProc, MapProc, UnmapProc, s.options);
+    s.tif = TIFFClientOpenExt("GeoTIFF", s.bigTiff ? "w8" : "w", &s, ReadProc, WriteProc, SeekProc,
+                              CloseProc, SizeProc, MapProc, UnmapProc, s.options);
     if (s.tif == nullptr) {
         return s.Fail("the image could not be started");
     }

@@ -49,8 +49,7 @@ struct GeoTiffFrame {
 
 // A tile's pixels as stored: rows from the top, samples interleaved, 256 x
 // 256 pixels (parts outside the image are padding).
-std::vector<std::uint8_t> DeflateTile(std::span<const std::uint8_t> pixels, int samples,
-                                      int level);
+std::vector<std::uint8_t> DeflateTile(std::span<const std::uint8_t> pixels, int samples, int level);
 // The same as a baseline JPEG stream (3 samples only), YCbCr with the chroma
 // halved both ways, as the tile's photometric tags say.
 std::vector<std::uint8_t> JpegTile(std::span<const std::uint8_t> pixels, int quality);

@@ -1,4 +1,5 @@
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -147,6 +148,35 @@ TEST(QtPromptsTest, TheSaveDialogAddsTheDefaultExtensionAndAsksBeforeOverwriting
 
     test::WhenModalOpens([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
     EXPECT_EQ(prompts.AskSavePath(MapOptions()), std::nullopt);
+}
+
+TEST(QtPromptsTest, TheTypePickedInTheSaveDialogComesBackWithItsExtension) {
+    test::TempDir dir;
+    QtPrompts prompts;
+    SaveDialogOptions options = MapOptions();
+    options.filter = "PNG image (*.png)|*.png|GeoTIFF (*.tif)|*.tif||";
+    for (const bool second : {false, true}) {
+        test::WhenModalOpens([&dir, second](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            auto* types = modal->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            auto* name = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (dialog == nullptr || types == nullptr || name == nullptr) {
+                ADD_FAILURE() << "not the save dialog with its type list and name box";
+                modal->close();
+                return;
+            }
+            if (second) {
+                QTest::keyClick(types, Qt::Key_Down); // as a user picks the next type
+            }
+            dialog->setDirectory(QString::fromStdString(dir.Path().string()));
+            name->setText(QStringLiteral("map"));
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        const std::optional<SaveChoice> choice = prompts.AskSaveFile(options);
+        ASSERT_TRUE(choice.has_value()) << second;
+        EXPECT_EQ(choice->filterIndex, second ? 1 : 0);
+        EXPECT_EQ(choice->path, (dir / (second ? "map.tif" : "map.png")).string());
+    }
 }
 
 } // namespace

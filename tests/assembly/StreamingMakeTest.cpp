@@ -126,5 +126,55 @@ TEST(StreamingMake, TheCompressionLevelIsCheckedAndBelongsToTheStreamingStitcher
     EXPECT_THAT(parse({"--in-memory=yes"}).error, HasSubstr("--in-memory takes no value"));
 }
 
+TEST(StreamingMake, AGeoTiffIsChosenByFormatAloneAndCarriesNoWorldFile) {
+    test::DemoServer server;
+    test::TempDir dir;
+    for (const bool tiff : {false, true}) {
+        const fs::path folder = dir / (tiff ? "tiff" : "png");
+        fs::create_directory(folder);
+        std::vector<std::string> args = {"--tiles=10,20,11,20", "--zoom=5", "--quiet",
+                                         "--template-map=" + server.Template(MapLayer::Map),
+                                         "--output=" + (folder / "city.png").string()};
+        if (tiff) {
+            args.insert(args.end(),
+                        {"--format", "tiff", "--tiff-compression=jpeg", "--jpeg-quality=60"});
+        }
+        ASSERT_EQ(MakeMap(args).status, kExitMade);
+        const std::string magic = test::ReadFile(folder / "Map_city.png").substr(0, 4);
+        EXPECT_EQ(magic, tiff ? std::string("II*\0", 4) : std::string("\x89PNG")) << tiff;
+        EXPECT_EQ(fs::exists(folder / "Map_city.pgw"), !tiff);
+        EXPECT_EQ(fs::exists(folder / "Map_city.prj"), !tiff);
+    }
+}
+
+TEST(StreamingMake, TheFormatsOptionsAreCheckedAndBelongTogether) {
+    auto parse = [](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), {"--tiles=0,0,1,1", "--zoom=3", "--output=/tmp/x.png"});
+        return ParseMakeArguments(extra);
+    };
+    EXPECT_EQ(parse({}).options->format, ImageFileFormat::Png);
+    const ParseOutcome jpeg =
+        parse({"--format=tiff", "--tiff-compression", "jpeg", "--jpeg-quality=90"});
+    ASSERT_TRUE(jpeg.options) << jpeg.error;
+    EXPECT_EQ(jpeg.options->format, ImageFileFormat::GeoTiff);
+    EXPECT_EQ(jpeg.options->tiffCompression, TiffCompression::Jpeg);
+    EXPECT_EQ(jpeg.options->jpegQuality, 90);
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } refused[] = {
+        {{"--format=jpg"}, "--format takes png or tiff"},
+        {{"--format=tiff", "--tiff-compression=lzw"}, "--tiff-compression takes deflate or jpeg"},
+        {{"--format=tiff", "--tiff-compression=jpeg", "--jpeg-quality=0"}, "from 1 to 100"},
+        {{"--format=tiff", "--jpeg-quality=80"}, "--jpeg-quality needs --tiff-compression jpeg"},
+        {{"--tiff-compression=jpeg"}, "belong to --format tiff"},
+        {{"--format=tiff", "--in-memory"}, "cannot be made --in-memory"},
+        {{"--format=tiff", "--png-level=3"}, "not to --format tiff"},
+    };
+    for (const auto& row : refused) {
+        EXPECT_THAT(parse(row.args).error, HasSubstr(row.error)) << row.args.back();
+    }
+}
+
 } // namespace
 } // namespace quiltara::make

@@ -21,6 +21,7 @@
 #include "SamePixels.h"
 #include "TestPaths.h"
 #include "assembly/MapStitcher.h"
+#include "image/PngStreamWriter.h"
 #include "image/RasterImage.h"
 #include "image/RgbaReadback.h"
 #include "platform/ScriptedPrompts.h"
@@ -227,7 +228,8 @@ GeoTiffRead ReadGeoTiff(const fs::path& path) {
         }
         read.samples = samples;
         read.compression = compression;
-        GeoTiffRead::Level level{width, height, std::vector<std::uint8_t>(std::size_t{width} * height * samples)};
+        GeoTiffRead::Level level{width, height,
+                                 std::vector<std::uint8_t>(std::size_t{width} * height * samples)};
         std::vector<std::uint8_t> tile(std::size_t{256} * 256 * samples);
         for (std::uint32_t y = 0; y < height; y += 256) {
             for (std::uint32_t x = 0; x < width; x += 256) {
@@ -384,8 +386,9 @@ TEST_F(StreamingStitcherTest, EveryTileStaysInItsSquareAsInMemoryAndOddOnesAreLi
         options.partBytes = 1;
         options.bandMemory = bandMemory;
         StreamingStitcher stitcher(options);
-        const std::vector<StitchedLayer> made = stitcher.StitchLayers(
-            tiles_.Folder(), "odd.png", sources, TileRange{0, 0, 2, 1}, kZoom, prompts, progress);
+        const std::vector<StitchedLayer> made =
+            stitcher.StitchLayers(tiles_.Folder(), "odd.png", sources, TileRange{0, 0, 2, 1}, kZoom,
+                                  prompts, progress, nullptr);
         ASSERT_EQ(made.size(), 1u);
         ASSERT_TRUE(made[0].saved);
         // The run shows the one message about them, from this list.
@@ -501,7 +504,8 @@ void ExpectHalved(const GeoTiffRead::Level& below, const GeoTiffRead::Level& abo
                 double sum = 0;
                 for (std::uint32_t dy : {0u, 1u}) {
                     for (std::uint32_t dx : {0u, 1u}) {
-                        sum += below.pixels[((2 * y + dy) * below.width + 2 * x + dx) * samples + s];
+                        sum +=
+                            below.pixels[((2 * y + dy) * below.width + 2 * x + dx) * samples + s];
                     }
                 }
                 EXPECT_NEAR(above.pixels[(y * above.width + x) * samples + s], sum / 4, 0.5)
@@ -631,9 +635,9 @@ TEST(GeoTiffLayout, BigTiffOnlyWhenTheFileMayPassFourGigabytes) {
     };
     // 24576 and 28672 pixels square hold 2.7 and 3.7 GB of RGB tiles with
     // their overviews; 28672 with alpha holds 4.9 GB.
-    for (const Case c : {Case{256, 3, false}, Case{16384, 4, false}, Case{24576, 3, false},
-                         Case{28672, 3, false}, Case{28672, 4, true}, Case{32768, 3, true},
-                         Case{65536, 3, true}}) {
+    for (const Case c :
+         {Case{256, 3, false}, Case{16384, 4, false}, Case{24576, 3, false}, Case{28672, 3, false},
+          Case{28672, 4, true}, Case{32768, 3, true}, Case{65536, 3, true}}) {
         EXPECT_EQ(NeedsBigTiff(PyramidLevels(c.side, c.side), c.samples), c.big)
             << c.side << " x " << c.samples;
     }
@@ -645,6 +649,23 @@ TEST(GeoTiffLayout, BigTiffOnlyWhenTheFileMayPassFourGigabytes) {
     EXPECT_EQ(levels[3].width, 160u);
     EXPECT_EQ(levels[3].height, 33u);
     EXPECT_EQ(PyramidLevels(256, 256).size(), 1u);
+}
+
+// The filter with the smallest sum wins. Grey and black pixels, each one
+// above darker by one: Up leaves 1 per byte, Sub 128, whose sum past 2^25
+// bytes (a map 43,700 tiles wide) must not wrap round to look smallest.
+TEST(RowFilter, TheSmallestSumWinsHoweverLongTheRow) {
+    for (const std::size_t length : {std::size_t{6000}, (std::size_t{1} << 25) + 4}) {
+        std::vector<std::uint8_t> row(length);
+        std::vector<std::uint8_t> prior(length);
+        for (std::size_t i = 0; i < length; ++i) {
+            row[i] = (i / 3) % 2 == 0 ? 128 : 0;
+            prior[i] = static_cast<std::uint8_t>(row[i] - 1);
+        }
+        std::vector<std::uint8_t> out(length + 1);
+        FilterRgbRow(prior.data(), row.data(), length, out.data());
+        EXPECT_EQ(out[0], 2) << length; // Up
+    }
 }
 
 } // namespace
