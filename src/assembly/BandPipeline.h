@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,7 +113,9 @@ private:
     void DecodeTile(BandSlot& slot, int band, int column);
     BandSlot* SlotOf(int band);
     void Post(Event event);
-    Event Wait();
+    void TaskLost() noexcept;
+    // The next event, or nothing when a task ended without posting one.
+    std::optional<Event> Wait();
 
     const LayerTiles& tiles_;
     BandSink& sink_;
@@ -148,10 +151,15 @@ private:
     std::mutex eventsMutex_;
     std::condition_variable eventArrived_;
     std::deque<Event> events_;
+    int lostTasks_ = 0; // tasks that ended without their event
 
     // Last: its threads are joined before anything they use goes away.
     std::unique_ptr<WorkerPool> pool_;
 };
+
+// Whether a written image is to be kept: not when no tile of the range went
+// into it (it must not replace an earlier image), which result then says.
+bool KeepStreamedImage(StreamedLayer& result, const TileRange& range);
 
 // Stored band row (bottom-up, blue-green-red) to file order (red, green, blue).
 void BandRowToRgb(const std::uint8_t* stored, std::size_t pixels, std::uint8_t* out);

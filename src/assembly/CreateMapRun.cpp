@@ -1,11 +1,13 @@
 #include "assembly/CreateMapRun.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <set>
 #include <system_error>
 
 #include "assembly/RunEstimate.h"
+#include "assembly/TileImageCheck.h"
 #include "assembly/WorldFile.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TextFormat.h"
@@ -39,7 +41,8 @@ std::filesystem::path SamePathKey(const std::string& path) {
 }
 
 // Removes every tile file of the run of every enabled layer; false when one
-// of them could not be removed (a tile that never arrived included). A tile
+// that is there could not be removed (a tile that never arrived is no
+// failure: there is nothing left to delete). A tile
 // name that is also the name of one of the run's images (an output name
 // chosen like a tile's) names the image now, and is left alone.
 bool DeleteTiles(const std::vector<std::string>& tileNames, const std::string& outputFolder,
@@ -63,7 +66,8 @@ bool DeleteTiles(const std::vector<std::string>& tileNames, const std::string& o
                 continue;
             }
             std::error_code ec;
-            if (!std::filesystem::remove(path, ec) || ec) {
+            std::filesystem::remove(path, ec);
+            if (ec && AnythingAt(path)) {
                 allDeleted = false;
             }
         }
@@ -90,6 +94,38 @@ std::vector<TileProblem> UnreportedProblems(const std::vector<StitchedLayer>& im
     return problems;
 }
 
+// The sentence for a layer none of whose tiles is there to stitch.
+std::string NoTileText(MapLayer layer, const std::string& imagePath) {
+    return FormatText(
+        "  No tile of the %s layer could be placed: no %s image was made, and an earlier '%s' "
+        "and its world file stay as they were.",
+        LayerName(layer), LayerName(layer), imagePath.c_str());
+}
+
+// The enabled layers of which every tile failed and no tile file is there
+// (from an earlier run): their stitch would place nothing.
+std::vector<MapLayer> LayersWithNoTile(const std::vector<std::string>& tileNames,
+                                       const std::string& outputFolder,
+                                       const MapSourcesValues& sources,
+                                       const std::vector<std::string>& failedPaths) {
+    const std::set<std::string> failed(failedPaths.begin(), failedPaths.end());
+    std::vector<MapLayer> layers;
+    for (MapLayer layer : kAllLayers) {
+        if (!sources.IsDownloaded(layer) || tileNames.empty()) {
+            continue;
+        }
+        const std::string stem =
+            LayerFolder(outputFolder, sources[layer].subfolder) + LayerPrefix(layer);
+        const bool none = std::all_of(tileNames.begin(), tileNames.end(), [&](const auto& name) {
+            return failed.count(stem + name) != 0 && !AnythingAt(stem + name);
+        });
+        if (none) {
+            layers.push_back(layer);
+        }
+    }
+    return layers;
+}
+
 std::optional<std::string> CheckSubfolders(const MapSourcesValues& sources) {
     for (MapLayer layer : kAllLayers) {
         if (sources.IsDownloaded(layer)) {
@@ -111,6 +147,13 @@ std::string StoppedRunText(std::size_t fetched, std::size_t count) {
         "whether to overwrite the existing files: only the missing tiles are then "
         "fetched.",
         fetched, count);
+}
+
+std::string StoppedStitchText() {
+    return "The run was stopped while the map images were being made: the image under way was "
+           "not written, and an earlier one of that name stays as it was.  The tiles are kept in "
+           "the output folder.  To make the images, run it again and answer No when asked "
+           "whether to overwrite the existing files.";
 }
 
 std::optional<std::string> SubfolderError(MapLayer layer, const std::string& subfolder) {
@@ -254,26 +297,57 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
                                      MessageButtons::Ok);
         return outcome;
     }
+    // Told with the failed tiles; a layer that turns out to have nothing to
+    // place for another reason (unreadable files) is told after the stitch.
+    std::set<MapLayer> toldNoTile;
     if (outcome.tilesFailed) {
-        services.prompts.ShowMessage(kDownloadErrorsMessage, MessageButtons::Ok);
+        std::string text = kDownloadErrorsMessage;
+        for (MapLayer layer :
+             LayersWithNoTile(tileNames, outcome.outputFolder, sources, failedPaths)) {
+            toldNoTile.insert(layer);
+            text += NoTileText(layer, LayerImagePath(outcome.outputFolder, outcome.fileName, layer,
+                                                     sources[layer].subfolder));
+        }
+        services.prompts.ShowMessage(text, MessageButtons::Ok);
     }
     outcome.images = services.stitcher != nullptr
-                         ? services.stitcher->StitchLayers(outcome.outputFolder, outcome.fileName,
-                                                           sources, inputs.range, zoom,
-                                                           services.prompts, services.progress)
+                         ? services.stitcher->StitchLayers(
+                               outcome.outputFolder, outcome.fileName, sources, inputs.range, zoom,
+                               services.prompts, services.progress, services.cancel)
                          : Stitch(outcome.outputFolder, outcome.fileName, sources, inputs.range,
-                                  zoom, services.prompts, services.progress);
+                                  zoom, services.prompts, services.progress, services.cancel);
+    if (std::any_of(outcome.images.begin(), outcome.images.end(),
+                    [](const StitchedLayer& image) { return image.stopped; })) {
+        // Stopped while stitching: the images finished before the stop stand
+        // (without their world files); the tiles stay for the next run.
+        outcome.status = CreateMapStatus::Stopped;
+        services.prompts.ShowMessage(StoppedStitchText(), MessageButtons::Ok);
+        return outcome;
+    }
+    std::string georeference;
     for (const StitchedLayer& image : outcome.images) {
         // A GeoTIFF holds its place itself; a PNG gets world and projection files.
+        std::string failure;
         if (image.saved && !image.georeferenced &&
-            !WriteGeoreference(image.path, inputs.range, zoom)) {
+            !WriteGeoreference(image.path, inputs.range, zoom, &failure)) {
             outcome.georeferenceFailed = true;
+            georeference += (georeference.empty() ? "" : "\n") + failure;
         }
+    }
+    if (outcome.georeferenceFailed) {
+        services.prompts.ShowMessage(georeference, MessageButtons::Ok);
     }
     outcome.status = CreateMapStatus::Finished;
     outcome.tileProblems = UnreportedProblems(outcome.images, failedPaths);
-    if (!outcome.tileProblems.empty()) {
-        services.prompts.ShowMessage(TileProblemsText(outcome.tileProblems), MessageButtons::Ok);
+    std::string problems = TileProblemsText(outcome.tileProblems);
+    for (const StitchedLayer& image : outcome.images) {
+        if (image.noTilePlaced && toldNoTile.count(image.layer) == 0) {
+            problems +=
+                (problems.empty() ? "" : "\n") + NoTileText(image.layer, image.path).substr(2);
+        }
+    }
+    if (!problems.empty()) {
+        services.prompts.ShowMessage(problems, MessageButtons::Ok);
     }
     if (StopRequested(services)) {
         // Stopped while stitching: the images are made; the tiles stay, as

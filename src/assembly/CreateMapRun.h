@@ -143,6 +143,8 @@ struct CreateMapOutcome {
 
 // The one message of a stopped run.
 std::string StoppedRunText(std::size_t fetched, std::size_t count);
+// The message of a run stopped during the stitch.
+std::string StoppedStitchText();
 
 // The "4. Create Map Image" command: asks for the output file and the map
 // sources, fetches every tile of the list for every enabled layer, reports

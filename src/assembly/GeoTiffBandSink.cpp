@@ -331,7 +331,7 @@ StreamedLayer StreamGeoTiffToFile(const LayerTiles& tiles, const std::string& pa
             BandPipeline pipeline(tiles, sink, options);
             result = pipeline.Run();
         }
-        if (result.written) {
+        if (KeepStreamedImage(result, tiles.range)) {
             file.Commit(); // an uncommitted file goes with `file`
         }
     } catch (const std::system_error& failure) {

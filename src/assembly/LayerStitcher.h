@@ -19,12 +19,14 @@ public:
     virtual ~LayerStitcher() = default;
 
     // The same inputs and result as Stitch(): one entry per enabled layer, in
-    // layer order; messages through prompts.
+    // layer order; messages through prompts; a stop through cancel (may be
+    // null) ends it, the layers not finished marked stopped.
     virtual std::vector<StitchedLayer> StitchLayers(const std::string& outputFolder,
                                                     const std::string& fileName,
                                                     const MapSourcesValues& sources,
                                                     const TileRange& range, int zoom,
-                                                    Prompts& prompts, ProgressSink& progress) = 0;
+                                                    Prompts& prompts, ProgressSink& progress,
+                                                    const CancelFlag* cancel) = 0;
 
     // The save dialog's filter when the user chooses the file type there;
     // empty keeps the classic dialog, whose files are PNG.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <new>
 #include <optional>
 #include <system_error>
 
@@ -98,11 +99,15 @@ void PasteIntoCell(RasterImage& output, const RasterImage& tile, std::int64_t co
 // Pastes every tile of the range, column by column, into its square: tile
 // (xFirst, yFirst) at the top left. Tiles that are missing, unreadable or not
 // 256 x 256 are listed in problems.
-void PasteTiles(RasterImage& output, const std::string& folder, MapLayer layer,
+// False when a stop came first.
+bool PasteTiles(RasterImage& output, const std::string& folder, MapLayer layer,
                 const TileRange& range, int zoom, PaletteBuilder* palette,
-                std::vector<TileProblem>& problems) {
+                std::vector<TileProblem>& problems, const CancelFlag* cancel) {
     for (int x = range.xFirst; x <= range.xLast; ++x) {
         for (int y = range.yFirst; y <= range.yLast; ++y) {
+            if (cancel != nullptr && cancel->Requested()) {
+                return false;
+            }
             const std::string path = folder + LayerPrefix(layer) + TileFileName(x, y, zoom);
             RasterImage tile(kFormatPng);
             LoadTile(tile, path);
@@ -131,6 +136,7 @@ void PasteTiles(RasterImage& output, const std::string& folder, MapLayer layer,
             }
         }
     }
+    return true;
 }
 
 // Encodes the image as PNG under a temporary name and renames it over path.
@@ -177,6 +183,15 @@ std::string LayerImagePath(const std::string& outputFolder, const std::string& f
     return LayerFolder(outputFolder, subfolder) + LayerPrefix(layer) + fileName;
 }
 
+bool AnyTilePlaced(const std::vector<TileProblem>& problems, const TileRange& range) {
+    const std::int64_t tiles = (std::int64_t{range.xLast} - range.xFirst + 1) *
+                               (std::int64_t{range.yLast} - range.yFirst + 1);
+    const auto unplaced = std::count_if(problems.begin(), problems.end(), [](const auto& p) {
+        return p.kind != TileProblem::Kind::OffSize;
+    });
+    return unplaced < tiles;
+}
+
 std::string TileProblemsText(const std::vector<TileProblem>& problems) {
     if (problems.empty()) {
         return {};
@@ -215,7 +230,8 @@ std::string PaletteModeFailedText(long long width, long long height, const std::
 
 std::vector<StitchedLayer> Stitch(const std::string& outputFolder, const std::string& fileName,
                                   const MapSourcesValues& sources, const TileRange& range, int zoom,
-                                  Prompts& prompts, ProgressSink& progress) {
+                                  Prompts& prompts, ProgressSink& progress,
+                                  const CancelFlag* cancel) {
     std::vector<StitchedLayer> result;
     const std::int64_t width = std::int64_t{range.xLast} - range.xFirst + 1;
     const std::int64_t height = std::int64_t{range.yLast} - range.yFirst + 1;
@@ -231,6 +247,11 @@ std::vector<StitchedLayer> Stitch(const std::string& outputFolder, const std::st
         StitchedLayer stitched;
         stitched.layer = layer;
         stitched.path = LayerImagePath(outputFolder, fileName, layer, source.subfolder);
+        if (cancel != nullptr && cancel->Requested()) {
+            stitched.stopped = true;
+            result.push_back(stitched);
+            continue;
+        }
         if (outOfMemory) {
             result.push_back(stitched);
             continue;
@@ -257,15 +278,30 @@ std::vector<StitchedLayer> Stitch(const std::string& outputFolder, const std::st
         stitched.created = true;
 
         const std::string folder = LayerFolder(outputFolder, source.subfolder);
-        if (stitched.paletteMode) {
-            PaletteBuilder palette(output, [&prompts](const std::string& message) {
-                prompts.ShowMessage(message, MessageButtons::Ok);
-            });
-            PasteTiles(output, folder, layer, range, zoom, &palette, stitched.tileProblems);
-        } else {
-            PasteTiles(output, folder, layer, range, zoom, nullptr, stitched.tileProblems);
+        try {
+            bool pasted = false;
+            if (stitched.paletteMode) {
+                PaletteBuilder palette(output, [&prompts](const std::string& message) {
+                    prompts.ShowMessage(message, MessageButtons::Ok);
+                });
+                pasted = PasteTiles(output, folder, layer, range, zoom, &palette,
+                                    stitched.tileProblems, cancel);
+            } else {
+                pasted = PasteTiles(output, folder, layer, range, zoom, nullptr,
+                                    stitched.tileProblems, cancel);
+            }
+            if (!pasted) {
+                stitched.stopped = true;
+            } else if (AnyTilePlaced(stitched.tileProblems, range)) {
+                stitched.saved = SaveImage(output, stitched.path, stitched.saveError);
+            } else {
+                stitched.noTilePlaced = true;
+            }
+        } catch (const std::bad_alloc&) {
+            // This layer ends here; the next one starts again with its own image.
+            stitched.saved = false;
+            stitched.saveError = "not enough memory to make the image";
         }
-        stitched.saved = SaveImage(output, stitched.path, stitched.saveError);
         result.push_back(stitched);
         progress.StitchFinished(layer, stitched.path, stitched.saved);
     }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "assembly/CancelFlag.h"
 #include "assembly/ProgressSink.h"
 #include "platform/Prompts.h"
 #include "sources/MapSourcesValues.h"
@@ -49,9 +50,14 @@ struct StitchedLayer {
     std::string path;
     bool created = false; // an output image could be made
     bool paletteMode = false;
-    bool saved = false;                    // the file was written
-    std::string saveError;                 // why it was not, when the image was made
-    bool georeferenced = false;            // the file holds its place itself (GeoTIFF)
+    bool saved = false;         // the file was written
+    std::string saveError;      // why it was not, when the image was made
+    bool georeferenced = false; // the file holds its place itself (GeoTIFF)
+    // No tile of the range went into the image: nothing was written, and an
+    // earlier image of the name (and its world file) stays as it was.
+    bool noTilePlaced = false;
+    // The run was stopped while the image was being made: nothing was written.
+    bool stopped = false;
     std::vector<TileProblem> tileProblems; // in the order the tiles were pasted
 };
 
@@ -63,13 +69,22 @@ struct StitchedLayer {
 // square, whatever its size (a smaller one fills the square from its top
 // left corner, a larger one is clipped to the square); tiles that are
 // missing or unreadable leave their square black. Each such tile is listed
-// in the layer's tileProblems. The image is written under a temporary name
+// in the layer's tileProblems. A layer none of whose tiles could be placed
+// gets no image at all (noTilePlaced): a black picture must not replace an
+// earlier good one. The image is written under a temporary name
 // and takes its own name only when complete, so a failed save leaves an
 // earlier image of that name as it was. Messages go through prompts; the
 // result lists every enabled layer.
+// A stop (cancel) looked at between tiles ends the stitch: the layer under
+// way and those after it are marked stopped and write nothing.
 std::vector<StitchedLayer> Stitch(const std::string& outputFolder, const std::string& fileName,
                                   const MapSourcesValues& sources, const TileRange& range, int zoom,
-                                  Prompts& prompts, ProgressSink& progress);
+                                  Prompts& prompts, ProgressSink& progress,
+                                  const CancelFlag* cancel = nullptr);
+
+// Whether any tile of range went into a layer's image, given the tiles the
+// stitch listed as problems (missing and unreadable ones were not placed).
+bool AnyTilePlaced(const std::vector<TileProblem>& problems, const TileRange& range);
 
 // The message naming the tiles that did not go into the images as they
 // came; empty when there are none. Long lists name the first ones and count

@@ -367,12 +367,24 @@ void BandPipeline::Post(Event event) {
     eventArrived_.notify_one();
 }
 
-BandPipeline::Event BandPipeline::Wait() {
+void BandPipeline::TaskLost() noexcept {
+    {
+        const std::lock_guard lock(eventsMutex_);
+        ++lostTasks_;
+    }
+    eventArrived_.notify_one();
+}
+
+std::optional<BandPipeline::Event> BandPipeline::Wait() {
     std::unique_lock lock(eventsMutex_);
-    eventArrived_.wait(lock, [this] { return !events_.empty(); });
+    eventArrived_.wait(lock, [this] { return !events_.empty() || lostTasks_ > 0; });
+    --outstanding_;
+    if (lostTasks_ > 0) {
+        --lostTasks_;
+        return std::nullopt;
+    }
     Event event = std::move(events_.front());
     events_.pop_front();
-    --outstanding_;
     return event;
 }
 
@@ -389,15 +401,22 @@ void BandPipeline::Dispatch(std::function<Continuation()> work, bool urgent,
     ++outstanding_;
     pool_->Post(
         [this, work = std::move(work), what] {
-            Event event;
-            if (!stopping_) {
-                try {
-                    event.then = work();
-                } catch (const std::exception& error) {
-                    event.error = what + ": " + error.what();
+            try {
+                Event event;
+                if (!stopping_) {
+                    try {
+                        event.then = work();
+                    } catch (const std::exception& error) {
+                        event.error = what + ": " + error.what();
+                    }
                 }
+                Post(std::move(event));
+            } catch (...) {
+                // Even the event could not be made: the loop must not wait
+                // for it. The pool keeps the exception for the report.
+                TaskLost();
+                throw;
             }
-            Post(std::move(event));
         },
         urgent);
 }
@@ -479,13 +498,26 @@ StreamedLayer BandPipeline::Run() {
     sink_.Begin(*this);
     StartBands();
     while (outstanding_ > 0) {
-        Event event = Wait();
-        if (!event.error.empty()) {
-            Fail(event.error);
+        std::optional<Event> event = Wait();
+        if (!event) {
+            Fail("the image could not be made: a worker failed");
+        } else if (!event->error.empty()) {
+            Fail(event->error);
         }
-        if (!failed_ && event.then) {
-            event.then();
+        if (!failed_ && options_.cancel != nullptr && options_.cancel->Requested()) {
+            Fail("the run was stopped");
+            result_.stopped = true;
         }
+        if (!failed_ && event->then) {
+            event->then();
+        }
+    }
+    try {
+        pool_->Wait();
+    } catch (const std::exception& error) {
+        // The worker's own reason says more than the loss noted above.
+        failed_ = true;
+        result_.error = std::string("the image could not be made: ") + error.what();
     }
     if (!failed_ && nextHanded_ == bands_) {
         sink_.Finish(*this);
@@ -509,23 +541,35 @@ StreamedLayer StreamLayerImage(const LayerTiles& tiles, ByteStream& out,
     return pipeline.Run();
 }
 
+bool KeepStreamedImage(StreamedLayer& result, const TileRange& range) {
+    if (result.written && !AnyTilePlaced(result.tileProblems, range)) {
+        result.written = false;
+        result.noTilePlaced = true;
+    }
+    return result.written;
+}
+
 StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string& path,
                                      const StreamingOptions& options) {
-    if (options.format == ImageFileFormat::GeoTiff) {
-        return StreamGeoTiffToFile(tiles, path, options);
-    }
     StreamedLayer result;
     try {
+        if (options.format == ImageFileFormat::GeoTiff) {
+            return StreamGeoTiffToFile(tiles, path, options);
+        }
         AtomicFile file(path);
         FileStream stream(file.Stream());
         result = StreamLayerImage(tiles, stream, options);
-        if (result.written) {
+        if (KeepStreamedImage(result, tiles.range)) {
             file.Commit(); // an uncommitted file goes with `file`
         }
     } catch (const std::system_error& failure) {
         result.bandsAllocated = result.bandsAllocated || result.error.empty();
         result.written = false;
         result.error = failure.what();
+    } catch (const std::bad_alloc&) {
+        // This layer ends here; the next one may well fit.
+        result.written = false;
+        result.error = "not enough memory to make the image";
     }
     return result;
 }
@@ -542,7 +586,10 @@ void StreamingStitcher::UseSaveType(int filterIndex) {
 
 std::vector<StitchedLayer> StreamingStitcher::StitchLayers(
     const std::string& outputFolder, const std::string& fileName, const MapSourcesValues& sources,
-    const TileRange& range, int zoom, Prompts& /*prompts*/, ProgressSink& progress) {
+    const TileRange& range, int zoom, Prompts& /*prompts*/, ProgressSink& progress,
+    const CancelFlag* cancel) {
+    StreamingOptions options = options_;
+    options.cancel = cancel;
     std::vector<StitchedLayer> result;
     for (MapLayer layer : kAllLayers) {
         const LayerSource& source = sources[layer];
@@ -552,13 +599,20 @@ std::vector<StitchedLayer> StreamingStitcher::StitchLayers(
         StitchedLayer stitched;
         stitched.layer = layer;
         stitched.path = LayerImagePath(outputFolder, fileName, layer, source.subfolder);
+        if (cancel != nullptr && cancel->Requested()) {
+            stitched.stopped = true;
+            result.push_back(stitched);
+            continue;
+        }
         progress.StitchStarted(layer, stitched.path);
         const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom};
-        const StreamedLayer streamed = StreamLayerImageToFile(tiles, stitched.path, options_);
+        const StreamedLayer streamed = StreamLayerImageToFile(tiles, stitched.path, options);
         stitched.created = streamed.bandsAllocated;
         stitched.saved = streamed.written;
         stitched.saveError = streamed.written ? "" : streamed.error;
         stitched.tileProblems = streamed.tileProblems;
+        stitched.noTilePlaced = streamed.noTilePlaced;
+        stitched.stopped = streamed.stopped;
         stitched.georeferenced = options_.format == ImageFileFormat::GeoTiff;
         result.push_back(stitched);
         progress.StitchFinished(layer, stitched.path, stitched.saved);

@@ -33,6 +33,8 @@ struct StreamingOptions {
     // a join costs nothing measurable, small enough that every core gets
     // several parts of each band.
     std::size_t partBytes = std::size_t{2} << 20;
+    // Looked at as the work goes on: a stop ends the image unwritten.
+    const CancelFlag* cancel = nullptr;
 };
 
 // The tile files of one layer: folder + layer prefix + tile name.
@@ -50,6 +52,8 @@ struct StreamedLayer {
     bool bandsAllocated = false; // memory for the bands was there
     bool written = false;        // the whole image was written
     std::string error;           // why not
+    bool noTilePlaced = false;   // no tile could be placed: the file was left as it was
+    bool stopped = false;        // a stop came first: nothing was written
     // Tiles missing, unreadable or not 256 x 256, listed as the in-memory
     // stitcher lists them (columns left to right, each top to bottom).
     std::vector<TileProblem> tileProblems;
@@ -64,11 +68,13 @@ StreamedLayer StreamLayerImage(const LayerTiles& tiles, ByteStream& out,
                                const StreamingOptions& options);
 
 // The same into the file at path, written under a temporary name beside it
-// and renamed over path only when complete. With options.format GeoTiff the
-// file is a tiled GeoTIFF with internal overviews and the layer's place on
-// the Earth (WGS 84 / Pseudo-Mercator) inside; its pixels at full resolution
-// are the PNG's, and layers whose tiles carry transparency get an alpha
-// channel (colour premultiplied) that is 0 where the PNG stays black.
+// and renamed over path only when complete, and when at least one tile went
+// into it (an image of no tile at all must not replace an earlier one). With
+// options.format GeoTiff the file is a tiled GeoTIFF with internal overviews
+// and the layer's place on the Earth (WGS 84 / Pseudo-Mercator) inside; its
+// pixels at full resolution are the PNG's, and layers whose tiles carry
+// transparency get an alpha channel (colour premultiplied) that is 0 where
+// the PNG stays black.
 StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string& path,
                                      const StreamingOptions& options);
 
@@ -94,8 +100,8 @@ public:
     std::vector<StitchedLayer> StitchLayers(const std::string& outputFolder,
                                             const std::string& fileName,
                                             const MapSourcesValues& sources, const TileRange& range,
-                                            int zoom, Prompts& prompts,
-                                            ProgressSink& progress) override;
+                                            int zoom, Prompts& prompts, ProgressSink& progress,
+                                            const CancelFlag* cancel) override;
 
 private:
     StreamingOptions options_;

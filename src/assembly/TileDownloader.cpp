@@ -22,6 +22,8 @@ std::string DescribeError(TileDownloadError::Cause cause, const std::string& sub
 // The answer's body is larger than any map tile: a hostile or broken server.
 struct TileBodyTooLarge {};
 
+} // namespace
+
 // The tile file being written: the body goes to a temporary file next to the
 // tile, created when the body starts (or, for an empty body, when the answer
 // is complete). Only Commit() puts it under the tile's name, so an existing
@@ -85,8 +87,6 @@ private:
     std::uint64_t bytes_ = 0;
 };
 
-} // namespace
-
 TileDownloadError::TileDownloadError(Cause cause, std::string subject, std::string reason)
     : std::runtime_error(DescribeError(cause, subject, reason)),
       cause_(cause),
@@ -134,16 +134,31 @@ TileFileResult TileDownloader::FetchUrlToFile(const std::filesystem::path& tileP
     if (AnythingAt(tilePath) && KeepExistingFile(tilePath)) {
         return TileFileResult::KeptExisting();
     }
-    TileFileSink sink(tilePath);
-    HttpResult answer;
-    try {
-        // The body is kept whatever the status: the image check judges it.
-        answer = http_.Get(url, headerLines_.empty() ? TileRequestHeaders() : headerLines_, sink);
-    } catch (const HttpConnectionError& error) {
-        throw TileDownloadError(TileDownloadError::Cause::Connection, url, error.Reason());
-    } catch (const TileBodyTooLarge&) {
-        return false;
+    for (int busy = 0;; ++busy) {
+        TileFileSink sink(tilePath);
+        HttpResult answer;
+        try {
+            // The body is kept whatever the status: the image check judges it.
+            answer =
+                http_.Get(url, headerLines_.empty() ? TileRequestHeaders() : headerLines_, sink);
+        } catch (const HttpConnectionError& error) {
+            throw TileDownloadError(TileDownloadError::Cause::Connection, url, error.Reason());
+        } catch (const TileBodyTooLarge&) {
+            return false;
+        }
+        // A server that asks for a pause has not said the tile is bad: once
+        // the connection has waited (PoliteHttpClient), the same tile is
+        // asked for again, a few times at most.
+        const bool askedToWait =
+            (answer.status == 429 || answer.status == 503) && answer.retryAfter.has_value();
+        if (askedToWait && busy < kBusyRetries) {
+            continue; // the sink's temporary file goes with it
+        }
+        return TakeBody(sink, answer);
     }
+}
+
+TileFileResult TileDownloader::TakeBody(TileFileSink& sink, const HttpResult& answer) {
     const std::filesystem::path& body = sink.Finish();
     // A body cut short of its announced length is a truncated tile even when
     // the decoder makes a picture of what came (JPEG data does).

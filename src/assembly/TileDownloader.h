@@ -52,6 +52,12 @@ private:
 // sends more makes the tile fail rather than fill the disk.
 inline constexpr std::uint64_t kMaxTileBodyBytes = 16 * 1024 * 1024;
 
+// How often a tile answered 429 or 503 with Retry-After is asked for again
+// (after the wait the server asked for) before it counts as failed.
+inline constexpr int kBusyRetries = 3;
+
+class TileFileSink;
+
 // The extra header lines of every tile request, in this order.
 const std::vector<std::string>& TileRequestHeaders();
 
@@ -81,6 +87,9 @@ private:
     // Asks about an existing file when this run has not settled it yet;
     // true when the existing file is to be kept.
     bool KeepExistingFile(const std::filesystem::path& tilePath);
+    // Keeps the complete answer's body under the tile's name when it is a
+    // usable image.
+    TileFileResult TakeBody(TileFileSink& sink, const HttpResult& answer);
 
     HttpClient& http_;
     Prompts& prompts_;

@@ -1,7 +1,9 @@
 #include "assembly/WorldFile.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <numbers>
 #include <system_error>
@@ -27,18 +29,46 @@ double WorldOrigin(int zoom) {
     return std::ldexp(kTileSize / 2.0, zoom);
 }
 
-// A GIS program never finds half a world file under the final name.
-bool WriteWhole(const std::filesystem::path& path, const std::string& text) {
+// A GIS program never finds half a world file under the final name. The
+// reason, when it fails, goes to why.
+bool WriteWhole(const std::filesystem::path& path, const std::string& text, std::string& why) {
     try {
         AtomicFile file(path);
+        errno = 0;
         if (std::fwrite(text.data(), 1, text.size(), file.Stream()) != text.size()) {
+            why = std::strerror(errno != 0 ? errno : EIO);
             return false; // the temporary file goes with the object
         }
         file.Commit();
         return true;
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
+        why = error.code().message();
         return false;
     }
+}
+
+// Writes one sidecar; when it cannot be written, the earlier file of that
+// name goes, and the message says so (or that it could not go).
+bool WriteSidecar(const std::filesystem::path& path, const std::string& text, const char* what,
+                  std::string& message) {
+    std::string why;
+    if (WriteWhole(path, text, why)) {
+        return true;
+    }
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
+    bool earlierStays = false;
+    if (std::filesystem::is_regular_file(status) || std::filesystem::is_symlink(status)) {
+        earlierStays = !std::filesystem::remove(path, ec) || ec;
+    }
+    message +=
+        FormatText("The %s '%s' could not be written (%s).", what, path.c_str(), why.c_str());
+    message += earlierStays
+                   ? "  An earlier one of that name could not be removed either: delete it, or "
+                     "GIS programs will place the image by it."
+                   : "  The image is left without it.";
+    message += "\n";
+    return false;
 }
 
 } // namespace
@@ -95,10 +125,17 @@ std::string SidecarPath(const std::string& imagePath, const std::string& extensi
     return path.string();
 }
 
-bool WriteGeoreference(const std::string& imagePath, const TileRange& range, int zoom) {
+bool WriteGeoreference(const std::string& imagePath, const TileRange& range, int zoom,
+                       std::string* failure) {
+    std::string message;
     const bool world =
-        WriteWhole(SidecarPath(imagePath, ".pgw"), WorldFileText(WorldFileFor(range, zoom)));
-    const bool projection = WriteWhole(SidecarPath(imagePath, ".prj"), PseudoMercatorWkt() + "\n");
+        WriteSidecar(SidecarPath(imagePath, ".pgw"), WorldFileText(WorldFileFor(range, zoom)),
+                     "world file", message);
+    const bool projection = WriteSidecar(SidecarPath(imagePath, ".prj"), PseudoMercatorWkt() + "\n",
+                                         "projection file", message);
+    if (failure != nullptr) {
+        *failure = message.empty() ? message : message.substr(0, message.size() - 1);
+    }
     return world && projection;
 }
 

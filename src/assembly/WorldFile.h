@@ -35,7 +35,11 @@ std::string SidecarPath(const std::string& imagePath, const std::string& extensi
 
 // Writes NAME.pgw and NAME.prj beside the image at imagePath, each under a
 // temporary name in that folder first. false when either could not be
-// written; a file that could not be completed is not left behind.
-bool WriteGeoreference(const std::string& imagePath, const TileRange& range, int zoom);
+// written; a file that could not be completed is not left behind, and an
+// earlier file of that name is removed (an earlier area's world file beside
+// the new image would have GIS programs place it wrongly). failure, when
+// given, receives the message that says what happened, in the run's words.
+bool WriteGeoreference(const std::string& imagePath, const TileRange& range, int zoom,
+                       std::string* failure = nullptr);
 
 } // namespace quiltara

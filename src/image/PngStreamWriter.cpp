@@ -137,7 +137,7 @@ void FilterRgbRow(const std::uint8_t* prior, const std::uint8_t* row, std::size_
     // would otherwise cost as much as deflate itself.
     const std::size_t n = length;
     const std::size_t bpp = std::min<std::size_t>(kBytesPerPixel, n);
-    std::array<std::uint32_t, 5> sums{};
+    std::array<std::uint64_t, 5> sums{};
     for (std::size_t i = 0; i < bpp; ++i) {
         sums[kNone] += Magnitude(row[i]);
         sums[kSub] += Magnitude(row[i]);
@@ -147,32 +147,45 @@ void FilterRgbRow(const std::uint8_t* prior, const std::uint8_t* row, std::size_
     }
     const std::uint8_t* const left = row;
     const std::uint8_t* const upLeft = prior;
-    std::uint32_t none = 0;
-    std::uint32_t sub = 0;
-    std::uint32_t up = 0;
-    std::uint32_t average = 0;
-    std::uint32_t paeth = 0;
-    for (std::size_t i = bpp; i < n; ++i) {
-        none += Magnitude(row[i]);
+    // The sums of a row past 2^32 / 128 bytes (a map some 44,000 tiles wide)
+    // do not fit in 32 bits, and a wrapped sum would pick a worse filter. The
+    // loops still add 32-bit sums, which keeps them vector code, over blocks
+    // short enough never to wrap, and each block's sums go into 64 bits.
+    constexpr std::size_t kBlock = std::size_t{1} << 22; // 2^22 x 128 < 2^32
+    std::array<std::uint64_t, 5> wide{};
+    for (std::size_t start = bpp; start < n; start += kBlock) {
+        const std::size_t end = std::min(n, start + kBlock);
+        std::uint32_t none = 0;
+        std::uint32_t sub = 0;
+        std::uint32_t up = 0;
+        std::uint32_t average = 0;
+        std::uint32_t paeth = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            none += Magnitude(row[i]);
+        }
+        for (std::size_t i = start; i < end; ++i) {
+            sub += Magnitude(static_cast<std::uint8_t>(row[i] - left[i - bpp]));
+        }
+        for (std::size_t i = start; i < end; ++i) {
+            up += Magnitude(static_cast<std::uint8_t>(row[i] - prior[i]));
+        }
+        for (std::size_t i = start; i < end; ++i) {
+            average +=
+                Magnitude(static_cast<std::uint8_t>(row[i] - ((left[i - bpp] + prior[i]) >> 1)));
+        }
+        for (std::size_t i = start; i < end; ++i) {
+            paeth += Magnitude(static_cast<std::uint8_t>(
+                row[i] - Paeth(left[i - bpp], prior[i], upLeft[i - bpp])));
+        }
+        wide[kNone] += none;
+        wide[kSub] += sub;
+        wide[kUp] += up;
+        wide[kAverage] += average;
+        wide[kPaeth] += paeth;
     }
-    for (std::size_t i = bpp; i < n; ++i) {
-        sub += Magnitude(static_cast<std::uint8_t>(row[i] - left[i - bpp]));
+    for (std::size_t f = 0; f < sums.size(); ++f) {
+        sums[f] += wide[f];
     }
-    for (std::size_t i = bpp; i < n; ++i) {
-        up += Magnitude(static_cast<std::uint8_t>(row[i] - prior[i]));
-    }
-    for (std::size_t i = bpp; i < n; ++i) {
-        average += Magnitude(static_cast<std::uint8_t>(row[i] - ((left[i - bpp] + prior[i]) >> 1)));
-    }
-    for (std::size_t i = bpp; i < n; ++i) {
-        paeth += Magnitude(
-            static_cast<std::uint8_t>(row[i] - Paeth(left[i - bpp], prior[i], upLeft[i - bpp])));
-    }
-    sums[kNone] += none;
-    sums[kSub] += sub;
-    sums[kUp] += up;
-    sums[kAverage] += average;
-    sums[kPaeth] += paeth;
 
     const auto best =
         static_cast<Filter>(std::min_element(sums.begin(), sums.end()) - sums.begin());

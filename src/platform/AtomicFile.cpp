@@ -1,6 +1,9 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,6 +14,7 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace quiltara {
 namespace {
@@ -47,40 +51,109 @@ std::uint64_t NextSalt() {
 }
 
 // The temporary files being written, where a signal handler can read them:
-// fixed storage and lock-free flags, no allocation.
+// fixed storage and lock-free atomics, no allocation. A name is put in its
+// slot before the file is made under it, so a handler that runs at any
+// moment finds every named file there is. Each slot's word holds its state
+// and a generation that changes whenever the slot is taken or let go: the
+// handler copies the name, then reads the word again, and uses the copy
+// only when nothing changed in between (the name may have been rewritten
+// by another thread meanwhile).
 constexpr int kSlotCount = 64;
 constexpr std::size_t kSlotPathBytes = 4096;
 
-enum SlotState : int { kFree, kFilling, kLive };
+enum SlotState : std::uint64_t {
+    kFree = 0,
+    kFilling = 1, // the name is being written
+    kMaking = 2,  // the name is whole; the file is being made under it
+    kLive = 3,    // the file may be there
+};
+constexpr std::uint64_t kStateMask = 3;
+constexpr std::uint64_t kGenerationStep = 4;
 
 struct UnfinishedSlot {
-    std::atomic<int> state{kFree};
-    char path[kSlotPathBytes];
+    std::atomic<std::uint64_t> word{kFree};
+    std::atomic<char> path[kSlotPathBytes];
 };
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
+static_assert(std::atomic<char>::is_always_lock_free);
 
 UnfinishedSlot g_unfinished[kSlotCount];
+// Set by RemoveUnfinishedFiles(): the process is ending, and no new named
+// file may appear after the handler has looked.
+std::atomic<bool> g_ending{false};
 
-// A slot for path, or -1 when all are taken (the file is then only cleaned
-// up by its owner).
-int RegisterUnfinished(const std::filesystem::path& path) {
+SlotState StateOf(std::uint64_t word) {
+    return static_cast<SlotState>(word & kStateMask);
+}
+
+std::uint64_t Next(std::uint64_t word, SlotState state) {
+    return ((word & ~kStateMask) + kGenerationStep) | state;
+}
+
+// The signals that end a run while it writes files. They are held back
+// while a thread is between taking a slot and making its file, so that no
+// handler runs on that thread in the middle (it would wait for itself);
+// another thread's handler waits for the file to be made.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t ending;
+        sigemptyset(&ending);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            sigaddset(&ending, signal);
+        }
+        pthread_sigmask(SIG_BLOCK, &ending, &previous_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+// Takes a slot for path before a file is made under it; the slot says
+// kMaking until Made() or Release(). -1 when the name is too long or all
+// slots are taken (the file is then only cleaned up by its owner). Throws
+// when the process is ending: no file may be made any more.
+int ReserveUnfinished(const std::filesystem::path& path) {
     const std::string& text = path.native();
     if (text.size() >= kSlotPathBytes) {
         return -1;
     }
     for (int i = 0; i < kSlotCount; ++i) {
-        int expected = kFree;
-        if (g_unfinished[i].state.compare_exchange_strong(expected, kFilling)) {
-            std::memcpy(g_unfinished[i].path, text.c_str(), text.size() + 1);
-            g_unfinished[i].state.store(kLive, std::memory_order_release);
-            return i;
+        UnfinishedSlot& slot = g_unfinished[i];
+        std::uint64_t word = slot.word.load();
+        if (StateOf(word) != kFree ||
+            !slot.word.compare_exchange_strong(word, Next(word, kFilling))) {
+            continue;
         }
+        for (std::size_t c = 0; c <= text.size(); ++c) {
+            slot.path[c].store(text.c_str()[c], std::memory_order_relaxed);
+        }
+        slot.word.store(Next(slot.word.load(), kMaking));
+        if (g_ending.load()) {
+            slot.word.store(Next(slot.word.load(), kFree));
+            throw std::system_error(EINTR, std::generic_category(), "the program is ending");
+        }
+        return i;
     }
     return -1;
 }
 
+// The file under the slot's name exists now (or its making failed, when the
+// caller lets the slot go next).
+void MadeUnfinished(int slot) {
+    if (slot >= 0) {
+        UnfinishedSlot& s = g_unfinished[slot];
+        s.word.store(Next(s.word.load(), kLive));
+    }
+}
+
 void ReleaseUnfinished(int slot) {
     if (slot >= 0) {
-        g_unfinished[slot].state.store(kFree, std::memory_order_release);
+        UnfinishedSlot& s = g_unfinished[slot];
+        s.word.store(Next(s.word.load(), kFree));
     }
 }
 
@@ -103,16 +176,55 @@ int OpenNameless(const std::filesystem::path& folder) {
 #endif
 }
 
+// The new name is an entry of the folder: until the folder itself reaches
+// the disk, a power cut can lose the name although the file's bytes were
+// synced. A folder that cannot be synced (some file systems refuse) leaves
+// the name as safe as that file system makes it.
+void SyncFolderOf(const std::filesystem::path& file) {
+    const std::filesystem::path folder = file.parent_path();
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
 std::filesystem::path DescriptorPath(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
 }
 
 } // namespace
 
-void RemoveUnfinishedFiles() noexcept {
+void RemoveUnfinishedFiles(bool processEnding) noexcept {
+    if (processEnding) {
+        g_ending.store(true);
+    }
     for (UnfinishedSlot& slot : g_unfinished) {
-        if (slot.state.load(std::memory_order_acquire) == kLive) {
-            ::unlink(slot.path);
+        // A file being made on another thread (signals are held back on the
+        // thread making it) is waited for: an open() takes microseconds, and
+        // the wait is bounded should that thread be stopped.
+        std::uint64_t word = slot.word.load();
+        for (int wait = 0; wait < 2000 && (StateOf(word) == kMaking || StateOf(word) == kFilling);
+             ++wait) {
+            const timespec pause{0, 100000};
+            nanosleep(&pause, nullptr);
+            word = slot.word.load();
+        }
+        if (StateOf(word) != kLive && StateOf(word) != kMaking) {
+            continue;
+        }
+        char path[kSlotPathBytes];
+        std::size_t c = 0;
+        for (; c + 1 < kSlotPathBytes; ++c) {
+            path[c] = slot.path[c].load(std::memory_order_relaxed);
+            if (path[c] == '\0') {
+                break;
+            }
+        }
+        path[c] = '\0';
+        if (slot.word.load() == word) {
+            ::unlink(path);
         }
     }
 }
@@ -150,25 +262,37 @@ AtomicFile::AtomicFile(std::filesystem::path finalPath, Durability durability, N
 void AtomicFile::CreateNamed() {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::filesystem::path candidate = CandidateName(finalPath_, NextSalt());
-        // O_EXCL: never write into a file that someone else made; the mode
-        // lets the umask decide, as for any other file the user saves.
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = -1;
+        int error = 0;
+        {
+            const SignalsHeld held;
+            slot_ = ReserveUnfinished(candidate);
+            // O_EXCL: never write into a file that someone else made; the mode
+            // lets the umask decide, as for any other file the user saves.
+            fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            error = errno;
+            if (fd >= 0) {
+                MadeUnfinished(slot_);
+            } else {
+                ReleaseUnfinished(std::exchange(slot_, -1));
+            }
+        }
         if (fd < 0) {
-            if (errno == EEXIST) {
+            if (error == EEXIST) {
                 continue;
             }
-            throw ErrorAbout(errno, "cannot create", candidate);
-        }
-        std::FILE* stream = ::fdopen(fd, "wb");
-        if (stream == nullptr) {
-            const int error = errno;
-            ::close(fd);
-            ::unlink(candidate.c_str());
-            throw ErrorAbout(error, "cannot open", candidate);
+            throw ErrorAbout(error, "cannot create", candidate);
         }
         temporaryPath_ = candidate;
+        std::FILE* stream = ::fdopen(fd, "wb");
+        if (stream == nullptr) {
+            error = errno;
+            ::close(fd);
+            ::unlink(candidate.c_str());
+            ReleaseUnfinished(std::exchange(slot_, -1));
+            throw ErrorAbout(error, "cannot open", candidate);
+        }
         stream_.reset(stream);
-        slot_ = RegisterUnfinished(temporaryPath_);
         return;
     }
     throw ErrorAbout(EEXIST, "no free temporary name for", finalPath_);
@@ -210,16 +334,26 @@ void AtomicFile::LinkHidden() {
     // final name, which replaces the earlier file in one step.
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::filesystem::path candidate = CandidateName(finalPath_, NextSalt());
-        if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) !=
-            0) {
-            if (errno == EEXIST) {
+        int slot = -1;
+        int linked = -1;
+        int error = 0;
+        {
+            const SignalsHeld held;
+            slot = ReserveUnfinished(candidate);
+            linked =
+                ::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW);
+            error = errno;
+            MadeUnfinished(slot);
+        }
+        if (linked != 0) {
+            ReleaseUnfinished(slot);
+            if (error == EEXIST) {
                 continue;
             }
-            throw ErrorAbout(errno, "cannot save the finished file as", finalPath_);
+            throw ErrorAbout(error, "cannot save the finished file as", finalPath_);
         }
-        const int slot = RegisterUnfinished(candidate);
         const int renamed = ::rename(candidate.c_str(), finalPath_.c_str());
-        const int error = errno;
+        error = errno;
         if (renamed != 0) {
             ::unlink(candidate.c_str());
         }
@@ -245,6 +379,9 @@ void AtomicFile::Commit() {
         throw;
     }
     settled_ = true;
+    if (durability_ == Durability::Synced) {
+        SyncFolderOf(finalPath_);
+    }
     CloseNameless();
     ReleaseUnfinished(slot_);
 }

@@ -31,8 +31,7 @@ public:
 
     // Creates the temporary file, open for writing. Throws std::system_error
     // when it cannot be created (missing folder, no access, full disk).
-    explicit AtomicFile(std::filesystem::path finalPath,
-                        Durability durability = Durability::Synced,
+    explicit AtomicFile(std::filesystem::path finalPath, Durability durability = Durability::Synced,
                         Naming naming = Naming::Hidden);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -85,9 +84,12 @@ private:
 };
 
 // Removes the temporary file of every AtomicFile of the process that is
-// neither committed nor discarded. Only calls unlink(), so a handler of SIGINT
-// or SIGTERM may call it before the process ends: an interrupted run then
-// leaves no unfinished file behind.
-void RemoveUnfinishedFiles() noexcept;
+// neither committed nor discarded. Only calls async-signal-safe functions, so
+// a handler of SIGINT or SIGTERM may call it before the process ends: an
+// interrupted run then leaves no unfinished file behind. With processEnding,
+// no temporary file can be made afterwards (a thread that tries gets a
+// std::system_error), so none appears after the handler has looked; a file
+// being made on another thread at that moment is waited for.
+void RemoveUnfinishedFiles(bool processEnding = false) noexcept;
 
 } // namespace quiltara

@@ -43,7 +43,19 @@ struct Transfer {
     HttpBodySink* sink = nullptr;
     unsigned long long bodyBytes = 0;
     std::exception_ptr sinkError;
+    bool withdrawn = false;
 };
+
+// libcurl calls this often during a transfer, and about once a second while
+// nothing arrives: a stop ends even a stalled transfer within a second.
+int OnProgress(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* transfer = static_cast<Transfer*>(userData);
+    if (transfer->sink->StopRequested()) {
+        transfer->withdrawn = true;
+        return 1; // CURLE_ABORTED_BY_CALLBACK
+    }
+    return 0;
+}
 
 size_t ReceiveBody(char* data, size_t size, size_t count, void* userData) {
     auto* transfer = static_cast<Transfer*>(userData);
@@ -127,6 +139,9 @@ HttpResult CurlHttpClient::Get(const std::string& url, const std::vector<std::st
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
     if (connectTo) {
         curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo.get());
     }
@@ -134,6 +149,9 @@ HttpResult CurlHttpClient::Get(const std::string& url, const std::vector<std::st
     const CURLcode code = curl_easy_perform(curl);
     if (transfer.sinkError) {
         std::rethrow_exception(transfer.sinkError);
+    }
+    if (transfer.withdrawn) {
+        throw RequestWithdrawn(url);
     }
     HttpResult result;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);

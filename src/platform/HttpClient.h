@@ -18,6 +18,11 @@ public:
     // One block of the body, never more than HttpClient::kMaxBlockSize bytes.
     // An exception thrown here aborts the transfer and leaves Get() unchanged.
     virtual void WriteBlock(std::span<const std::byte> block) = 0;
+
+    // Asked while the transfer is under way (at least about once a second,
+    // whether data comes or not); true abandons it at once, and Get() throws
+    // RequestWithdrawn. Must not throw.
+    virtual bool StopRequested() const noexcept { return false; }
 };
 
 // How a GET ended once an answer had begun to arrive.
@@ -46,6 +51,15 @@ public:
 private:
     std::string url_;
     std::string reason_;
+};
+
+// A request given up because the run is stopping: before it was sent (a
+// Retry-After wait cut short) or during its transfer. What came of the body
+// is not to be used.
+class RequestWithdrawn : public std::runtime_error {
+public:
+    explicit RequestWithdrawn(const std::string& url)
+        : std::runtime_error("request withdrawn: " + url) {}
 };
 
 // One blocking GET at a time, with extra header lines, streaming the body of

@@ -11,14 +11,6 @@
 
 namespace quiltara {
 
-// Thrown by PoliteHttpClient::Get when the wait before a request was given
-// up (the run is stopping): nothing was sent.
-class RequestWithdrawn : public std::runtime_error {
-public:
-    explicit RequestWithdrawn(const std::string& url)
-        : std::runtime_error("request withdrawn: " + url) {}
-};
-
 // The client of one connection, made patient: after an answer 429 (too many
 // requests) or 503 (unavailable) that carries Retry-After, the next request
 // on this connection waits as long as the server asked, at most
@@ -31,8 +23,9 @@ public:
     // whileWaiting, when given, is called with the URL about every tenth of
     // a second during such a wait; it throws to abandon the wait (a program
     // that is closing must not sit out a minute first). Once giveUpWaiting
-    // answers true, a wait ends without its request: Get throws
-    // RequestWithdrawn (a stopped run does not sit out the minute either).
+    // answers true, a wait ends without its request and a transfer under
+    // way is abandoned: Get throws RequestWithdrawn (a stopped run sits out
+    // neither the minute nor a stalled tile). giveUpWaiting must not throw.
     explicit PoliteHttpClient(HttpClient& connection,
                               std::function<void(const std::string& url)> whileWaiting = {},
                               std::function<bool()> giveUpWaiting = {})

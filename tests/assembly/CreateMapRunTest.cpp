@@ -175,13 +175,17 @@ TEST_F(CreateMapRunTest, AFailedLayerDoesNotStopTheOthersAndIsReportedOnce) {
 
     EXPECT_EQ(fetcher_.requests.size(), 18u);
     EXPECT_TRUE(outcome.tilesFailed);
-    // The failed tiles are missing, so deleting them fails too.
-    const std::vector<std::string> texts = {kDownloadErrorsMessage, kDeleteTilesQuestion,
-                                            kDeleteFailedMessage};
+    // The satellite layer has no tile: no image replaces an earlier one, and
+    // the tiles that never came are no deletion failure.
+    const std::vector<std::string> texts = {
+        std::string(kDownloadErrorsMessage) +
+            "  No tile of the satellite layer could be placed: no satellite image was made, and "
+            "an earlier '" +
+            Folder() + "Sat_m.png' and its world file stay as they were.",
+        kDeleteTilesQuestion};
     EXPECT_EQ(prompts_.Texts(), texts);
     EXPECT_EQ(prompts_.Messages()[1].buttons, MessageButtons::YesNo);
     const std::set<std::string> left = {"Map_m.png", "Map_m.pgw", "Map_m.prj",
-                                        "Sat_m.png", "Sat_m.pgw", "Sat_m.prj",
                                         "Ter_m.png", "Ter_m.pgw", "Ter_m.prj"};
     EXPECT_EQ(FilesInFolder(), left);
 }
@@ -204,8 +208,18 @@ TEST_F(CreateMapRunTest, TilesTheStitchCannotPlaceAreNamedInOneMessage) {
         EXPECT_EQ(problem.kind, TileProblem::Kind::Unreadable);
         EXPECT_EQ(fs::path(problem.path).filename().string().rfind("Ter_", 0), 0u);
     }
+    // Neither layer had a tile to place: the satellite layer is told with
+    // the failed downloads, the terrain layer with its unreadable tiles.
     const std::vector<std::string> texts = {
-        kDownloadErrorsMessage, TileProblemsText(outcome.tileProblems), kDeleteTilesQuestion};
+        std::string(kDownloadErrorsMessage) +
+            "  No tile of the satellite layer could be placed: no satellite image was made, and "
+            "an earlier '" +
+            Folder() + "Sat_m.png' and its world file stay as they were.",
+        TileProblemsText(outcome.tileProblems) +
+            "\nNo tile of the terrain layer could be placed: no terrain image was made, and an "
+            "earlier '" +
+            Folder() + "Ter_m.png' and its world file stay as they were.",
+        kDeleteTilesQuestion};
     EXPECT_EQ(prompts_.Texts(), texts);
     EXPECT_NE(texts[1].find("6 tile files"), std::string::npos);
     EXPECT_NE(texts[1].find(Folder() + "Ter_x=12y=21zoom=7.png: not a readable image"),

@@ -1,6 +1,7 @@
 // The pieces around a long run that need no server: where the map lies
 // (world and projection files), what the run will cost, and its progress.
 #include <gtest/gtest.h>
+
 #include <cmath>
 #include <fstream>
 #include <numbers>
@@ -10,7 +11,9 @@
 #include "assembly/CreateMapRun.h"
 #include "assembly/ProgressMeter.h"
 #include "assembly/RunEstimate.h"
+#include "assembly/StreamingStitcher.h"
 #include "assembly/WorldFile.h"
+#include "image/RasterImage.h"
 #include "platform/ScriptedPrompts.h"
 #include "tiles/TileGrid.h"
 
@@ -210,6 +213,53 @@ TEST(CreateMapStop, AStopBetweenTilesKeepsThemAndSkipsTheStitchAndTheDeleteQuest
     EXPECT_EQ(progress.events[0], "Starting downloads...");
     EXPECT_EQ(progress.events[1].rfind("Estimate: 5 tiles x 2 layers = 10 downloads", 0), 0u);
     EXPECT_EQ(progress.events[2], "Getting image x=10 y=20");
+}
+
+// Stops the run as the stitch begins; writes a real tile for every request,
+// so that only the stop keeps the images from being made.
+class StopAtStitch : public EventProgress, public TileFetcher {
+public:
+    explicit StopAtStitch(CancelFlag& flag) : flag_(flag) {}
+    void StitchStarted(MapLayer, const std::string&) override { flag_.Request(); }
+    void StartRun() override {}
+    bool FetchTile(const std::string&, int, int, int, const std::string& tilePath) override {
+        return RasterImage(256, 256, 24, kFormatPng).SaveFile(tilePath, kFormatPng);
+    }
+
+private:
+    CancelFlag& flag_;
+};
+
+// A stop during the stitch ends it: no image is written (an earlier one
+// stays), every tile stays, the run says so and asks nothing more.
+TEST(CreateMapStop, AStopDuringTheStitchWritesNoImageAndKeepsTheTiles) {
+    for (const bool streamed : {false, true}) {
+        test::TempDir dir;
+        std::ofstream(dir / "Map_city.png") << "earlier";
+        MapSourcesValues sources;
+        sources[MapLayer::Map] = LayerSource{true, "map://[X]/[Y]", ""};
+        sources[MapLayer::Hybrid] = LayerSource{true, "hyb://[X]/[Y]", ""};
+        FixedMapSources provider(sources);
+        ScriptedPrompts prompts;
+        prompts.QueueSavePath((dir / "city.png").string());
+        CancelFlag cancel;
+        StopAtStitch both(cancel);
+        StreamingStitcher stitcher;
+        CreateMapServices services{prompts, provider, both, both};
+        services.cancel = &cancel;
+        services.stitcher = streamed ? &stitcher : nullptr;
+        const std::vector<CTileCell> tiles = {{10, 20, 0, 0, 0, 0}, {11, 20, 0, 0, 0, 0}};
+
+        const CreateMapOutcome outcome =
+            CreateMap(CreateMapInputs{tiles, TileRange{10, 20, 11, 20}, 5}, services);
+
+        EXPECT_EQ(outcome.status, CreateMapStatus::Stopped) << streamed;
+        EXPECT_EQ(prompts.Texts(), std::vector<std::string>{StoppedStitchText()});
+        ASSERT_EQ(outcome.images.size(), 2u);
+        EXPECT_TRUE(outcome.images[0].stopped && outcome.images[1].stopped);
+        EXPECT_EQ(test::ReadFile(dir / "Map_city.png"), "earlier");
+        EXPECT_EQ(test::FilesBelow(dir.Path()).size(), 5u); // four tiles and the earlier image
+    }
 }
 
 } // namespace

@@ -22,6 +22,7 @@
 #include "TerminalPrompts.h"
 #include "TestPaths.h"
 #include "assembly/CreateMapRun.h"
+#include "assembly/TileDownloader.h"
 #include "platform/CurlHttpClient.h"
 
 namespace quiltara::make {
@@ -58,6 +59,7 @@ protected:
         for (const std::string& arg : args) {
             command += " " + Quoted(arg);
         }
+        command = shellPrefix_ + command;
         command += " <" + Quoted((dir_ / "stdin.txt").string()) + " >" +
                    Quoted((dir_ / "stdout.txt").string()) + " 2>" +
                    Quoted((dir_ / "stderr.txt").string());
@@ -86,6 +88,7 @@ protected:
         return names;
     }
 
+    std::string shellPrefix_; // shell commands run before the program ("ulimit -f 1; ")
     test::TempDir dir_;
     fs::path out_ = [this] {
         fs::create_directory(dir_ / "maps");
@@ -186,6 +189,13 @@ TEST_F(QuiltaraMake, AnAnswerIsReadForEachQuestionWhenAsked) {
     // The delete question is not asked off a terminal unless told: the tiles stay.
     EXPECT_THAT(run.out, HasSubstr("[Yes/No] No (--keep-tiles)"));
     EXPECT_EQ(Images().size(), 9u); // 6 tiles, the image, its world and projection files
+
+    // Input closed: asked once, and the answer (Cancel: keep) holds for all six.
+    const Finished closed = Make(args, "");
+    EXPECT_EQ(closed.out.find("already exists", closed.out.find("already exists") + 1),
+              std::string::npos);
+    EXPECT_THAT(closed.out, HasSubstr("(no answer: Cancel"));
+    EXPECT_EQ(server.Requests().size(), 5u); // the first run's only
 }
 
 TEST_F(QuiltaraMake, AnUnreachableServerEndsTheRunWithStatusOne) {
@@ -253,6 +263,100 @@ TEST_F(QuiltaraMake, BadArgumentsGiveStatusTwoAndTheReason) {
     EXPECT_TRUE(Images().empty());
 }
 
+// Run again against a server spoiling every tile: the layer has nothing to
+// place, so the earlier image and its world file stay (status 3), and tiles
+// that never came are no deletion failure. A world file that cannot be
+// written is reported with status 1.
+TEST_F(QuiltaraMake, ASecondRunKeepsWhatItCannotReplace) {
+    const DemoServerOptions errors =
+        DemoServerOptions().ErrorServer(0).ErrorServer(1).ErrorServer(2).ErrorServer(3);
+    for (const auto& [faults, stitcher] :
+         {std::pair{DemoServerOptions().Truncate(), "--quiet"}, std::pair{errors, "--in-memory"}}) {
+        fs::remove_all(out_);
+        fs::create_directory(out_);
+        const auto run = [&, stitcher = stitcher](const DemoServer& server) {
+            std::vector<std::string> args = AreaAndTemplates(server);
+            args.insert(args.end(), {"--delete-tiles", stitcher, (out_ / "city.png").string()});
+            return Make(args);
+        };
+        ASSERT_EQ(run(DemoServer()).status, 0);
+        const std::string image = ReadFile(out_ / "Map_city.png");
+        const std::string world = ReadFile(out_ / "Map_city.pgw");
+        const Finished made = run(DemoServer(faults));
+        EXPECT_EQ(made.status, 3) << stitcher;
+        EXPECT_THAT(made.out, HasSubstr("complete  No tile of the map layer could be placed"));
+        EXPECT_THAT(made.err, HasSubstr("no map image: no tile could be placed"));
+        EXPECT_THAT(made.out, Not(HasSubstr(kDeleteFailedMessage)));
+        EXPECT_TRUE(ReadFile(out_ / "Map_city.png") == image &&
+                    ReadFile(out_ / "Map_city.pgw") == world);
+        EXPECT_EQ(Images().size(), 3u);
+    }
+    fs::remove(out_ / "Map_city.pgw");
+    fs::create_directories(out_ / "Map_city.pgw" / "inside");
+    DemoServer server;
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.push_back((out_ / "city.png").string());
+    const Finished made = Make(args);
+    EXPECT_EQ(made.status, 1);
+    EXPECT_THAT(made.out, HasSubstr("[Quiltara] The world file '" +
+                                    (out_ / "Map_city.pgw").string() + "' could not be written"));
+}
+
+// Refused before anything is fetched: an [HL] value that would add its own
+// URL parameters, and output names that are no file names in a folder. A
+// file-size limit makes writes fail with the system's reason, not kill us.
+TEST_F(QuiltaraMake, UnsafeArgumentsAreRefusedAndLimitsAreErrors) {
+    DemoServer server;
+    const std::string c = (out_ / "c.png").string();
+    for (const auto& [hl, output, said] :
+         {std::tuple{"en&x=0&y=0&z=0", c, "--hl takes a language code"},
+          std::tuple{"abcdefghijklm", c, "--hl takes a language code"},
+          std::tuple{"en", (out_ / "..").string(), "does not name a file"},
+          std::tuple{"en", std::string("/dev/null"), "is not a plain file name"},
+          std::tuple{"en", out_.string(), "is not a plain file name"}}) {
+        std::vector<std::string> args = AreaAndTemplates(server);
+        args.insert(args.end(), {"--hl", hl, "-o", output});
+        const Finished made = Make(args);
+        EXPECT_EQ(made.status, 2) << hl << output;
+        EXPECT_THAT(made.err, HasSubstr(said));
+    }
+    EXPECT_TRUE(server.Requests().empty());
+    std::vector<std::string> args = AreaAndTemplates(server);
+    args.insert(args.end(), {"--hl", "pt-BR", "--jobs=1", "-o", c});
+    shellPrefix_ = "ulimit -f 1; ";
+    const Finished made = Make(args);
+    EXPECT_EQ(made.status, 1);
+    EXPECT_THAT(made.err, HasSubstr("File too large"));
+    EXPECT_EQ(server.Requests().front().Param("hl"), "pt-BR");
+    EXPECT_TRUE(Images().empty());
+}
+
+// 429 or 503 with Retry-After in seconds or as an HTTP date: after the wait
+// the same tile is asked for again, a few times at most.
+TEST_F(QuiltaraMake, ABusyTileIsAskedForAgainAfterTheWait) {
+    for (const auto& [times, asDate, requests, status] :
+         {std::tuple{1, true, 2, 0}, std::tuple{100, false, 1 + kBusyRetries, 3}}) {
+        DemoServer server(DemoServerOptions()
+                              .BusyTile(5, 11, 20)
+                              .Busy(503, asDate ? 2 : 1)
+                              .BusyTimes(times, asDate)
+                              .LogArrivals());
+        std::vector<std::string> args = AreaAndTemplates(server);
+        args.insert(args.end(), {"--jobs=1", "--existing=overwrite", (out_ / "c.png").string()});
+        EXPECT_EQ(Make(args).status, status);
+        std::vector<long long> arrivals;
+        for (const auto& request : server.Requests()) {
+            if (request.Param("x") == "11" && request.Param("y") == "20") {
+                arrivals.push_back(request.arrivalMs);
+            }
+        }
+        ASSERT_EQ(arrivals.size(), static_cast<std::size_t>(requests));
+        for (std::size_t i = 1; i < arrivals.size(); ++i) {
+            EXPECT_GE(arrivals[i] - arrivals[i - 1], 900) << i; // the pause asked for
+        }
+    }
+}
+
 TEST_F(QuiltaraMake, ShortOutputOptionWorksAndSubfoldersStayInside) {
     DemoServer server;
     std::vector<std::string> args = AreaAndTemplates(server);
@@ -318,17 +422,20 @@ TEST_F(QuiltaraMake, AnInterruptedRunLeavesNoUnfinishedFile) {
     // Unfinished tiles have no name where the file system allows it, else a
     // .part name; one per connection may be under way.
     const std::set<std::string> during = Images();
-    // The first Ctrl-C waits for the tile in flight, which never comes; the
-    // second ends the program at once.
+    // The first Ctrl-C stops the run, ending the transfers under way; the
+    // second, should the run not have ended yet, ends the program at once.
+    // Either way nothing unfinished stays.
     kill(child, SIGINT);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     kill(child, SIGINT);
     int status = 0;
     waitpid(child, &status, 0);
     for (const std::string& name : during) {
         EXPECT_THAT(name, ::testing::EndsWith(".part"));
     }
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) ||
+                (WIFEXITED(status) && WEXITSTATUS(status) == 1))
+        << status;
     EXPECT_TRUE(Images().empty());
 }
 

@@ -21,6 +21,7 @@
 #include "SamePixels.h"
 #include "TestPaths.h"
 #include "assembly/MapStitcher.h"
+#include "image/PngStreamWriter.h"
 #include "image/RasterImage.h"
 #include "image/RgbaReadback.h"
 #include "platform/ScriptedPrompts.h"
@@ -385,8 +386,9 @@ TEST_F(StreamingStitcherTest, EveryTileStaysInItsSquareAsInMemoryAndOddOnesAreLi
         options.partBytes = 1;
         options.bandMemory = bandMemory;
         StreamingStitcher stitcher(options);
-        const std::vector<StitchedLayer> made = stitcher.StitchLayers(
-            tiles_.Folder(), "odd.png", sources, TileRange{0, 0, 2, 1}, kZoom, prompts, progress);
+        const std::vector<StitchedLayer> made =
+            stitcher.StitchLayers(tiles_.Folder(), "odd.png", sources, TileRange{0, 0, 2, 1}, kZoom,
+                                  prompts, progress, nullptr);
         ASSERT_EQ(made.size(), 1u);
         ASSERT_TRUE(made[0].saved);
         // The run shows the one message about them, from this list.
@@ -647,6 +649,23 @@ TEST(GeoTiffLayout, BigTiffOnlyWhenTheFileMayPassFourGigabytes) {
     EXPECT_EQ(levels[3].width, 160u);
     EXPECT_EQ(levels[3].height, 33u);
     EXPECT_EQ(PyramidLevels(256, 256).size(), 1u);
+}
+
+// The filter with the smallest sum wins. Grey and black pixels, each one
+// above darker by one: Up leaves 1 per byte, Sub 128, whose sum past 2^25
+// bytes (a map 43,700 tiles wide) must not wrap round to look smallest.
+TEST(RowFilter, TheSmallestSumWinsHoweverLongTheRow) {
+    for (const std::size_t length : {std::size_t{6000}, (std::size_t{1} << 25) + 4}) {
+        std::vector<std::uint8_t> row(length);
+        std::vector<std::uint8_t> prior(length);
+        for (std::size_t i = 0; i < length; ++i) {
+            row[i] = (i / 3) % 2 == 0 ? 128 : 0;
+            prior[i] = static_cast<std::uint8_t>(row[i] - 1);
+        }
+        std::vector<std::uint8_t> out(length + 1);
+        FilterRgbRow(prior.data(), row.data(), length, out.data());
+        EXPECT_EQ(out[0], 2) << length; // Up
+    }
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <set>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "TestPaths.h"
 
@@ -63,8 +65,7 @@ TEST(AtomicFile, TheFinalNameChangesOnlyWhenTheFileIsCommitted) {
         EXPECT_EQ(ReadFile(dir / "new.png"), "first");
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        EXPECT_EQ(fs::status(dir / "new.png").permissions(),
-                  static_cast<fs::perms>(0666 & ~mask));
+        EXPECT_EQ(fs::status(dir / "new.png").permissions(), static_cast<fs::perms>(0666 & ~mask));
         EXPECT_EQ(test::FilesBelow(dir.Path()), (std::set<std::string>{"map.png", "new.png"}));
 
         // Not committed (an error, an exception): the temporary file goes, the
@@ -85,8 +86,9 @@ TEST(AtomicFile, FailuresAreReportedAndLeaveNothing) {
     for (const AtomicFile::Naming naming : kNamings) {
         SCOPED_TRACE(Describe(naming));
         test::TempDir dir;
-        EXPECT_THROW(AtomicFile(dir / "missing" / "map.png", AtomicFile::Durability::Synced, naming),
-                     std::system_error);
+        EXPECT_THROW(
+            AtomicFile(dir / "missing" / "map.png", AtomicFile::Durability::Synced, naming),
+            std::system_error);
         // The final name is a folder: the rename fails, the temporary file goes.
         fs::create_directory(dir / "taken");
         fs::create_directory(dir / "taken" / "inside");
@@ -106,6 +108,53 @@ TEST(AtomicFile, UnfinishedFilesCanBeRemovedAtOnce) {
         finished.Commit();
         RemoveUnfinishedFiles();
         EXPECT_EQ(test::FilesBelow(dir.Path()), std::set<std::string>{"b.png"});
+    }
+}
+
+extern "C" void RemoveAndEnd(int signal) {
+    RemoveUnfinishedFiles(true);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// A signal ends a process whose threads make, commit and drop named
+// temporary files: whenever it comes (as a file is made, as its slot is
+// rewritten, after the handler has looked), no .part file stays.
+TEST(AtomicFile, ASignalWhileThreadsWriteLeavesNoNamedFileBehind) {
+    for (int run = 0; run < 40; ++run) {
+        test::TempDir dir;
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::signal(SIGTERM, RemoveAndEnd);
+            std::vector<std::thread> threads;
+            for (int t = 0; t < 4; ++t) {
+                threads.emplace_back([&dir, t] {
+                    try {
+                        for (int i = 0;; ++i) {
+                            AtomicFile file(dir / std::to_string(t * 8 + i % 8),
+                                            AtomicFile::Durability::Flushed,
+                                            AtomicFile::Naming::Named);
+                            if (i % 2 == 0) {
+                                file.Commit();
+                            }
+                        }
+                    } catch (const std::system_error&) { // the process is ending
+                    }
+                });
+            }
+            for (std::thread& thread : threads) {
+                thread.join();
+            }
+            ::_exit(0);
+        }
+        ::usleep(static_cast<useconds_t>(2000 + run * 500));
+        ::kill(child, SIGTERM);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status)) << run;
+        EXPECT_THAT(test::FilesBelow(dir.Path()),
+                    ::testing::Each(::testing::Not(::testing::EndsWith(".part"))));
     }
 }
 

@@ -104,7 +104,11 @@ std::vector<std::string> Arguments(const DemoServerOptions& options,
     }
     if (!options.busyTiles.empty()) {
         args.insert(args.end(), {"--busy-status", std::to_string(options.busyStatus),
-                                 "--retry-after", std::to_string(options.retryAfterSeconds)});
+                                 "--retry-after", std::to_string(options.retryAfterSeconds),
+                                 "--busy-times", std::to_string(options.busyTimes)});
+        if (options.retryAfterDate) {
+            args.push_back("--retry-after-date");
+        }
     }
     if (options.logArrivals) {
         args.push_back("--log-arrivals");

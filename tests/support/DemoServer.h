@@ -39,8 +39,10 @@ struct DemoServerOptions {
     std::vector<std::string> busyTiles;    // "z/x/y": the first request is answered busyStatus
     int busyStatus = 429;                  // with Retry-After: retryAfterSeconds
     int retryAfterSeconds = 1;
-    bool logArrivals = false; // requests carry their connection and arrival time
-    std::filesystem::path logFile;         // the request log; empty: a fresh one of its own
+    int busyTimes = 1;             // the first busyTimes requests of a busy tile are answered busy
+    bool retryAfterDate = false;   // Retry-After as an HTTP date retryAfterSeconds on
+    bool logArrivals = false;      // requests carry their connection and arrival time
+    std::filesystem::path logFile; // the request log; empty: a fresh one of its own
 
     DemoServerOptions& ErrorServer(int number) {
         errorServers.insert(number);
@@ -91,6 +93,11 @@ struct DemoServerOptions {
     DemoServerOptions& Busy(int status, int seconds) {
         busyStatus = status;
         retryAfterSeconds = seconds;
+        return *this;
+    }
+    DemoServerOptions& BusyTimes(int times, bool asDate) {
+        busyTimes = times;
+        retryAfterDate = asDate;
         return *this;
     }
     DemoServerOptions& LogArrivals() {

@@ -36,8 +36,11 @@ faults, for tests:
   --delay-ms N          wait N milliseconds before answering each tile
   --busy-tile Z/X/Y     the first request for that tile (of each layer) is
                         answered --busy-status with Retry-After (repeatable)
+  --busy-times N        the first N requests for it are (default 1)
   --busy-status N       429 (default) or 503
   --retry-after S       the seconds Retry-After asks for (default 1)
+  --retry-after-date    Retry-After names the moment S seconds on as an HTTP
+                        date rather than the seconds
   --log-arrivals        the log notes, after each request's header lines, a
                         line "X-Demo-Arrival: CONNECTION MILLISECONDS" (the
                         client connection's number and the time since start)
@@ -81,6 +84,9 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
         } else if (arg == "--trickle") {
             options.trickle = true;
             continue;
+        } else if (arg == "--retry-after-date") {
+            options.retryAfterDate = true;
+            continue;
         } else if (arg == "--stop-on-input-end") {
             options.stopOnInputEnd = true;
             continue;
@@ -104,6 +110,8 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
             options.missingTiles.insert(value);
         } else if (arg == "--busy-tile") {
             options.busyTiles.insert(value);
+        } else if (arg == "--busy-times") {
+            ok = ReadInt(value, options.busyTimes) && options.busyTimes >= 1;
         } else if (arg == "--busy-status") {
             ok = ReadInt(value, options.busyStatus) &&
                  (options.busyStatus == 429 || options.busyStatus == 503);

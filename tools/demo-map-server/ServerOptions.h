@@ -25,6 +25,8 @@ struct ServerOptions {
     std::set<std::string> busyTiles;    // "z/x/y" whose first request is answered busyStatus
     int busyStatus = 429;               // 429 or 503, with Retry-After: retryAfterSeconds
     int retryAfterSeconds = 1;
+    int busyTimes = 1;           // requests of a busy tile answered busy
+    bool retryAfterDate = false; // Retry-After as an HTTP date
     bool logArrivals = false;    // the log notes each request's connection and arrival time
     bool stopOnInputEnd = false; // end when standard input reaches its end
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "MapPage.h"
@@ -14,6 +15,16 @@
 
 namespace demomap {
 namespace {
+
+// The moment seconds from now as an HTTP date ("Tue, 08 Dec 2026 21:50:00 GMT").
+std::string HttpDate(int seconds) {
+    const std::time_t when = std::time(nullptr) + seconds;
+    std::tm parts{};
+    gmtime_r(&when, &parts);
+    char text[64];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    return text;
+}
 
 constexpr size_t kCacheLimit = 8192;
 // Room above the largest tile a client takes, to test its limit.
@@ -127,7 +138,7 @@ bool TileService::AnswerBusy(const TileRequest& request, const std::string& name
     }
     const TileKey key{static_cast<int>(request.layer), request.zoom, request.x, request.y};
     std::lock_guard<std::mutex> lock(busyMutex_);
-    return busyAnswered_.insert(key).second;
+    return ++busyAnswered_[key] <= options_.busyTimes;
 }
 
 void TileService::Install(httplib::Server& server) {
@@ -174,7 +185,9 @@ void TileService::Install(httplib::Server& server) {
             const bool tooMany = options_.busyStatus == 429;
             SendError(res, options_.busyStatus,
                       tooMany ? "Too Many Requests" : "Service Unavailable", "Slow down.");
-            res.set_header("Retry-After", std::to_string(options_.retryAfterSeconds));
+            res.set_header("Retry-After", options_.retryAfterDate
+                                              ? HttpDate(options_.retryAfterSeconds)
+                                              : std::to_string(options_.retryAfterSeconds));
             return;
         }
         if (options_.missingTiles.count(name) != 0) {

@@ -43,7 +43,7 @@ private:
     std::mutex cacheMutex_;
     std::map<TileKey, std::shared_ptr<const Tile>> cache_;
     std::mutex busyMutex_;
-    std::set<TileKey> busyAnswered_;
+    std::map<TileKey, int> busyAnswered_;
 };
 
 // An HTML error page with the given status line text, as map services send.

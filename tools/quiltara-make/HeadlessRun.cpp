@@ -30,9 +30,14 @@ int ExitStatusFor(const CreateMapOutcome& outcome) {
         return kExitFailed;
     }
     for (const StitchedLayer& image : outcome.images) {
-        if (!image.saved) {
+        // A layer with no tile to place wrote nothing on purpose: its tiles
+        // are what failed.
+        if (!image.saved && !image.noTilePlaced) {
             return kExitFailed;
         }
+    }
+    if (outcome.georeferenceFailed) {
+        return kExitFailed;
     }
     return outcome.tilesFailed || !outcome.tileProblems.empty() ? kExitIncomplete : kExitMade;
 }
@@ -106,19 +111,20 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     }
     for (const StitchedLayer& image : outcome.images) {
         const std::string layer = LayerOptionName(image.layer);
+        if (image.stopped) {
+            continue; // the run's own message says what became of it
+        }
         if (image.saved) {
             out.Line(layer + " image: " + image.path);
+        } else if (image.noTilePlaced) {
+            errors.Line("quiltara-make: no " + layer + " image: no tile could be placed; " +
+                        image.path + " was left as it was");
         } else if (image.created) {
             errors.Line("quiltara-make: the " + layer + " image could not be written to " +
                         image.path + (image.saveError.empty() ? "" : ": " + image.saveError));
         } else {
             errors.Line("quiltara-make: no " + layer + " image: not enough memory");
         }
-    }
-    if (outcome.georeferenceFailed) {
-        errors.Line(
-            "quiltara-make: a world file (.pgw) or projection file (.prj) could not be "
-            "written beside an image");
     }
     if (outcome.tilesFailed) {
         errors.Line("quiltara-make: some tiles could not be downloaded; their squares are black");

@@ -16,7 +16,7 @@ void OnSignal(int signal) {
     if (gCancel.Requested()) {
         // Asked twice: the default action ends the process, with the status
         // a shell expects of a killed program, and no half-written file stays.
-        RemoveUnfinishedFiles();
+        RemoveUnfinishedFiles(true);
         struct sigaction standard = {};
         standard.sa_handler = SIG_DFL;
         sigemptyset(&standard.sa_mask);
@@ -26,9 +26,8 @@ void OnSignal(int signal) {
     }
     gCancel.Request();
     // write() is one of the few calls a handler may make; the run itself
-    // says what it kept once the tile in flight is done.
-    static constexpr char kNote[] =
-        "\nquiltara-make: stopping after the tile in flight (again to end at once)\n";
+    // says what it kept once the transfers under way have ended.
+    static constexpr char kNote[] = "\nquiltara-make: stopping (again to end at once)\n";
     [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kNote, sizeof kNote - 1);
 }
 

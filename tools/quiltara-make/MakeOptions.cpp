@@ -1,6 +1,7 @@
 #include "MakeOptions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -21,6 +22,16 @@ constexpr int kMaxZoom = 30;
 
 // The Mercator grid ends here: beyond it the row numbers run off the grid.
 constexpr double kMaxLatitude = 85.05112877980659;
+
+// [HL] goes into the tile URL as it is: only a language code ("en",
+// "pt-BR", "zh-Hant") may, never text that adds parameters of its own.
+constexpr std::size_t kLongestLanguageCode = 12;
+
+bool IsLanguageCode(const std::string& text) {
+    return !text.empty() && text.size() <= kLongestLanguageCode &&
+           std::all_of(text.begin(), text.end(),
+                       [](unsigned char c) { return std::isalnum(c) != 0 || c == '-'; });
+}
 
 std::vector<std::string> SplitList(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -399,6 +410,11 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
                 }
                 output = *taken;
             } else if (name == "--hl") {
+                if (!IsLanguageCode(*taken)) {
+                    return fail("--hl takes a language code (letters, digits and '-', at most " +
+                                std::to_string(kLongestLanguageCode) + " characters), not '" +
+                                *taken + "'");
+                }
                 options.languageCode = *taken;
             } else if (*taken == "ask") {
                 options.existing = ExistingPolicy::Ask;
@@ -527,11 +543,18 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
     }
     std::error_code ec;
     const std::filesystem::path outputPath = std::filesystem::absolute(*output, ec);
-    if (ec || !outputPath.has_filename()) {
+    const std::string leaf = ec ? std::string() : outputPath.filename().string();
+    if (leaf.empty() || leaf == "." || leaf == "..") {
         return fail("'" + *output + "' does not name a file");
     }
     if (!std::filesystem::is_directory(outputPath.parent_path(), ec)) {
         return fail("the output folder " + outputPath.parent_path().string() + " does not exist");
+    }
+    // The images go beside the name, under the layers' prefixes; a name that
+    // is a folder, a device or the like is no file name to start from.
+    const std::filesystem::file_status existing = std::filesystem::symlink_status(outputPath, ec);
+    if (std::filesystem::exists(existing) && !std::filesystem::is_regular_file(existing)) {
+        return fail("'" + *output + "' is not a plain file name in an existing folder");
     }
     options.outputPath = outputPath.string();
 
@@ -659,11 +682,12 @@ Options:
 Every message of the run is printed as it would be shown in a message box.
 Each PNG image gets a world file (.pgw) and a projection file (.prj) beside
 it; a GeoTIFF holds its place (EPSG:3857) itself.
-Ctrl-C stops after the tile in flight and keeps every finished tile; run
+Ctrl-C stops at once, keeps every finished tile and makes no image; run
 again with --existing=keep to fetch the rest. A second Ctrl-C ends at once.
-Exit status: 0 every image made; 1 the run ended early or an image could not
-be made; 2 bad arguments; 3 images made, but some tiles failed to download or
-could not be placed in them.
+Exit status: 0 every image made; 1 the run ended early, or an image or its
+world or projection file could not be written; 2 bad arguments; 3 some tiles
+failed to download or could not be placed (a layer with no tile at all gets
+no image, and an earlier one stays).
 )";
 }
 

@@ -76,15 +76,24 @@ MessageAnswer TerminalPrompts::ShowMessage(const std::string& text, MessageButto
 
 MessageAnswer TerminalPrompts::AskUser(const std::string& text, MessageButtons buttons) {
     const bool withCancel = buttons == MessageButtons::YesNoCancel;
+    // Nobody to answer: the choice that changes nothing on disk. Said once;
+    // the questions after it (one per existing tile) get it without a word.
+    const MessageAnswer noAnswer = withCancel ? MessageAnswer::Cancel : MessageAnswer::No;
     const std::string question = kMessagePrefix + text + (withCancel ? " [y/n/c] " : " [y/n] ");
+    if (inputEnded_) {
+        if (!withCancel) {
+            console_.Line(question + "(no answer: No)");
+        }
+        return noAnswer;
+    }
     while (true) {
         console_.Ask(question);
         std::string line;
         if (!std::getline(input_, line)) {
-            // Nobody to answer: the choice that changes nothing on disk.
-            const MessageAnswer answer = withCancel ? MessageAnswer::Cancel : MessageAnswer::No;
-            console_.Line(std::string("(no answer: ") + AnswerName(answer) + ")");
-            return answer;
+            inputEnded_ = true;
+            console_.Line(std::string("(no answer: ") + AnswerName(noAnswer) +
+                          (withCancel ? ", for this and every later existing file)" : ")"));
+            return noAnswer;
         }
         const std::string reply = Lowered(line);
         if (reply == "y" || reply == "yes") {

@@ -31,6 +31,7 @@ private:
     ExistingPolicy existing_;
     DeletePolicy delete_;
     std::string outputPath_;
+    bool inputEnded_ = false; // standard input is closed: no question is answered any more
 };
 
 } // namespace quiltara::make

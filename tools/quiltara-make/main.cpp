@@ -18,7 +18,7 @@ namespace {
 // An interrupted run ends as the signal asks, but leaves no unfinished
 // tile or image file behind.
 extern "C" void EndOnSignal(int signal) {
-    quiltara::RemoveUnfinishedFiles();
+    quiltara::RemoveUnfinishedFiles(true);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
     // A reader that goes away (quiltara-make ... | head) is a write error to
     // report, not a signal that ends the run without a word.
     std::signal(SIGPIPE, SIG_IGN);
+    // A file-size limit (ulimit -f) makes the write fail with "File too large",
+    // reported like a full disk, rather than ending the program unexplained.
+    std::signal(SIGXFSZ, SIG_IGN);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         std::signal(signal, EndOnSignal);
     }
