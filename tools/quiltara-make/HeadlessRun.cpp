@@ -1,5 +1,7 @@
 #include "HeadlessRun.h"
 
+#include <algorithm>
+
 #include "TerminalProgress.h"
 #include "TerminalPrompts.h"
 #include "assembly/RunEstimate.h"
@@ -126,7 +128,9 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
             errors.Line("quiltara-make: no " + layer + " image: not enough memory");
         }
     }
-    if (outcome.tilesFailed) {
+    const bool anySaved = std::any_of(outcome.images.begin(), outcome.images.end(),
+                                      [](const StitchedLayer& image) { return image.saved; });
+    if (outcome.tilesFailed && anySaved) {
         errors.Line("quiltara-make: some tiles could not be downloaded; their squares are black");
     }
     if (!outcome.tileProblems.empty()) {

@@ -552,7 +552,7 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
     }
     // The images go beside the name, under the layers' prefixes; a name that
     // is a folder, a device or the like is no file name to start from.
-    const std::filesystem::file_status existing = std::filesystem::symlink_status(outputPath, ec);
+    const std::filesystem::file_status existing = std::filesystem::status(outputPath, ec);
     if (std::filesystem::exists(existing) && !std::filesystem::is_regular_file(existing)) {
         return fail("'" + *output + "' is not a plain file name in an existing folder");
     }
