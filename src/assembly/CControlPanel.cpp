@@ -501,6 +501,12 @@ void CControlPanel::ShowSavedImages(const CreateMapOutcome& outcome) {
         if (image.saved) {
             progress_->addItem(QStringLiteral("Saved ") + Text(image.path));
             savedFolder_ = outcome.outputFolder.empty() ? std::string(".") : outcome.outputFolder;
+        } else {
+            // A streamed image that could not be written (a full disk) says so.
+            progress_->addItem(QStringLiteral("Not saved ") + Text(image.path) +
+                               (image.saveError.empty()
+                                    ? QString()
+                                    : QStringLiteral(": ") + Text(image.saveError)));
         }
     }
     progress_->scrollToBottom();

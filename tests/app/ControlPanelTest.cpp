@@ -53,6 +53,7 @@ namespace fs = std::filesystem;
 using test::DemoServer;
 using test::DemoServerOptions;
 using test::FindById;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -756,11 +757,15 @@ TEST_F(ControlPanel, FromTheSiteChooserToFourImagesAndBackToANewLocation) {
 
 TEST_F(ControlPanel, TheSaveDialogsGeoTiffTypeMakesGeoTiffsWhateverTheNameSays) {
     const fs::path maps = PrepareRunIntoMaps(MessageAnswer::No, 1);
+    // A folder where the hybrid image should go: that one cannot be saved.
+    fs::create_directory(maps / "Hyb_city.png");
     Press(CControlPanel::kIdCreateMap);
     ASSERT_TRUE(WaitForRunEnd());
     ASSERT_EQ(prompts_.SaveRequests().size(), 1u);
     EXPECT_EQ(prompts_.SaveRequests()[0].filter, kStreamedMapFileFilter);
-    for (MapLayer layer : kAllLayers) {
+    EXPECT_THAT(ProgressLines(),
+                Contains(StartsWith("Not saved " + (maps / "Hyb_city.png").string() + ": ")));
+    for (MapLayer layer : {MapLayer::Map, MapLayer::Satellite, MapLayer::Terrain}) {
         const fs::path image = maps / (std::string(LayerPrefix(layer)) + "city.png");
         EXPECT_EQ(test::ReadFile(image).substr(0, 4), std::string("II*\0", 4)) << image;
         EXPECT_FALSE(fs::exists(maps / (std::string(LayerPrefix(layer)) + "city.pgw")));
