@@ -525,6 +525,9 @@ TEST_F(QuiltaraMake, SourceFetchesPathStyleTilesThatStitchToTheSameMap) {
     const Finished noLayer = Make({"--source", "nonesuch", "--tiles=0,0,0,0", "--zoom=1", "-o",
                                    (out_ / "a.png").string()});
     EXPECT_THAT(noLayer.err, HasSubstr("no tile source 'nonesuch'"));
+    const Finished tooDeep = Make({"--source", "offline-demo", "--tiles=0,0,0,0", "--zoom=21",
+                                   "-o", (out_ / "a.png").string()});
+    EXPECT_THAT(tooDeep.err, HasSubstr("has zooms 0 to 20, not 21"));
 }
 
 TEST_F(QuiltaraMake, ListSourcesNamesUnreadableFilesAndListsTheRest) {

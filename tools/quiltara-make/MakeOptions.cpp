@@ -604,6 +604,13 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
     }
     options.range = *update->range;
     options.tiles = std::move(update->tiles);
+    if (options.source &&
+        (options.zoom < options.source->minZoom || options.zoom > options.source->maxZoom)) {
+        // Its server has no tiles there: every request would only fail.
+        return fail(FormatText("the tile source '%s' has zooms %i to %i, not %i",
+                               options.source->id.c_str(), options.source->minZoom,
+                               options.source->maxZoom, options.zoom));
+    }
     if (options.source && !beyondTileLimit && !options.dryRun) {
         const auto chosen = static_cast<std::size_t>(
             std::count(options.layers.begin(), options.layers.end(), true));
