@@ -2,7 +2,10 @@
 // (world and projection files), what the run will cost, and its progress.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <numbers>
 #include <sstream>
@@ -95,6 +98,23 @@ TEST(WorldFile, BothFilesAreWrittenBesideTheImageUnderItsName) {
     // A folder that cannot take the files: reported, and nothing half-made left.
     EXPECT_FALSE(WriteGeoreference((dir / "gone" / "Ter_city.png").string(), range, 5));
     EXPECT_EQ(test::FilesBelow(dir.Path()).size(), 2u);
+
+    // A sidecar that cannot be written this time (a file-size limit lets the
+    // short world file through, not the projection) leaves no earlier one.
+    std::ofstream(dir / "Map_city.prj") << "an earlier run's projection";
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 512;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string failure;
+    const bool written = WriteGeoreference(image, TileRange{11, 20, 12, 21}, 5, &failure);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(written);
+    EXPECT_NE(failure.find("projection file"), std::string::npos) << failure;
+    EXPECT_EQ(test::FilesBelow(dir.Path()), (std::set<std::string>{"Map_city.pgw"}));
 }
 
 TEST(RunEstimate, CountsSizesAndWarnsWhenTheStitchCannotFit) {
