@@ -395,7 +395,9 @@ void CControlPanel::OnCreateMap() {
     if (IsRunning()) {
         return;
     }
-    if (const std::optional<std::string> refusal = state_.CreateMapRefusal()) {
+    CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr;
+    const TileSource* shown = view != nullptr ? view->ShownSource() : nullptr;
+    if (const std::optional<std::string> refusal = state_.CreateMapRefusal(shown)) {
         if (!refusal->empty()) {
             services_.prompts.ShowMessage(*refusal, MessageButtons::Ok);
         }
@@ -408,10 +410,7 @@ void CControlPanel::OnCreateMap() {
     int connections = DownloadConnectionsSetting(services_.settings);
     // The source on show decides how its tiles are asked for; the worker reads
     // this copy, which nothing changes while the run lasts.
-    CQuiltaraView* view = frame_ ? frame_->GetActiveView() : nullptr;
-    runSource_ = view != nullptr && view->ShownSource() != nullptr
-                     ? std::optional<TileSource>(*view->ShownSource())
-                     : std::nullopt;
+    runSource_ = shown != nullptr ? std::optional<TileSource>(*shown) : std::nullopt;
     if (runSource_) {
         connections = std::min(connections, runSource_->connections);
     }

@@ -1,5 +1,6 @@
 #include "assembly/ControlPanelState.h"
 
+#include "sources/SourceCatalogue.h"
 #include "tiles/TextFormat.h"
 #include "view/SelectionState.h"
 
@@ -171,7 +172,14 @@ int ControlPanelState::OutputZoom() const {
     return ReadLeadingInt(zoomEntries_[static_cast<size_t>(zoomIndex_)]);
 }
 
-std::optional<std::string> ControlPanelState::CreateMapRefusal() const {
+std::optional<std::string> ControlPanelState::CreateMapRefusal(const TileSource* shown) const {
+    if (shown != nullptr && detailsShown_ && OutputZoom() > shown->maxZoom) {
+        // Its server has no tiles there: every request of the run would fail.
+        return FormatText(
+            "Choose a zoom no higher than %i in the zoom list: %s has no tiles deeper than "
+            "zoom %i.",
+            shown->maxZoom, shown->name.c_str(), shown->maxZoom);
+    }
     if (!tiles_.empty()) {
         return std::nullopt;
     }

@@ -9,6 +9,7 @@
 namespace quiltara {
 
 struct SelectionState;
+struct TileSource;
 
 inline constexpr const char* kCustomZoomPrompt =
     "Please input the new maximum zoom level.  Be aware that, if the images do not exist within "
@@ -71,8 +72,9 @@ public:
     CustomZoom EnterCustomZoom(const std::optional<std::string>& entered);
 
     // Why "4. Create Map Image" cannot run now: none when it can, an empty
-    // text when it quietly does nothing (no selection made yet).
-    std::optional<std::string> CreateMapRefusal() const;
+    // text when it quietly does nothing (no selection made yet). shown: the
+    // catalogue source on show, whose deepest zoom bounds the output zoom.
+    std::optional<std::string> CreateMapRefusal(const TileSource* shown = nullptr) const;
     // The zoom of the chosen entry (0 when none is chosen).
     int OutputZoom() const;
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sources/SourceCatalogue.h"
 #include "view/SelectionState.h"
 
 namespace quiltara {
@@ -49,6 +50,16 @@ TEST(ControlPanelState, CreateMapSaysWhyThereIsNothingToFetch) {
     EXPECT_EQ(unmeasured.CreateMapRefusal(),
               "There are no tiles to fetch at this zoom (No area measured). Make a smaller "
               "selection or choose another zoom.");
+
+    // A catalogue source on show bounds the output zoom by its deepest one.
+    TileSource mine;
+    mine.name = "My Tiles";
+    mine.maxZoom = 3;
+    EXPECT_EQ(Selected(4).CreateMapRefusal(&mine),
+              "Choose a zoom no higher than 3 in the zoom list: My Tiles has no tiles deeper "
+              "than zoom 3.");
+    mine.maxZoom = 4;
+    EXPECT_EQ(Selected(4).CreateMapRefusal(&mine), std::nullopt);
 }
 
 // The button Enter presses follows the user through the steps, and "3. Done"
