@@ -42,6 +42,7 @@
 #include "app/CNumberInputDlg.h"
 #include "app/CQuiltaraApp.h"
 #include "assembly/CControlPanel.h"
+#include "platform/BrowserSandbox.h"
 #include "platform/QtPrompts.h"
 #include "platform/QtSettingsStore.h"
 #include "sources/CMapSourcesDlg.h"
@@ -142,6 +143,8 @@ void StartRunThroughPanel(quiltara::CQuiltaraApp& app, const QString& folder) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Read by the browser engine when it starts, so set before anything of Qt.
+    quiltara::SwitchOffBrowserSandboxForRoot();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     quiltara::QtSourcePageHandler::RegisterScheme();
     QApplication application(argc, argv);
