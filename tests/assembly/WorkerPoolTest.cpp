@@ -1,9 +1,14 @@
 #include "assembly/WorkerPool.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
 #include <new>
+#include <system_error>
 
 namespace quiltara {
 namespace {
@@ -34,6 +39,32 @@ TEST(WorkerPool, ATaskExceptionReachesTheCallerAfterTheOtherTasks) {
         EXPECT_NO_THROW(pool.Wait());
         EXPECT_EQ(ran.load(), 51);
     }
+}
+
+// With room for only a few thread stacks, a pool of many threads cannot start
+// them all: the threads already running are joined again and the caller gets
+// std::system_error, instead of the process ending in std::terminate.
+[[noreturn]] void StartManyThreadsInLittleRoom() {
+    std::size_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const auto used = pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const rlimit room{used + (std::size_t{40} << 20), RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &room);
+    try {
+        WorkerPool pool(64);
+    } catch (const std::system_error&) {
+        std::exit(0);
+    }
+    std::exit(2); // every stack fitted: the limit did not bite
+}
+
+TEST(WorkerPool, AThreadThatCannotStartIsReportedAfterTheOthersAreJoined) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit this test sets";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(StartManyThreadsInLittleRoom(), testing::ExitedWithCode(0), "");
+#endif
 }
 
 } // namespace
