@@ -26,55 +26,11 @@ skip=" ${BENCH_SKIP:-} "
 n=64
 zoom=12
 
-maker=$(find "$build_dir" -name quiltara-make -type f -perm -u+x | head -1)
-[ -n "$maker" ] || { echo "quiltara-make is not built under $build_dir" >&2; exit 1; }
-for tool in /usr/bin/time gdal_translate gdalinfo; do
-    command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
-done
+# shellcheck source=bench/bench-lib.sh
+source "$root/bench/bench-lib.sh"
+bench_setup gdal_translate gdalinfo
 /usr/bin/python3 -c "from osgeo import gdal" 2>/dev/null || { echo "missing: python3-gdal" >&2; exit 1; }
 
-count=$(find "$tiles" -maxdepth 1 -name "x=*y=*zoom=$zoom.png" 2>/dev/null | wc -l)
-if [ "$count" -ne $((n * n)) ]; then
-    echo "making the tiles in $tiles ..."
-    /usr/bin/python3 "$shared_dir/bench/make_tiles.py" "$tiles"
-fi
-mkdir -p "$work/ours"
-echo "tiles: $tiles ($(du -sh "$tiles" | cut -f1)); outputs: $work"
-
-results=()
-load() { cut -d' ' -f1-3 /proc/loadavg; }
-# run NAME COMMAND...: runs the command under /usr/bin/time and keeps its figures.
-run() {
-    local name=$1
-    shift
-    sync
-    local before
-    before=$(load)
-    /usr/bin/time -f "%e %U %S %M" -o "$work/$name.time" "$@" >"$work/$name.log" 2>&1 || {
-        echo "$name failed:" >&2
-        tail -5 "$work/$name.log" >&2
-        return 1
-    }
-    read -r wall user sys rss <"$work/$name.time"
-    results+=("$(awk -v n="$name" -v w="$wall" -v u="$user" -v s="$sys" -v m="$rss" -v l="$before" \
-        'BEGIN { printf "%-16s %8.1f s %8.1f s %8.0f MB   %s", n, w, u + s, m / 1024, l }')")
-}
-
-# Ours: the tiles under the road map layer's names, kept as they are, so the
-# run fetches nothing and only stitches.
-for ((y = 0; y < n; y++)); do
-    for ((x = 0; x < n; x++)); do
-        ln -f "$tiles/x=${x}y=${y}zoom=$zoom.png" "$work/ours/Map_x=${x}y=${y}zoom=$zoom.png" 2>/dev/null ||
-            cp "$tiles/x=${x}y=${y}zoom=$zoom.png" "$work/ours/Map_x=${x}y=${y}zoom=$zoom.png"
-    done
-done
-make_map() { # NAME OUTPUT [OPTIONS...]
-    local name=$1 output=$2
-    shift 2
-    run "$name" "$maker" --tiles=0,0,$((n - 1)),$((n - 1)) --zoom=$zoom --layers=map \
-        --template-map='http://127.0.0.1:9/[Z]/[X]/[Y]' --existing=keep --keep-tiles --quiet \
-        --output="$output" "$@"
-}
 make_map tiff-deflate "$work/ours/bench.tif" --format=tiff
 [[ $skip == *" jpeg "* ]] || make_map tiff-jpeg "$work/ours/jpeg.tif" --format=tiff --tiff-compression=jpeg
 [[ $skip == *" png "* ]] || make_map png "$work/ours/bench.png"
@@ -82,23 +38,9 @@ make_map tiff-deflate "$work/ours/bench.tif" --format=tiff
 # GDAL: a VRT mosaic with one source per tile at its place, georeferenced as
 # our world file places the map, made into a COG on every core.
 if [[ $skip != *" gdal "* ]]; then
-    size=$((n * 256))
     pixel=$(awk -v z=$zoom 'BEGIN { printf "%.12f", 2 * 20037508.342789244 / (256 * 2 ^ z) }')
-    {
-        echo "<VRTDataset rasterXSize=\"$size\" rasterYSize=\"$size\">"
-        echo "  <SRS>EPSG:3857</SRS>"
-        echo "  <GeoTransform>-20037508.342789244, $pixel, 0, 20037508.342789244, 0, -$pixel</GeoTransform>"
-        for band in 1 2 3; do
-            echo "  <VRTRasterBand dataType=\"Byte\" band=\"$band\">"
-            for ((y = 0; y < n; y++)); do
-                for ((x = 0; x < n; x++)); do
-                    echo "    <SimpleSource><SourceFilename relativeToVRT=\"0\">$tiles/x=${x}y=${y}zoom=$zoom.png</SourceFilename><SourceBand>$band</SourceBand><SrcRect xOff=\"0\" yOff=\"0\" xSize=\"256\" ySize=\"256\"/><DstRect xOff=\"$((x * 256))\" yOff=\"$((y * 256))\" xSize=\"256\" ySize=\"256\"/></SimpleSource>"
-                done
-            done
-            echo "  </VRTRasterBand>"
-        done
-        echo "</VRTDataset>"
-    } >"$work/mosaic.vrt"
+    write_mosaic_vrt "$work/mosaic.vrt" "<SRS>EPSG:3857</SRS>" \
+        "<GeoTransform>-20037508.342789244, $pixel, 0, 20037508.342789244, 0, -$pixel</GeoTransform>"
     run gdal-cog gdal_translate -q -of COG -co COMPRESS=DEFLATE -co PREDICTOR=2 \
         -co NUM_THREADS=ALL_CPUS "$work/mosaic.vrt" "$work/gdal.tif" || true
 fi
@@ -106,24 +48,13 @@ fi
 # The big map: 256 x 256 tiles, each a hard link to one of the 64 x 64.
 if [ "${BENCH_BIG:-0}" = 1 ]; then
     big=256
-    mkdir -p "$work/big"
-    /usr/bin/python3 - "$tiles" "$work/big" $big $n $zoom <<'PY'
-import os, sys
-tiles, big, count, n, zoom = sys.argv[1], sys.argv[2], *map(int, sys.argv[3:])
-for y in range(count):
-    for x in range(count):
-        link = f"{big}/Map_x={x}y={y}zoom={zoom}.png"
-        if not os.path.exists(link):
-            os.link(f"{tiles}/x={x % n}y={y % n}zoom={zoom}.png", link)
-PY
+    link_big_tiles "$work/big" $big
     run tiff-65536 "$maker" --tiles=0,0,$((big - 1)),$((big - 1)) --zoom=$zoom --layers=map \
         --template-map='http://127.0.0.1:9/[Z]/[X]/[Y]' --existing=keep --keep-tiles --quiet \
         --output="$work/big/big.tif" --format=tiff
 fi
 
-echo
-printf '%-16s %10s %10s %11s   %s\n' "run" "wall" "CPU" "peak RSS" "load before (1, 5, 15 min)"
-printf '%s\n' "${results[@]}"
+print_results run
 echo
 echo "file sizes:"
 ls -l "$work"/ours/Map_bench.png "$work"/ours/Map_bench.tif "$work"/ours/Map_jpeg.tif "$work"/gdal.tif \

@@ -25,58 +25,12 @@ skip=" ${BENCH_SKIP:-} "
 n=64
 zoom=12
 
-maker=$(find "$build_dir" -name quiltara-make -type f -perm -u+x | head -1)
-[ -n "$maker" ] || { echo "quiltara-make is not built under $build_dir" >&2; exit 1; }
-for tool in /usr/bin/time vips gdal_translate; do
-    command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
-done
+# shellcheck source=bench/bench-lib.sh
+source "$root/bench/bench-lib.sh"
+bench_setup vips gdal_translate
 
-count=$(find "$tiles" -maxdepth 1 -name "x=*y=*zoom=$zoom.png" 2>/dev/null | wc -l)
-if [ "$count" -ne $((n * n)) ]; then
-    echo "making the tiles in $tiles ..."
-    /usr/bin/python3 "$shared_dir/bench/make_tiles.py" "$tiles"
-fi
-mkdir -p "$work"
-echo "tiles: $tiles ($(du -sh "$tiles" | cut -f1)); outputs: $work"
-
-results=()
-# The machine is shared: every figure goes out with the load it was taken under.
-load() { cut -d' ' -f1-3 /proc/loadavg; }
-# run NAME COMMAND...: runs the command under /usr/bin/time and keeps its figures.
-run() {
-    local name=$1
-    shift
-    sync
-    local before
-    before=$(load)
-    /usr/bin/time -f "%e %U %S %M" -o "$work/$name.time" "$@" >"$work/$name.log" 2>&1 || {
-        echo "$name failed:" >&2
-        tail -5 "$work/$name.log" >&2
-        return 1
-    }
-    read -r wall user sys rss <"$work/$name.time"
-    results+=("$(awk -v n="$name" -v w="$wall" -v u="$user" -v s="$sys" -v m="$rss" -v l="$before" \
-        'BEGIN { printf "%-15s %8.1f s %8.1f s %8.0f MB   %s", n, w, u + s, m / 1024, l }')")
-}
-
-# Ours: the tiles under the road map layer's names in the output folder, kept
-# as they are (--existing=keep), so the run fetches nothing and only stitches.
-mkdir -p "$work/ours"
-for ((y = 0; y < n; y++)); do
-    for ((x = 0; x < n; x++)); do
-        ln -f "$tiles/x=${x}y=${y}zoom=$zoom.png" "$work/ours/Map_x=${x}y=${y}zoom=$zoom.png" 2>/dev/null ||
-            cp "$tiles/x=${x}y=${y}zoom=$zoom.png" "$work/ours/Map_x=${x}y=${y}zoom=$zoom.png"
-    done
-done
 level=()
 [ -z "${BENCH_PNG_LEVEL:-}" ] || level=(--png-level="$BENCH_PNG_LEVEL")
-make_map() { # NAME OUTPUT [OPTIONS...]
-    local name=$1 output=$2
-    shift 2
-    run "$name" "$maker" --tiles=0,0,$((n - 1)),$((n - 1)) --zoom=$zoom --layers=map \
-        --template-map='http://127.0.0.1:9/[Z]/[X]/[Y]' --existing=keep --keep-tiles --quiet \
-        --output="$output" "$@"
-}
 make_map streaming "$work/ours/bench.png" "${level[@]}"
 ours=$work/ours/Map_bench.png
 if [[ $skip != *" in-memory "* ]]; then
@@ -98,20 +52,7 @@ fi
 
 # GDAL: a VRT mosaic with one source per tile at its place.
 if [[ $skip != *" gdal "* ]]; then
-    size=$((n * 256))
-    {
-        echo "<VRTDataset rasterXSize=\"$size\" rasterYSize=\"$size\">"
-        for band in 1 2 3; do
-            echo "  <VRTRasterBand dataType=\"Byte\" band=\"$band\">"
-            for ((y = 0; y < n; y++)); do
-                for ((x = 0; x < n; x++)); do
-                    echo "    <SimpleSource><SourceFilename relativeToVRT=\"0\">$tiles/x=${x}y=${y}zoom=$zoom.png</SourceFilename><SourceBand>$band</SourceBand><SrcRect xOff=\"0\" yOff=\"0\" xSize=\"256\" ySize=\"256\"/><DstRect xOff=\"$((x * 256))\" yOff=\"$((y * 256))\" xSize=\"256\" ySize=\"256\"/></SimpleSource>"
-                done
-            done
-            echo "  </VRTRasterBand>"
-        done
-        echo "</VRTDataset>"
-    } >"$work/mosaic.vrt"
+    write_mosaic_vrt "$work/mosaic.vrt"
     run gdal gdal_translate -q -of PNG "$work/mosaic.vrt" "$work/gdal.png" || true
 fi
 
@@ -119,25 +60,13 @@ fi
 # only the links take room. Streamed only: the in-memory image would be 12 GB.
 if [ "${BENCH_BIG:-0}" = 1 ]; then
     big=256
-    mkdir -p "$work/big"
-    # One process for the 65,536 links: a shell loop of ln would take minutes.
-    /usr/bin/python3 - "$tiles" "$work/big" $big $n $zoom <<'PY'
-import os, sys
-tiles, big, count, n, zoom = sys.argv[1], sys.argv[2], *map(int, sys.argv[3:])
-for y in range(count):
-    for x in range(count):
-        link = f"{big}/Map_x={x}y={y}zoom={zoom}.png"
-        if not os.path.exists(link):
-            os.link(f"{tiles}/x={x % n}y={y % n}zoom={zoom}.png", link)
-PY
+    link_big_tiles "$work/big" $big
     run streaming-65536 "$maker" --tiles=0,0,$((big - 1)),$((big - 1)) --zoom=$zoom --layers=map \
         --template-map='http://127.0.0.1:9/[Z]/[X]/[Y]' --existing=keep --keep-tiles --quiet \
         --output="$work/big/big.png" "${level[@]}"
 fi
 
-echo
-printf '%-15s %10s %10s %11s   %s\n' "stitcher" "wall" "CPU" "peak RSS" "load before (1, 5, 15 min)"
-printf '%s\n' "${results[@]}"
+print_results stitcher
 echo
 ls -l "$ours" "$work"/in-memory.png "$work"/vips.png "$work"/gdal.png "$work"/big/Map_big.png 2>/dev/null |
     awk '{ printf "%12d  %s\n", $5, $9 }' || true # ls complains of the images left out
