@@ -112,6 +112,38 @@ protected:
         test::WhenModalOpens(act);
         Press(CControlPanel::kIdGotoSite);
     }
+    // A mouse event at a point of the map view, sent where the browser takes
+    // its input (that widget may be replaced while a page loads).
+    void SendMouse(QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::NoButton,
+                   Qt::MouseButtons buttons = Qt::NoButton) {
+        QWidget* input = app_.MainFrame()->GetActiveView()->InputWidget();
+        ASSERT_NE(input, nullptr);
+        QMouseEvent event(type, QPointF(at), QPointF(input->mapToGlobal(at)), button, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(input, &event);
+    }
+    // Moves the mouse over the map until the readout shows the page's zoom.
+    bool WaitForReadoutZoom(const QString& zoom) {
+        return test::WaitUntil(
+            [&] {
+                if (app_.MainFrame()->GetActiveView()->InputWidget() != nullptr) {
+                    SendMouse(QEvent::MouseMove, QPoint(150, 120));
+                }
+                QTest::qWait(100);
+                return Text(CControlPanel::kIdZoomValue) == zoom;
+            },
+            30000);
+    }
+    // A left-button drag over the map in eight steps, as a hand makes it.
+    void DragOverMap(QPoint from, QPoint to) {
+        SendMouse(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+        for (int step = 1; step <= 8; ++step) {
+            SendMouse(QEvent::MouseMove, from + (to - from) * step / 8, Qt::NoButton,
+                      Qt::LeftButton);
+            QTest::qWait(15);
+        }
+        SendMouse(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    }
     // Opens the first preset site and waits for its page.
     void OpenFirstSite() {
         GotoSite([](QWidget* chooser) {
@@ -672,33 +704,13 @@ TEST_F(ControlPanelBusyService, CancelDoesNotSitOutTheServersPause) {
 TEST_F(ControlPanel, FromTheSiteChooserToFourImagesAndBackToANewLocation) {
     CQuiltaraView* view = app_.MainFrame()->GetActiveView();
     OpenFirstSite();
-    QWidget* input = view->InputWidget();
-    ASSERT_NE(input, nullptr);
-    const auto send = [input](QEvent::Type type, QPoint at, Qt::MouseButton button,
-                              Qt::MouseButtons buttons) {
-        QMouseEvent event(type, QPointF(at), QPointF(input->mapToGlobal(at)), button, buttons,
-                          Qt::NoModifier);
-        QApplication::sendEvent(input, &event);
-    };
+    ASSERT_NE(view->InputWidget(), nullptr);
     // The location readout fills Location Details once the tiles are there.
-    ASSERT_TRUE(test::WaitUntil(
-        [&] {
-            send(QEvent::MouseMove, QPoint(150, 120), Qt::NoButton, Qt::NoButton);
-            QTest::qWait(100);
-            return Text(CControlPanel::kIdZoomValue) == QStringLiteral("3");
-        },
-        30000));
+    ASSERT_TRUE(WaitForReadoutZoom(QStringLiteral("3")));
     EXPECT_NE(Text(CControlPanel::kIdXValue), QStringLiteral("Unknown"));
 
     Press(CControlPanel::kIdSelectArea);
-    const QPoint from(300, 260);
-    const QPoint to(120, 110); // bottom-right to top-left
-    send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-    for (int step = 1; step <= 8; ++step) {
-        send(QEvent::MouseMove, from + (to - from) * step / 8, Qt::NoButton, Qt::LeftButton);
-        QTest::qWait(15);
-    }
-    send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    DragOverMap(QPoint(300, 260), QPoint(120, 110)); // bottom-right to top-left
     ASSERT_TRUE(
         test::WaitUntil([this] { return Control(CControlPanel::kIdSelectionGroup)->isVisible(); }));
     CSelectionOverlay* overlay = view->SelectionOverlay();
@@ -749,7 +761,7 @@ TEST_F(ControlPanel, FromTheSiteChooserToFourImagesAndBackToANewLocation) {
     EXPECT_FALSE(overlay->State().locked);
     EXPECT_TRUE(overlay->State().inactive);
     EXPECT_EQ(Text(CControlPanel::kIdHint), QStringLiteral("Choose your new location"));
-    send(QEvent::MouseMove, QPoint(200, 200), Qt::NoButton, Qt::NoButton);
+    SendMouse(QEvent::MouseMove, QPoint(200, 200));
     QTest::qWait(100);
     EXPECT_TRUE(view->InputPassThrough());
     EXPECT_EQ(Text(1008).toStdString(), *expected.totImagesText);
@@ -786,23 +798,8 @@ TEST_F(ControlPanel, ThePathStyleDemoSourceFromTheSiteChooserToAPixelExactMap) {
     });
     ASSERT_NE(view->ShownSource(), nullptr);
     EXPECT_FALSE(Control(CControlPanel::kIdGotoSite)->isVisible());
-    QWidget* input = nullptr;
-    ASSERT_TRUE(test::WaitUntil([&] { return (input = view->InputWidget()) != nullptr; }, 30000));
-    const auto send = [&input](QEvent::Type type, QPoint at, Qt::MouseButton button,
-                               Qt::MouseButtons buttons) {
-        QMouseEvent event(type, QPointF(at), QPointF(input->mapToGlobal(at)), button, buttons,
-                          Qt::NoModifier);
-        QApplication::sendEvent(input, &event);
-    };
     // The demo source opens at zoom 3; its tiles carry no x= or y=.
-    ASSERT_TRUE(test::WaitUntil(
-        [&] {
-            input = view->InputWidget();
-            send(QEvent::MouseMove, QPoint(150, 120), Qt::NoButton, Qt::NoButton);
-            QTest::qWait(100);
-            return Text(CControlPanel::kIdZoomValue) == QStringLiteral("3");
-        },
-        30000))
+    ASSERT_TRUE(WaitForReadoutZoom(QStringLiteral("3")))
         << view->Browser()->url().toString().toStdString();
     // Where the user goes on the page is kept for the next visit.
     view->Browser()->page()->runJavaScript(QStringLiteral("sourceMap.setView([40.5, 2.25], 3);"));
@@ -820,14 +817,7 @@ TEST_F(ControlPanel, ThePathStyleDemoSourceFromTheSiteChooserToAPixelExactMap) {
                       HasSubstr("Will download from 'Demo road map'")));
 
     Press(CControlPanel::kIdSelectArea);
-    const QPoint from(110, 100);
-    const QPoint to(330, 290);
-    send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-    for (int step = 1; step <= 8; ++step) {
-        send(QEvent::MouseMove, from + (to - from) * step / 8, Qt::NoButton, Qt::LeftButton);
-        QTest::qWait(15);
-    }
-    send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    DragOverMap(QPoint(110, 100), QPoint(330, 290));
     ASSERT_TRUE(
         test::WaitUntil([this] { return Control(CControlPanel::kIdSelectionGroup)->isVisible(); }));
     const CTileRect selection = panel_->Selection();
