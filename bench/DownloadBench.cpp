@@ -21,8 +21,8 @@
 
 #include "DemoServer.h"
 #include "TestPaths.h"
-#include "assembly/ParallelTileFetch.h"
-#include "assembly/TileDownloader.h"
+#include "download/ParallelTileFetch.h"
+#include "download/TileDownloader.h"
 #include "platform/CurlHttpClient.h"
 #include "platform/ScriptedPrompts.h"
 #include "tiles/TileSources.h"

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "DemoServer.h"
+#include "gui/CQuiltaraView.h"
 #include "platform/PageDocument.h"
 #include "platform/ScriptedPrompts.h"
-#include "view/CQuiltaraView.h"
 #include "view/PanelValues.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "app/AboutTexts.h"
 
-#include "app/ShellOpen.h"
+#include "gui/ShellOpen.h"
 
 namespace quiltara {
 

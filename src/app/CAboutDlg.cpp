@@ -9,8 +9,8 @@
 
 #include "app/AboutTexts.h"
 #include "app/AppIcon.h"
-#include "app/DialogUnits.h"
-#include "app/ShellOpen.h"
+#include "gui/DialogUnits.h"
+#include "gui/ShellOpen.h"
 #include "platform/Prompts.h"
 
 namespace quiltara {

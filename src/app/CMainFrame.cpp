@@ -11,9 +11,9 @@
 
 #include "app/CQuiltaraDoc.h"
 #include "app/CommandIds.h"
+#include "gui/CQuiltaraView.h"
+#include "gui/CSelectionOverlay.h"
 #include "platform/Prompts.h"
-#include "view/CQuiltaraView.h"
-#include "view/CSelectionOverlay.h"
 
 namespace quiltara {
 

@@ -5,14 +5,14 @@
 #include <functional>
 #include <map>
 
+#include "gui/MapWindow.h"
+
 class QAction;
 class QPrinter;
 
 namespace quiltara {
 
 class CQuiltaraDoc;
-class CQuiltaraView;
-class CSelectionOverlay;
 class Prompts;
 
 // The top-level window: the map view fills the client area under the menu
@@ -21,7 +21,7 @@ class Prompts;
 // commands it handles itself (About, New, Open, Print Setup) to the actions.
 // The rest of the system reaches the map view and its selection overlay
 // through the frame.
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public MapWindow {
     Q_OBJECT
 
 public:
@@ -32,16 +32,13 @@ public:
     // The action of a menu command or accelerator, or none for an unknown id.
     QAction* Command(int id) const;
 
-    // The frame's active view when it is the map view, else none.
-    CQuiltaraView* GetActiveView() const;
-
-    // The selection overlay of the active map view, for the control panel
-    // and the view; the first of them to be called makes it. Without a map
-    // view they do nothing and GetSelectionOverlay returns none.
-    void ShowSelectionOverlay(bool show);
-    CSelectionOverlay* GetSelectionOverlay();
-    // Erases and repaints the map view at once (not at the next event loop pass).
-    void RepaintMapView();
+    // The map window of the control panel and the view; the selection
+    // overlay is made by the first of them to ask for it.
+    QWidget* Widget() override { return this; }
+    CQuiltaraView* GetActiveView() const override;
+    void ShowSelectionOverlay(bool show) override;
+    CSelectionOverlay* GetSelectionOverlay() override;
+    void RepaintMapView() override;
 
     void OnFileSave();
     void OnFileSaveAs();

@@ -16,15 +16,15 @@
 #include "app/CMainFrame.h"
 #include "app/CQuiltaraDoc.h"
 #include "app/CommandIds.h"
-#include "app/DialogUnits.h"
-#include "app/ShellOpen.h"
 #include "app/StartCounter.h"
-#include "assembly/CControlPanel.h"
+#include "gui/CControlPanel.h"
+#include "gui/DialogUnits.h"
+#include "gui/QtMapServiceInterceptor.h"
+#include "gui/QtSourcePageHandler.h"
+#include "gui/ShellOpen.h"
 #include "platform/CurlHttpClient.h"
 #include "platform/Prompts.h"
-#include "platform/QtMapServiceInterceptor.h"
 #include "sources/SourcePage.h"
-#include "view/QtSourcePageHandler.h"
 
 namespace quiltara {
 
@@ -64,7 +64,7 @@ bool CQuiltaraApp::InitInstance() {
 
     if (route_) {
         // Installed before the frame's browser makes its first request.
-        interceptor_ = std::make_unique<QtMapServiceInterceptor>(*route_);
+        interceptor_ = std::make_unique<QtMapServiceInterceptor>(route_->RedirectOrigins());
         QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(interceptor_.get());
     }
     sourcePages_ = std::make_unique<QtSourcePageHandler>(settings_);

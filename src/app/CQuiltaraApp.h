@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "assembly/TileDownloader.h"
+#include "download/TileDownloader.h"
 #include "sources/MapServiceRoute.h"
 #include "tiles/TileSources.h"
 

@@ -6,11 +6,11 @@
 #include <string>
 
 #include "app/CQuiltaraApp.h"
+#include "gui/QtPrompts.h"
+#include "gui/QtSettingsStore.h"
+#include "gui/QtSourcePageHandler.h"
 #include "platform/BrowserSandbox.h"
-#include "platform/QtPrompts.h"
-#include "platform/QtSettingsStore.h"
 #include "sources/MapServiceRoute.h"
-#include "view/QtSourcePageHandler.h"
 
 namespace {
 

@@ -145,9 +145,22 @@ std::optional<std::string> MapServiceRoute::Redirect(std::string_view url) const
     if (!parts || !IsServiceHost(parts->host)) {
         return std::nullopt;
     }
-    const std::string target =
-        host_ == "127.0.0.1" || Lower(host_) == "localhost" ? parts->host + ".localhost" : host_;
-    return "http://" + target + ":" + std::to_string(port_) + parts->pathPart;
+    return OriginFor(parts->host) + parts->pathPart;
+}
+
+std::map<std::string, std::string> MapServiceRoute::RedirectOrigins() const {
+    std::map<std::string, std::string> origins;
+    for (const std::string& host : ServiceHosts()) {
+        origins.emplace(host, OriginFor(host));
+    }
+    return origins;
+}
+
+std::string MapServiceRoute::OriginFor(const std::string& serviceHost) const {
+    const std::string target = host_ == "127.0.0.1" || Lower(host_) == "localhost"
+                                   ? serviceHost + ".localhost"
+                                   : host_;
+    return "http://" + target + ":" + std::to_string(port_);
 }
 
 } // namespace quiltara

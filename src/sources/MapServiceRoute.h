@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,8 +44,14 @@ public:
     // browser sends to 127.0.0.1), so the service still sees it; any other
     // address is used as it stands.
     std::optional<std::string> Redirect(std::string_view url) const;
+    // The same rule as a table: each service host name and the origin
+    // ("http://HOST:PORT") its requests go to, for a front end that redirects
+    // by host alone.
+    std::map<std::string, std::string> RedirectOrigins() const;
 
 private:
+    std::string OriginFor(const std::string& serviceHost) const;
+
     MapServiceRoute(std::string host, int port) : host_(std::move(host)), port_(port) {}
 
     std::string host_; // as given, brackets of an IPv6 address included

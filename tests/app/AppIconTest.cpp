@@ -10,9 +10,9 @@
 #include "app/AppIcon.h"
 #include "app/CMainFrame.h"
 #include "app/CQuiltaraApp.h"
-#include "assembly/CControlPanel.h"
-#include "platform/QtPrompts.h"
-#include "platform/QtSettingsStore.h"
+#include "gui/CControlPanel.h"
+#include "gui/QtPrompts.h"
+#include "gui/QtSettingsStore.h"
 
 namespace quiltara {
 namespace {

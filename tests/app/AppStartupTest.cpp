@@ -16,11 +16,11 @@
 #include "app/CMainFrame.h"
 #include "app/CQuiltaraApp.h"
 #include "app/CQuiltaraDoc.h"
-#include "app/ShellOpen.h"
-#include "assembly/CControlPanel.h"
-#include "platform/QtSettingsStore.h"
+#include "gui/CControlPanel.h"
+#include "gui/CQuiltaraView.h"
+#include "gui/QtSettingsStore.h"
+#include "gui/ShellOpen.h"
 #include "platform/ScriptedPrompts.h"
-#include "view/CQuiltaraView.h"
 
 namespace quiltara {
 namespace {

@@ -10,9 +10,9 @@
 #include "GuiTestSupport.h"
 #include "app/AboutTexts.h"
 #include "app/CAboutDlg.h"
-#include "app/CNumberInputDlg.h"
-#include "app/DialogUnits.h"
-#include "app/ShellOpen.h"
+#include "gui/CNumberInputDlg.h"
+#include "gui/DialogUnits.h"
+#include "gui/ShellOpen.h"
 #include "platform/ScriptedPrompts.h"
 
 namespace quiltara {

@@ -15,9 +15,9 @@
 #include "TestPaths.h"
 #include "app/CMainFrame.h"
 #include "app/CQuiltaraDoc.h"
+#include "gui/CQuiltaraView.h"
+#include "gui/CSelectionOverlay.h"
 #include "platform/ScriptedPrompts.h"
-#include "view/CQuiltaraView.h"
-#include "view/CSelectionOverlay.h"
 #include "view/MapProbe.h"
 #include "view/PanelValues.h"
 

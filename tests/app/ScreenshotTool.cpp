@@ -39,17 +39,17 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
-#include "app/CNumberInputDlg.h"
 #include "app/CQuiltaraApp.h"
-#include "assembly/CControlPanel.h"
+#include "gui/CControlPanel.h"
+#include "gui/CMapSourcesDlg.h"
+#include "gui/CNumberInputDlg.h"
+#include "gui/CQuiltaraView.h"
+#include "gui/CSiteChooserDlg.h"
+#include "gui/QtPrompts.h"
+#include "gui/QtSettingsStore.h"
+#include "gui/QtSourcePageHandler.h"
 #include "platform/BrowserSandbox.h"
-#include "platform/QtPrompts.h"
-#include "platform/QtSettingsStore.h"
-#include "sources/CMapSourcesDlg.h"
-#include "sources/CSiteChooserDlg.h"
 #include "sources/MapServiceRoute.h"
-#include "view/CQuiltaraView.h"
-#include "view/QtSourcePageHandler.h"
 
 namespace {
 

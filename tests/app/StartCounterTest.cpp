@@ -9,7 +9,7 @@
 
 #include "TestPaths.h"
 #include "app/StartCounter.h"
-#include "platform/QtSettingsStore.h"
+#include "gui/QtSettingsStore.h"
 #include "platform/ScriptedPrompts.h"
 
 namespace quiltara {

@@ -4,8 +4,8 @@
 
 #include "TerminalProgress.h"
 #include "TerminalPrompts.h"
-#include "assembly/RunEstimate.h"
-#include "assembly/StreamingStitcher.h"
+#include "run/RunEstimate.h"
+#include "stitch/StreamingStitcher.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara::make {

@@ -4,8 +4,8 @@
 
 #include "Console.h"
 #include "MakeOptions.h"
-#include "assembly/CreateMapRun.h"
 #include "platform/HttpClient.h"
+#include "run/CreateMapRun.h"
 
 namespace quiltara::make {
 

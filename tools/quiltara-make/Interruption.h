@@ -1,6 +1,6 @@
 #pragma once
 
-#include "assembly/CancelFlag.h"
+#include "platform/CancelFlag.h"
 
 namespace quiltara::make {
 

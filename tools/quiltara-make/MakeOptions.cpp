@@ -10,7 +10,7 @@
 #include <map>
 #include <system_error>
 
-#include "assembly/CreateMapRun.h"
+#include "run/CreateMapRun.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara::make {

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "assembly/ParallelTileFetch.h"
-#include "assembly/StreamingStitcher.h"
+#include "download/ParallelTileFetch.h"
 #include "sources/MapServiceRoute.h"
 #include "sources/MapSourcesValues.h"
 #include "sources/SourceCatalogue.h"
+#include "stitch/StreamingStitcher.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TileGrid.h"
 

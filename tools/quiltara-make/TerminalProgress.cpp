@@ -1,7 +1,7 @@
 #include "TerminalProgress.h"
 
 #include "MakeOptions.h"
-#include "assembly/RunEstimate.h"
+#include "run/RunEstimate.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara::make {

@@ -3,8 +3,8 @@
 #include <cstddef>
 
 #include "Console.h"
-#include "assembly/ProgressMeter.h"
-#include "assembly/ProgressSink.h"
+#include "run/ProgressMeter.h"
+#include "tiles/ProgressSink.h"
 
 namespace quiltara::make {
 

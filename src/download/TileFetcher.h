@@ -1,0 +1,81 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "download/TileDownloader.h"
+#include "tiles/TileSources.h"
+
+namespace quiltara {
+
+// One tile of one layer to fetch into its tile file.
+struct TileFetchJob {
+    std::string sourceUrl;
+    int column = 0;
+    int row = 0;
+    int zoom = 0;
+    std::string tilePath;
+};
+
+// Fetches tiles into tile files for a create-map run.
+class TileFetcher {
+public:
+    // Told whether a handed-out fetch gave a usable tile file.
+    using FetchDone = std::function<void(bool fetched)>;
+
+    virtual ~TileFetcher() = default;
+
+    // A run starts: from now on the first existing tile file brings the
+    // overwrite question again.
+    virtual void StartRun() = 0;
+
+    // Fetches one tile of one layer from the layer's source URL template into
+    // tilePath; true when a usable file is there afterwards. An error that
+    // ends the run is thrown as TileDownloadError.
+    virtual bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
+                           const std::string& tilePath) = 0;
+
+    // Hands out the run's next fetch, in list order. done is called on the
+    // caller's thread, during this call or a later Submit or Finish; a
+    // fetcher with one connection fetches at once. An error that ends the run
+    // is thrown here or from Finish, once the fetches under way have ended.
+    virtual void Submit(const TileFetchJob& job, const FetchDone& done) {
+        done(FetchTile(job.sourceUrl, job.column, job.row, job.zoom, job.tilePath));
+    }
+
+    // Waits until every fetch handed out is done and reported.
+    virtual void Finish() {}
+};
+
+// The real fetcher: the tile downloader behind the retries over server
+// numbers and server words. The control panel owns the run state and the
+// language code, the application the remembered server number; this object
+// only refers to them.
+class DownloadingTileFetcher : public TileFetcher {
+public:
+    DownloadingTileFetcher(TileUrlFetcher& downloader, OverwriteRunState& runState,
+                           RememberedServerNumber& remembered, const std::string& languageCode,
+                           TileRequestStyle style = {})
+        : downloader_(downloader),
+          runState_(runState),
+          remembered_(remembered),
+          languageCode_(languageCode),
+          style_(std::move(style)) {}
+
+    void StartRun() override { runState_.StartRun(); }
+    bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
+                   const std::string& tilePath) override {
+        return FetchTileOfSource(style_, sourceUrl, column, row, zoom, tilePath, languageCode_,
+                                 remembered_, downloader_);
+    }
+
+private:
+    TileUrlFetcher& downloader_;
+    OverwriteRunState& runState_;
+    RememberedServerNumber& remembered_;
+    const std::string& languageCode_;
+    TileRequestStyle style_;
+};
+
+} // namespace quiltara

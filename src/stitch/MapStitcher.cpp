@@ -1,0 +1,311 @@
+#include "stitch/MapStitcher.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <new>
+#include <optional>
+#include <system_error>
+
+#include "image/ColourReduction.h"
+#include "image/RasterImage.h"
+#include "image/TileFile.h"
+#include "platform/AtomicFile.h"
+#include "tiles/TextFormat.h"
+
+namespace quiltara {
+namespace {
+
+constexpr std::int64_t kTileSize = 256;
+constexpr const char* kCannotAllocate = "RasterImage::Create can't allocate memory";
+
+bool FitsInt(std::int64_t value) {
+    return value >= std::numeric_limits<std::int32_t>::min() &&
+           value <= std::numeric_limits<std::int32_t>::max();
+}
+
+// Makes the layer's output image; width and height beyond the image's own
+// 32-bit fields cannot be made at any depth.
+bool CreateOutput(RasterImage& output, std::int64_t width, std::int64_t height,
+                  std::uint32_t bitsPerPixel) {
+    if (width <= 0 || height <= 0 || !FitsInt(width) || !FitsInt(height)) {
+        output.SetErrorText(kCannotAllocate);
+        return false;
+    }
+    output.Create(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                  bitsPerPixel, kFormatPng);
+    return output.HasPixels();
+}
+
+// The tile's top left 256 x 256 pixels (fewer where the tile is smaller):
+// the part of a larger tile that belongs to its own square. Palette,
+// transparency and alpha go along. False when the copy cannot be made.
+bool CropToCell(const RasterImage& tile, RasterImage& cell) {
+    const auto width = static_cast<std::uint32_t>(std::min<std::int64_t>(tile.Width(), kTileSize));
+    const auto height =
+        static_cast<std::uint32_t>(std::min<std::int64_t>(tile.Height(), kTileSize));
+    const std::uint32_t depth = tile.BitsPerPixel();
+    if (cell.Create(width, height, depth, kFormatPng) == nullptr) {
+        return false;
+    }
+    if (depth <= 8) {
+        for (std::uint32_t i = 0; i < (1U << depth); ++i) {
+            cell.SetPaletteEntry(static_cast<std::uint8_t>(i),
+                                 tile.PaletteEntry(static_cast<std::uint8_t>(i)));
+        }
+    }
+    // Rows count from the bottom: the tile's top rows are its last ones.
+    const std::uint32_t skipped = static_cast<std::uint32_t>(tile.Height()) - height;
+    const std::size_t rowBytes = (std::size_t{width} * depth + 7) / 8;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::memcpy(cell.RowPointer(y), tile.RowPointer(skipped + y), rowBytes);
+    }
+    cell.SetTransparentIndex(tile.TransparentIndex());
+    cell.SetTransparentColor(tile.TransparentColor());
+    if (tile.HasAlpha() && cell.CreateAlpha()) {
+        for (std::uint32_t y = 0; y < height; ++y) {
+            for (std::uint32_t x = 0; x < width; ++x) {
+                cell.SetAlphaAt(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
+                                tile.AlphaAt(static_cast<std::int32_t>(x),
+                                             static_cast<std::int32_t>(skipped + y)));
+            }
+        }
+    }
+    return true;
+}
+
+// Pastes one tile into its square: (column, rowFromTop) squares of 256
+// pixels from the image's top left, the tile's top left corner at the
+// square's. Rows of the image count from the bottom.
+void PasteIntoCell(RasterImage& output, const RasterImage& tile, std::int64_t column,
+                   std::int64_t rowFromTop, PaletteBuilder* palette) {
+    const std::int64_t xOffset = column * kTileSize;
+    const std::int64_t yOffset =
+        std::int64_t{output.Height()} - rowFromTop * kTileSize - tile.Height();
+    if (!FitsInt(xOffset) || !FitsInt(yOffset)) {
+        return; // lies wholly outside the image
+    }
+    if (palette != nullptr) {
+        palette->PasteTile(tile, static_cast<std::int32_t>(xOffset),
+                           static_cast<std::int32_t>(yOffset));
+    } else {
+        output.PasteOver(tile, static_cast<std::int32_t>(xOffset),
+                         static_cast<std::int32_t>(yOffset));
+    }
+}
+
+// Pastes every tile of the range, column by column, into its square: tile
+// (xFirst, yFirst) at the top left. Tiles that are missing, unreadable or not
+// 256 x 256 are listed in problems.
+// False when a stop came first.
+bool PasteTiles(RasterImage& output, const std::string& folder, MapLayer layer,
+                const TileRange& range, int zoom, PaletteBuilder* palette,
+                std::vector<TileProblem>& problems, const CancelFlag* cancel) {
+    for (int x = range.xFirst; x <= range.xLast; ++x) {
+        for (int y = range.yFirst; y <= range.yLast; ++y) {
+            if (cancel != nullptr && cancel->Requested()) {
+                return false;
+            }
+            const std::string path = folder + LayerPrefix(layer) + TileFileName(x, y, zoom);
+            RasterImage tile(kFormatPng);
+            LoadTile(tile, path);
+            if (!tile.HasPixels() || tile.Width() <= 0 || tile.Height() <= 0) {
+                problems.push_back(TileProblem{
+                    path,
+                    AnythingAt(path) ? TileProblem::Kind::Unreadable : TileProblem::Kind::Missing,
+                    0, 0});
+                continue;
+            }
+            const std::int64_t column = std::int64_t{x} - range.xFirst;
+            const std::int64_t rowFromTop = std::int64_t{y} - range.yFirst;
+            if (tile.Width() == kTileSize && tile.Height() == kTileSize) {
+                PasteIntoCell(output, tile, column, rowFromTop, palette);
+                continue;
+            }
+            problems.push_back(
+                TileProblem{path, TileProblem::Kind::OffSize, tile.Width(), tile.Height()});
+            if (tile.Width() <= kTileSize && tile.Height() <= kTileSize) {
+                PasteIntoCell(output, tile, column, rowFromTop, palette);
+                continue;
+            }
+            RasterImage cell(kFormatPng);
+            if (CropToCell(tile, cell)) {
+                PasteIntoCell(output, cell, column, rowFromTop, palette);
+            }
+        }
+    }
+    return true;
+}
+
+// Encodes the image as PNG under a temporary name and renames it over path.
+bool SaveImage(RasterImage& output, const std::string& path, std::string& error) {
+    try {
+        AtomicFile file(path);
+        if (!output.Encode(file.Stream(), kFormatPng)) {
+            error = output.ErrorText();
+            return false; // the temporary file goes with `file`
+        }
+        file.Commit();
+        return true;
+    } catch (const std::system_error& failure) {
+        error = failure.what();
+        return false;
+    }
+}
+
+const char* ProblemText(const TileProblem& problem) {
+    switch (problem.kind) {
+        case TileProblem::Kind::Missing:
+            return "missing";
+        case TileProblem::Kind::Unreadable:
+            return "not a readable image";
+        case TileProblem::Kind::OffSize:
+            return "";
+    }
+    return "";
+}
+
+} // namespace
+
+std::string LayerFolder(const std::string& outputFolder, const std::string& subfolder) {
+    std::string folder = outputFolder;
+    if (!subfolder.empty()) {
+        folder += subfolder;
+        folder += '/';
+    }
+    return folder;
+}
+
+std::string LayerImagePath(const std::string& outputFolder, const std::string& fileName,
+                           MapLayer layer, const std::string& subfolder) {
+    return LayerFolder(outputFolder, subfolder) + LayerPrefix(layer) + fileName;
+}
+
+bool AnyTilePlaced(const std::vector<TileProblem>& problems, const TileRange& range) {
+    const std::int64_t tiles = (std::int64_t{range.xLast} - range.xFirst + 1) *
+                               (std::int64_t{range.yLast} - range.yFirst + 1);
+    const auto unplaced = std::count_if(problems.begin(), problems.end(), [](const auto& p) {
+        return p.kind != TileProblem::Kind::OffSize;
+    });
+    return unplaced < tiles;
+}
+
+std::string TileProblemsText(const std::vector<TileProblem>& problems) {
+    if (problems.empty()) {
+        return {};
+    }
+    constexpr std::size_t kNamed = 20;
+    std::string text =
+        problems.size() == 1
+            ? std::string("1 tile file could not be placed as it is in the map images")
+            : FormatText("%zu tile files could not be placed as they are in the map images",
+                         problems.size());
+    text +=
+        ": missing or unreadable tiles leave their squares black, tiles not 256 x 256 "
+        "pixels are clipped to their squares.";
+    for (std::size_t i = 0; i < problems.size() && i < kNamed; ++i) {
+        const TileProblem& problem = problems[i];
+        text += "\n" + problem.path + ": ";
+        text += problem.kind == TileProblem::Kind::OffSize
+                    ? FormatText("%i x %i pixels", problem.width, problem.height)
+                    : std::string(ProblemText(problem));
+    }
+    if (problems.size() > kNamed) {
+        text += FormatText("\n... and %zu more", problems.size() - kNamed);
+    }
+    return text;
+}
+
+std::string PaletteModeFailedText(long long width, long long height, const std::string& error) {
+    // The figure is the size of the 8-bit image in mebibytes; computed wide,
+    // since W x H of a large range does not fit in 32 bits.
+    const long long megabytes = (width * height / 1024) / 1024;
+    return std::string(kPaletteModeFailedMessage) +
+           FormatText(" %lld x %lld pixels in size, and would require %lld MB to create", width,
+                      height, megabytes) +
+           ": " + error;
+}
+
+std::vector<StitchedLayer> Stitch(const std::string& outputFolder, const std::string& fileName,
+                                  const MapSourcesValues& sources, const TileRange& range, int zoom,
+                                  Prompts& prompts, ProgressSink& progress,
+                                  const CancelFlag* cancel) {
+    std::vector<StitchedLayer> result;
+    const std::int64_t width = std::int64_t{range.xLast} - range.xFirst + 1;
+    const std::int64_t height = std::int64_t{range.yLast} - range.yFirst + 1;
+    const std::int64_t pixelWidth = width * kTileSize;
+    const std::int64_t pixelHeight = height * kTileSize;
+    bool outOfMemory = false;
+
+    for (MapLayer layer : kAllLayers) {
+        const LayerSource& source = sources[layer];
+        if (!source.download) {
+            continue;
+        }
+        StitchedLayer stitched;
+        stitched.layer = layer;
+        stitched.path = LayerImagePath(outputFolder, fileName, layer, source.subfolder);
+        if (cancel != nullptr && cancel->Requested()) {
+            stitched.stopped = true;
+            result.push_back(stitched);
+            continue;
+        }
+        if (outOfMemory) {
+            result.push_back(stitched);
+            continue;
+        }
+        progress.StitchStarted(layer, stitched.path);
+
+        // One output image per layer, released before the next one is made.
+        RasterImage output(kFormatPng);
+        if (!CreateOutput(output, pixelWidth, pixelHeight, 24)) {
+            prompts.ShowMessage(kRgbModeFailedMessage, MessageButtons::Ok);
+            stitched.paletteMode = true;
+            // Made in place rather than as a blank copied over: a copy would
+            // need the 8-bit image twice over at the moment memory is short.
+            if (!CreateOutput(output, pixelWidth, pixelHeight, 8)) {
+                prompts.ShowMessage(
+                    PaletteModeFailedText(pixelWidth, pixelHeight, output.ErrorText()),
+                    MessageButtons::Ok);
+                outOfMemory = true;
+                result.push_back(stitched);
+                progress.StitchFinished(layer, stitched.path, false);
+                continue;
+            }
+        }
+        stitched.created = true;
+
+        const std::string folder = LayerFolder(outputFolder, source.subfolder);
+        try {
+            bool pasted = false;
+            if (stitched.paletteMode) {
+                PaletteBuilder palette(output, [&prompts](const std::string& message) {
+                    prompts.ShowMessage(message, MessageButtons::Ok);
+                });
+                pasted = PasteTiles(output, folder, layer, range, zoom, &palette,
+                                    stitched.tileProblems, cancel);
+            } else {
+                pasted = PasteTiles(output, folder, layer, range, zoom, nullptr,
+                                    stitched.tileProblems, cancel);
+            }
+            if (!pasted) {
+                stitched.stopped = true;
+            } else if (AnyTilePlaced(stitched.tileProblems, range)) {
+                stitched.saved = SaveImage(output, stitched.path, stitched.saveError);
+            } else {
+                stitched.noTilePlaced = true;
+            }
+        } catch (const std::bad_alloc&) {
+            // This layer ends here; the next one starts again with its own image.
+            stitched.saved = false;
+            stitched.saveError = "not enough memory to make the image";
+        }
+        result.push_back(stitched);
+        progress.StitchFinished(layer, stitched.path, stitched.saved);
+    }
+    return result;
+}
+
+} // namespace quiltara

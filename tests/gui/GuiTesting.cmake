@@ -1,0 +1,41 @@
+# GUI tests: GoogleTest cases that run inside a QApplication, offscreen, with
+# Qt WebEngine. Included from tests/gui and tests/app.
+include_guard(GLOBAL)
+
+find_package(Qt6 REQUIRED COMPONENTS Test)
+
+# Starts the QApplication before the tests and gives them small waiting helpers.
+add_library(quiltara_gui_test_support STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/GuiTestMain.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/GuiTestSupport.cpp)
+target_include_directories(quiltara_gui_test_support PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(quiltara_gui_test_support PUBLIC quiltara_gui quiltara_test_support
+                      Qt6::Test GTest::gmock GTest::gtest PRIVATE quiltara_warnings)
+set_target_properties(quiltara_gui_test_support PROPERTIES AUTOMOC ON)
+
+# The environment every GUI test runs in: no display needed, Chromium
+# without its sandbox and GPU (both unavailable in containers and CI).
+set(QUILTARA_GUI_TEST_ENVIRONMENT
+    "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --no-sandbox")
+
+# quiltara_add_gui_test(NAME SOURCES ... [LIBS ...] [TIMEOUT s]): label gui.
+function(quiltara_add_gui_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} quiltara_gui_test_support quiltara_warnings)
+    gtest_discover_tests(${name}
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS gui TIMEOUT ${ARG_TIMEOUT})
+    # The discovered cases' property list cannot carry a list value, so the
+    # environment is set by a script CTest runs after it has read the cases.
+    set(environment_script "${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake")
+    file(WRITE "${environment_script}"
+        "foreach(test IN LISTS ${name}_TESTS)\n"
+        "    set_tests_properties(\"\${test}\" PROPERTIES ENVIRONMENT\n"
+        "        \"${QUILTARA_GUI_TEST_ENVIRONMENT}\")\n"
+        "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${environment_script}")
+endfunction()
