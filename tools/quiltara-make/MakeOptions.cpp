@@ -1,15 +1,13 @@
 #include "MakeOptions.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <system_error>
 
+#include "ArgumentText.h"
+#include "MakeOptionTable.h"
 #include "run/CreateMapRun.h"
 #include "tiles/TextFormat.h"
 
@@ -22,61 +20,6 @@ constexpr int kMaxZoom = 30;
 
 // The Mercator grid ends here: beyond it the row numbers run off the grid.
 constexpr double kMaxLatitude = 85.05112877980659;
-
-// [HL] goes into the tile URL as it is: only a language code ("en",
-// "pt-BR", "zh-Hant") may, never text that adds parameters of its own.
-constexpr std::size_t kLongestLanguageCode = 12;
-
-bool IsLanguageCode(const std::string& text) {
-    return !text.empty() && text.size() <= kLongestLanguageCode &&
-           std::all_of(text.begin(), text.end(),
-                       [](unsigned char c) { return std::isalnum(c) != 0 || c == '-'; });
-}
-
-std::vector<std::string> SplitList(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::string::size_type start = 0;
-    while (true) {
-        const auto end = text.find(separator, start);
-        parts.push_back(text.substr(start, end - start));
-        if (end == std::string::npos) {
-            return parts;
-        }
-        start = end + 1;
-    }
-}
-
-bool ParseInt(const std::string& text, int& value) {
-    const char* first = text.data();
-    const char* last = first + text.size();
-    const auto [end, ec] = std::from_chars(first, last, value);
-    return ec == std::errc() && end == last && !text.empty();
-}
-
-bool ParseDouble(const std::string& text, double& value) {
-    if (text.empty()) {
-        return false;
-    }
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value);
-}
-
-template <typename Number, typename Parser>
-bool ParseNumbers(const std::string& text, std::size_t count, std::vector<Number>& numbers,
-                  Parser parse) {
-    const std::vector<std::string> parts = SplitList(text, ',');
-    if (parts.size() != count) {
-        return false;
-    }
-    numbers.assign(count, Number{});
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!parse(parts[i], numbers[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The panel's tile list for an inclusive range: rows top to bottom, columns
 // left to right. There is no view here, so the on-screen outlines are those
@@ -97,14 +40,6 @@ RangeUpdate RangeForTiles(const TileRange& range) {
     }
     return update;
 }
-
-struct AreaArguments {
-    std::optional<std::string> tiles;
-    std::optional<std::string> box;
-    std::optional<std::string> selection;
-    std::optional<std::string> zoom;
-    std::optional<std::string> pageZoom;
-};
 
 std::optional<RangeUpdate> ResolveArea(const AreaArguments& area, int& zoom, std::string& text,
                                        std::string& error) {
@@ -207,6 +142,168 @@ std::optional<RangeUpdate> ResolveArea(const AreaArguments& area, int& zoom, std
     return update;
 }
 
+using Complaint = std::optional<std::string>;
+
+// The stitcher and the file format's options, which only some combinations allow.
+Complaint CheckImageOptions(const GivenArguments& given) {
+    const MakeOptions& options = given.options;
+    if (options.inMemory && options.pngLevel) {
+        return "--png-level applies to the streaming stitcher, not to --in-memory";
+    }
+    const bool tiff = options.format == ImageFileFormat::GeoTiff;
+    if (tiff && options.inMemory) {
+        return "--format tiff is streamed; it cannot be made --in-memory";
+    }
+    if (tiff && options.pngLevel) {
+        return "--png-level applies to PNG images, not to --format tiff";
+    }
+    if (!tiff && (given.tiffCompressionGiven || options.jpegQuality)) {
+        return "--tiff-compression and --jpeg-quality belong to --format tiff";
+    }
+    if (options.jpegQuality && options.tiffCompression != TiffCompression::Jpeg) {
+        return "--jpeg-quality needs --tiff-compression jpeg";
+    }
+    return std::nullopt;
+}
+
+Complaint ResolveOutput(const std::optional<std::string>& output, MakeOptions& options) {
+    if (!output || output->empty()) {
+        return "the output file is missing (--output FILE)";
+    }
+    std::error_code ec;
+    const std::filesystem::path outputPath = std::filesystem::absolute(*output, ec);
+    const std::string leaf = ec ? std::string() : outputPath.filename().string();
+    if (leaf.empty() || leaf == "." || leaf == "..") {
+        return "'" + *output + "' does not name a file";
+    }
+    if (!std::filesystem::is_directory(outputPath.parent_path(), ec)) {
+        return "the output folder " + outputPath.parent_path().string() + " does not exist";
+    }
+    // The images go beside the name, under the layers' prefixes; a name that
+    // is a folder, a device or the like is no file name to start from.
+    const std::filesystem::file_status existing = std::filesystem::status(outputPath, ec);
+    if (std::filesystem::exists(existing) && !std::filesystem::is_regular_file(existing)) {
+        return "'" + *output + "' is not a plain file name in an existing folder";
+    }
+    options.outputPath = outputPath.string();
+    return std::nullopt;
+}
+
+Complaint ResolveSource(const std::optional<std::string>& sourceId, MakeOptions& options) {
+    if (!sourceId) {
+        return std::nullopt;
+    }
+    const SourceCatalogue catalogue = LoadSourceCatalogue(SourceFolders());
+    const TileSource* found = catalogue.Find(*sourceId);
+    if (found == nullptr) {
+        return "there is no tile source '" + *sourceId + "' (see --list-sources)";
+    }
+    options.source = *found;
+    options.jobs = std::min(options.jobs, found->connections);
+    return std::nullopt;
+}
+
+// The chosen layers (by default the source's first, or the map); a source
+// must offer each one unless a template of the command line stands in.
+Complaint ResolveLayers(const std::optional<std::string>& layers, MakeOptions& options) {
+    const std::string firstLayer =
+        options.source ? LayerName(options.source->layers.front().layer) : "map";
+    for (const std::string& layerName : SplitList(layers.value_or(firstLayer), ',')) {
+        if (layerName == "all") {
+            for (MapLayer layer : kAllLayers) {
+                options.layers[static_cast<std::size_t>(layer)] =
+                    !options.source || options.source->Layer(layer) != nullptr;
+            }
+            continue;
+        }
+        const std::optional<MapLayer> layer = LayerFromName(layerName);
+        if (!layer) {
+            return "unknown map layer '" + layerName + "' in --layers";
+        }
+        const auto index = static_cast<std::size_t>(*layer);
+        if (options.source && options.source->Layer(*layer) == nullptr &&
+            !options.templates[index]) {
+            return "the tile source '" + options.source->id + "' has no " + LayerName(*layer) +
+                   " layer (it offers " + options.source->LayerList() + ")";
+        }
+        options.layers[index] = true;
+    }
+    return std::nullopt;
+}
+
+Complaint CheckTemplates(const MakeOptions& options) {
+    for (MapLayer layer : kAllLayers) {
+        const auto& given = options.templates[static_cast<std::size_t>(layer)];
+        std::string why;
+        if (given && !TileTemplate::Parse(*given, why)) {
+            return std::string("--template-") + LayerName(layer) + ": " + why;
+        }
+    }
+    return std::nullopt;
+}
+
+Complaint ResolveTiles(const AreaArguments& area, MakeOptions& options) {
+    std::string error;
+    std::optional<RangeUpdate> update = ResolveArea(area, options.zoom, options.areaText, error);
+    if (!update) {
+        return error;
+    }
+    options.range = *update->range;
+    options.tiles = std::move(update->tiles);
+    return std::nullopt;
+}
+
+// A catalogue source's zooms and its terms' tile limit.
+Complaint CheckSourceBounds(const MakeOptions& options, bool beyondTileLimit) {
+    if (!options.source) {
+        return std::nullopt;
+    }
+    const TileSource& source = *options.source;
+    if (options.zoom < source.minZoom || options.zoom > source.maxZoom) {
+        // Its server has no tiles there: every request would only fail.
+        return FormatText("the tile source '%s' has zooms %i to %i, not %i", source.id.c_str(),
+                          source.minZoom, source.maxZoom, options.zoom);
+    }
+    if (beyondTileLimit || options.dryRun) {
+        return std::nullopt;
+    }
+    const auto chosen =
+        static_cast<std::size_t>(std::count(options.layers.begin(), options.layers.end(), true));
+    if (TileLimitQuestion(source, options.tiles.size() * chosen)) {
+        // No one to ask here: the run is refused unless the command line says to go on.
+        return FormatText(
+            "this map needs %zu tiles, but the terms of use of '%s' allow "
+            "at most %lld at a time (--beyond-tile-limit fetches them anyway)",
+            options.tiles.size() * chosen, source.name.c_str(), *source.tileLimit);
+    }
+    return std::nullopt;
+}
+
+// Checks the arguments against each other and the catalogue, in the order
+// the complaints are given; the first complaint, if any.
+Complaint CompleteOptions(GivenArguments& given) {
+    MakeOptions& options = given.options;
+    if (Complaint complaint = CheckImageOptions(given)) {
+        return complaint;
+    }
+    if (Complaint complaint = ResolveOutput(given.output, options)) {
+        return complaint;
+    }
+    if (Complaint complaint = ResolveSource(given.sourceId, options)) {
+        return complaint;
+    }
+    if (Complaint complaint = ResolveLayers(given.layers, options)) {
+        return complaint;
+    }
+    if (Complaint complaint = CheckTemplates(options)) {
+        return complaint;
+    }
+    if (Complaint complaint = ResolveTiles(given.area, options)) {
+        return complaint;
+    }
+    return CheckSourceBounds(options, given.beyondTileLimit);
+}
+
 } // namespace
 
 std::optional<RangeUpdate> RangeForBox(double west, double south, double east, double north,
@@ -301,401 +398,18 @@ std::string SourceListing(const SourceCatalogue& catalogue) {
 
 ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
     ParseOutcome outcome;
-    MakeOptions options;
-    AreaArguments area;
-    std::optional<std::string> layers;
-    std::optional<std::string> sourceId;
-    bool beyondTileLimit = false;
-    std::optional<std::string> output;
-    bool tiffCompressionGiven = false;
-    auto fail = [&](std::string error) {
-        outcome.error = std::move(error);
-        return outcome;
-    };
-
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "-h" || arg == "--help") {
-            outcome.helpAsked = true;
-            return outcome;
-        }
-        if (arg == "--list-sources") {
-            outcome.listSources = true;
-            return outcome;
-        }
-        if (arg == "-o") {
-            if (i + 1 >= args.size()) {
-                return fail("-o needs a value");
-            }
-            if (output) {
-                return fail("only one output file can be given");
-            }
-            output = args[++i];
-            continue;
-        }
-        if (arg.size() > 1 && arg[0] == '-' && arg.rfind("--", 0) != 0) {
-            return fail("unknown option " + arg);
-        }
-        if (arg.rfind("--", 0) != 0) {
-            if (output) {
-                return fail("only one output file can be given, not also '" + arg + "'");
-            }
-            output = arg;
-            continue;
-        }
-
-        // "--name=value" or "--name value"
-        std::string name = arg;
-        std::optional<std::string> value;
-        if (const auto eq = arg.find('='); eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-        }
-        auto takeValue = [&]() -> std::optional<std::string> {
-            if (value) {
-                return value;
-            }
-            if (i + 1 < args.size()) {
-                return args[++i];
-            }
-            return std::nullopt;
-        };
-
-        static const std::map<std::string, std::optional<std::string> AreaArguments::*> kArea = {
-            {"--tiles", &AreaArguments::tiles},         {"--box", &AreaArguments::box},
-            {"--selection", &AreaArguments::selection}, {"--zoom", &AreaArguments::zoom},
-            {"--page-zoom", &AreaArguments::pageZoom},
-        };
-        if (const auto found = kArea.find(name); found != kArea.end()) {
-            std::optional<std::string> taken = takeValue();
-            if (!taken) {
-                return fail(name + " needs a value");
-            }
-            area.*(found->second) = std::move(taken);
-            continue;
-        }
-
-        if (name == "--source") {
-            std::optional<std::string> taken = takeValue();
-            if (!taken) {
-                return fail(name + " needs a value");
-            }
-            sourceId = *taken;
-            continue;
-        }
-
-        if (name == "--map-service") {
-            std::optional<std::string> taken = takeValue();
-            if (!taken) {
-                return fail(name + " needs a value");
-            }
-            std::string why;
-            options.mapService = MapServiceRoute::Parse(*taken, why);
-            if (!options.mapService) {
-                return fail("--map-service: " + why);
-            }
-            continue;
-        }
-
-        if (name == "--layers" || name == "--output" || name == "--hl" || name == "--existing") {
-            std::optional<std::string> taken = takeValue();
-            if (!taken) {
-                return fail(name + " needs a value");
-            }
-            if (name == "--layers") {
-                layers = *taken;
-            } else if (name == "--output") {
-                if (output) {
-                    return fail("only one output file can be given");
-                }
-                output = *taken;
-            } else if (name == "--hl") {
-                if (!IsLanguageCode(*taken)) {
-                    return fail("--hl takes a language code (letters, digits and '-', at most " +
-                                std::to_string(kLongestLanguageCode) + " characters), not '" +
-                                *taken + "'");
-                }
-                options.languageCode = *taken;
-            } else if (*taken == "ask") {
-                options.existing = ExistingPolicy::Ask;
-            } else if (*taken == "overwrite") {
-                options.existing = ExistingPolicy::Overwrite;
-            } else if (*taken == "keep") {
-                options.existing = ExistingPolicy::Keep;
-            } else {
-                return fail("--existing takes ask, overwrite or keep, not '" + *taken + "'");
-            }
-            continue;
-        }
-
-        if (name == "--jobs") {
-            const std::optional<std::string> taken = takeValue();
-            if (!taken || !ParseInt(*taken, options.jobs) || options.jobs < 1 ||
-                options.jobs > kMostDownloadConnections) {
-                return fail(FormatText("--jobs needs a number of connections from 1 to %i",
-                                       kMostDownloadConnections));
-            }
-            continue;
-        }
-        if (name == "--delete-tiles" || name == "--keep-tiles") {
-            if (value) {
-                return fail(name + " takes no value");
-            }
-            const DeletePolicy wanted =
-                name == "--delete-tiles" ? DeletePolicy::Delete : DeletePolicy::Keep;
-            if (options.deleteTiles && *options.deleteTiles != wanted) {
-                return fail("--delete-tiles and --keep-tiles contradict each other");
-            }
-            options.deleteTiles = wanted;
-            continue;
-        }
-        if (name == "--quiet" || name == "--in-memory" || name == "--dry-run" ||
-            name == "--beyond-tile-limit") {
-            if (value) {
-                return fail(name + " takes no value");
-            }
-            bool& flag = name == "--quiet"       ? options.quiet
-                         : name == "--dry-run"   ? options.dryRun
-                         : name == "--in-memory" ? options.inMemory
-                                                 : beyondTileLimit;
-            flag = true;
-            continue;
-        }
-        if (name == "--format" || name == "--tiff-compression") {
-            const std::optional<std::string> taken = takeValue();
-            const bool format = name == "--format";
-            if (format && taken && (*taken == "png" || *taken == "tiff")) {
-                options.format = *taken == "png" ? ImageFileFormat::Png : ImageFileFormat::GeoTiff;
-            } else if (!format && taken && (*taken == "deflate" || *taken == "jpeg")) {
-                options.tiffCompression =
-                    *taken == "jpeg" ? TiffCompression::Jpeg : TiffCompression::Deflate;
-                tiffCompressionGiven = true;
-            } else {
-                return fail(format ? "--format takes png or tiff"
-                                   : "--tiff-compression takes deflate or jpeg");
-            }
-            continue;
-        }
-        if (name == "--jpeg-quality") {
-            const std::optional<std::string> taken = takeValue();
-            int quality = 0;
-            if (!taken || !ParseInt(*taken, quality) || quality < 1 || quality > 100) {
-                return fail("--jpeg-quality needs a quality from 1 to 100");
-            }
-            options.jpegQuality = quality;
-            continue;
-        }
-        if (name == "--png-level") {
-            const std::optional<std::string> taken = takeValue();
-            if (!taken || taken->size() != 1 || (*taken)[0] < '0' || (*taken)[0] > '9') {
-                return fail("--png-level needs a compression level from 0 to 9");
-            }
-            options.pngLevel = (*taken)[0] - '0';
-            continue;
-        }
-
-        const std::string templatePrefix = "--template-";
-        const std::string subfolderPrefix = "--subfolder-";
-        const bool isTemplate = name.rfind(templatePrefix, 0) == 0;
-        const bool isSubfolder = name.rfind(subfolderPrefix, 0) == 0;
-        if (isTemplate || isSubfolder) {
-            const std::string layerName =
-                name.substr((isTemplate ? templatePrefix : subfolderPrefix).size());
-            const std::optional<MapLayer> layer = LayerFromName(layerName);
-            if (!layer) {
-                return fail("unknown map layer '" + layerName + "' in " + name);
-            }
-            std::optional<std::string> taken = takeValue();
-            if (!taken) {
-                return fail(name + " needs a value");
-            }
-            const auto index = static_cast<std::size_t>(*layer);
-            if (isTemplate) {
-                options.templates[index] = *taken;
-            } else if (std::optional<std::string> bad = SubfolderError(*layer, *taken)) {
-                return fail(*bad);
-            } else {
-                options.subfolders[index] = *taken;
-            }
-            continue;
-        }
-        return fail("unknown option " + name);
-    }
-
-    if (options.inMemory && options.pngLevel) {
-        return fail("--png-level applies to the streaming stitcher, not to --in-memory");
-    }
-    const bool tiff = options.format == ImageFileFormat::GeoTiff;
-    if (tiff && options.inMemory) {
-        return fail("--format tiff is streamed; it cannot be made --in-memory");
-    }
-    if (tiff && options.pngLevel) {
-        return fail("--png-level applies to PNG images, not to --format tiff");
-    }
-    if (!tiff && (tiffCompressionGiven || options.jpegQuality)) {
-        return fail("--tiff-compression and --jpeg-quality belong to --format tiff");
-    }
-    if (options.jpegQuality && options.tiffCompression != TiffCompression::Jpeg) {
-        return fail("--jpeg-quality needs --tiff-compression jpeg");
-    }
-    if (!output || output->empty()) {
-        return fail("the output file is missing (--output FILE)");
-    }
-    std::error_code ec;
-    const std::filesystem::path outputPath = std::filesystem::absolute(*output, ec);
-    const std::string leaf = ec ? std::string() : outputPath.filename().string();
-    if (leaf.empty() || leaf == "." || leaf == "..") {
-        return fail("'" + *output + "' does not name a file");
-    }
-    if (!std::filesystem::is_directory(outputPath.parent_path(), ec)) {
-        return fail("the output folder " + outputPath.parent_path().string() + " does not exist");
-    }
-    // The images go beside the name, under the layers' prefixes; a name that
-    // is a folder, a device or the like is no file name to start from.
-    const std::filesystem::file_status existing = std::filesystem::status(outputPath, ec);
-    if (std::filesystem::exists(existing) && !std::filesystem::is_regular_file(existing)) {
-        return fail("'" + *output + "' is not a plain file name in an existing folder");
-    }
-    options.outputPath = outputPath.string();
-
-    if (sourceId) {
-        const SourceCatalogue catalogue = LoadSourceCatalogue(SourceFolders());
-        const TileSource* found = catalogue.Find(*sourceId);
-        if (found == nullptr) {
-            return fail("there is no tile source '" + *sourceId + "' (see --list-sources)");
-        }
-        options.source = *found;
-        options.jobs = std::min(options.jobs, found->connections);
-    }
-    const std::string firstLayer =
-        options.source ? LayerName(options.source->layers.front().layer) : "map";
-    for (const std::string& layerName : SplitList(layers.value_or(firstLayer), ',')) {
-        if (layerName == "all") {
-            for (MapLayer layer : kAllLayers) {
-                options.layers[static_cast<std::size_t>(layer)] =
-                    !options.source || options.source->Layer(layer) != nullptr;
-            }
-            continue;
-        }
-        const std::optional<MapLayer> layer = LayerFromName(layerName);
-        if (!layer) {
-            return fail("unknown map layer '" + layerName + "' in --layers");
-        }
-        const auto index = static_cast<std::size_t>(*layer);
-        if (options.source && options.source->Layer(*layer) == nullptr &&
-            !options.templates[index]) {
-            return fail("the tile source '" + options.source->id + "' has no " + LayerName(*layer) +
-                        " layer (it offers " + options.source->LayerList() + ")");
-        }
-        options.layers[index] = true;
-    }
-    for (MapLayer layer : kAllLayers) {
-        const auto& given = options.templates[static_cast<std::size_t>(layer)];
-        std::string why;
-        if (given && !TileTemplate::Parse(*given, why)) {
-            return fail(std::string("--template-") + LayerName(layer) + ": " + why);
+    GivenArguments given;
+    Complaint complaint = ReadArguments(args, given);
+    outcome.helpAsked = given.helpAsked;
+    outcome.listSources = given.listSources;
+    if (!complaint && !given.helpAsked && !given.listSources) {
+        complaint = CompleteOptions(given);
+        if (!complaint) {
+            outcome.options = std::move(given.options);
         }
     }
-
-    std::string error;
-    std::optional<RangeUpdate> update = ResolveArea(area, options.zoom, options.areaText, error);
-    if (!update) {
-        return fail(error);
-    }
-    options.range = *update->range;
-    options.tiles = std::move(update->tiles);
-    if (options.source &&
-        (options.zoom < options.source->minZoom || options.zoom > options.source->maxZoom)) {
-        // Its server has no tiles there: every request would only fail.
-        return fail(FormatText("the tile source '%s' has zooms %i to %i, not %i",
-                               options.source->id.c_str(), options.source->minZoom,
-                               options.source->maxZoom, options.zoom));
-    }
-    if (options.source && !beyondTileLimit && !options.dryRun) {
-        const auto chosen = static_cast<std::size_t>(
-            std::count(options.layers.begin(), options.layers.end(), true));
-        if (TileLimitQuestion(*options.source, options.tiles.size() * chosen)) {
-            // No one to ask here: the run is refused unless the command line says to go on.
-            return fail(
-                FormatText("this map needs %zu tiles, but the terms of use of '%s' allow "
-                           "at most %lld at a time (--beyond-tile-limit fetches them anyway)",
-                           options.tiles.size() * chosen, options.source->name.c_str(),
-                           *options.source->tileLimit));
-        }
-    }
-    outcome.options = std::move(options);
+    outcome.error = complaint.value_or("");
     return outcome;
-}
-
-std::string MakeUsage() {
-    return R"(Usage: quiltara-make AREA --zoom Z [options] --output FILE
-
-Makes one map image per chosen layer of an area of a tiled web map: fetches
-every tile into the output folder, stitches each layer into FILE with the
-layer's prefix (Map_, Sat_, Ter_, Hyb_), then offers to delete the tiles.
-
-Area (exactly one):
-  --tiles X1,Y1,X2,Y2      first and last tile column and row at the output zoom
-  --box W,S,E,N            west, south, east, north edges in degrees
-  --selection T,L,R,B      a selection in fractional tile units at the page zoom
-  --page-zoom N            the zoom the selection was measured at
-  --zoom Z                 the output zoom
-
-Options:
-  -o, --output FILE        the map image name; its folder must exist
-  --layers LIST            comma-separated: map, satellite, terrain, hybrid or all
-                           (default: map)
-  --source ID              fetch from a tile source of the catalogue (its
-                           templates, header lines and connection count; see
-                           --list-sources) instead of the map service
-  --list-sources           list the tile sources: id, name and layers; then
-                           the source files that could not be read
-  --beyond-tile-limit      fetch even more tiles than the source's terms allow
-  --template-LAYER URL     the layer's source URL template, with [SRVINDEX], [X],
-                           [Y], [Z], [HL] and [SERVER], or {x}, {y}, {z}, {-y}
-                           and {s}
-  --subfolder-LAYER NAME   put the layer's tiles and image in this folder inside
-                           the output folder (one folder name, created when
-                           missing)
-  --hl CODE                language code for [HL] (default: en)
-  --existing=ask|overwrite|keep
-                           tile files already present (default: ask on a
-                           terminal, keep otherwise)
-  --delete-tiles, --keep-tiles
-                           delete the tile files afterwards or keep them
-                           (default: ask on a terminal, keep otherwise)
-  --jobs N                 fetch tiles over N connections at once, 1 to 16
-                           (default 4; 1 fetches one tile after another)
-  --map-service HOST:PORT  send the requests for the map service's host names
-                           to HOST:PORT (the offline demo-map-server); the
-                           URLs and their Host headers stay as they are
-  --quiet                  no progress lines
-  --dry-run                print the estimate (downloads, image size, memory)
-                           and stop: nothing is fetched or written
-  --png-level N            zlib compression level of the images, 0 (none,
-                           fastest) to 9 (smallest); default: the PNG writer's
-  --in-memory              stitch each image whole in memory (with the
-                           256-colour fallback) instead of streaming it to the
-                           file band by band
-  --format png|tiff        the images' file format (default png); tiff makes a
-                           tiled GeoTIFF with overviews and its place inside.
-                           The name's extension never changes the format
-  --tiff-compression deflate|jpeg
-                           GeoTIFF tiles deflated (lossless, default) or JPEG;
-                           layers with transparency are always deflated
-  --jpeg-quality N         JPEG quality of GeoTIFF tiles, 1 to 100 (default 75)
-  -h, --help               this text
-
-Every message of the run is printed as it would be shown in a message box.
-Each PNG image gets a world file (.pgw) and a projection file (.prj) beside
-it; a GeoTIFF holds its place (EPSG:3857) itself.
-Ctrl-C stops at once, keeps every finished tile and makes no image; run
-again with --existing=keep to fetch the rest. A second Ctrl-C ends at once.
-Exit status: 0 every image made; 1 the run ended early, or an image or its
-world or projection file could not be written; 2 bad arguments; 3 some tiles
-failed to download or could not be placed (a layer with no tile at all gets
-no image, and an earlier one stays).
-)";
 }
 
 } // namespace quiltara::make

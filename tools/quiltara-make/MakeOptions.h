@@ -65,7 +65,7 @@ struct ParseOutcome {
 // Reads the arguments after the program name.
 ParseOutcome ParseMakeArguments(const std::vector<std::string>& args);
 
-// The text --help prints.
+// The text --help prints, made from the table of options.
 std::string MakeUsage();
 
 // What --list-sources prints: one line per source, its id first, then its
