@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "MakeOptionTable.h"
 #include "TestPaths.h"
 
 namespace quiltara::make {
@@ -11,7 +14,7 @@ class MakeOptionsTest : public ::testing::Test {
 protected:
     ParseOutcome Parse(std::vector<std::string> args) {
         args.push_back("--output=" + (dir_ / "map.png").string());
-        return ParseMakeArguments(args);
+        return ParseMakeArguments(args, catalogue_);
     }
     MakeOptions Options(std::vector<std::string> args) {
         ParseOutcome outcome = Parse(std::move(args));
@@ -26,6 +29,7 @@ protected:
     }
 
     test::TempDir dir_;
+    SourceCatalogue catalogue_; // none unless a test adds one
 };
 
 TEST_F(MakeOptionsTest, TileRangeGivesTheListRowByRow) {
@@ -105,17 +109,20 @@ TEST_F(MakeOptionsTest, SubfoldersAreOneFolderNameInsideTheOutputFolder) {
 
 TEST_F(MakeOptionsTest, ShortOutputOptionTakesTheNextArgument) {
     // The README's example line.
-    ParseOutcome outcome = ParseMakeArguments({"--box", "-0.16,51.49,-0.08,51.52", "--zoom", "13",
-                                               "--layers", "map,satellite", "--delete-tiles", "-o",
-                                               (dir_ / "london.png").string()});
+    ParseOutcome outcome = ParseMakeArguments(
+        {"--box", "-0.16,51.49,-0.08,51.52", "--zoom", "13", "--layers", "map,satellite",
+         "--delete-tiles", "-o", (dir_ / "london.png").string()},
+        catalogue_);
     ASSERT_TRUE(outcome.options.has_value()) << outcome.error;
     EXPECT_EQ(outcome.options->outputPath, (dir_ / "london.png").string());
     EXPECT_EQ(outcome.options->deleteTiles, DeletePolicy::Delete);
 
-    outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1", (dir_ / "a.png").string(), "-o"});
+    outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1", (dir_ / "a.png").string(), "-o"},
+                                 catalogue_);
     EXPECT_FALSE(outcome.options.has_value());
     EXPECT_NE(outcome.error.find("-o needs a value"), std::string::npos);
-    outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1", "-x", (dir_ / "a.png").string()});
+    outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1", "-x", (dir_ / "a.png").string()},
+                                 catalogue_);
     EXPECT_NE(outcome.error.find("unknown option -x"), std::string::npos);
 }
 
@@ -187,20 +194,21 @@ TEST_F(MakeOptionsTest, LayersTemplatesAndSubfoldersMakeTheSourcesValues) {
 }
 
 TEST_F(MakeOptionsTest, OutputMustNameAFileInAnExistingFolder) {
-    ParseOutcome outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1"});
+    ParseOutcome outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1"}, catalogue_);
     EXPECT_NE(outcome.error.find("output"), std::string::npos);
     outcome = ParseMakeArguments(
-        {"--tiles=0,0,0,0", "--zoom=1", (dir_ / "missing" / "map.png").string()});
+        {"--tiles=0,0,0,0", "--zoom=1", (dir_ / "missing" / "map.png").string()}, catalogue_);
     EXPECT_NE(outcome.error.find("does not exist"), std::string::npos);
     outcome = ParseMakeArguments(
-        {"--tiles=0,0,0,0", "--zoom=1", (dir_ / "a.png").string(), (dir_ / "b.png").string()});
+        {"--tiles=0,0,0,0", "--zoom=1", (dir_ / "a.png").string(), (dir_ / "b.png").string()},
+        catalogue_);
     EXPECT_NE(outcome.error, "");
     outcome = ParseMakeArguments(
-        {"--tiles=0,0,0,0", "--zoom=1", "--delete-tiles", "--keep-tiles", "x.png"});
+        {"--tiles=0,0,0,0", "--zoom=1", "--delete-tiles", "--keep-tiles", "x.png"}, catalogue_);
     EXPECT_NE(outcome.error.find("contradict"), std::string::npos);
-    outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1", "--bogus", "x.png"});
+    outcome = ParseMakeArguments({"--tiles=0,0,0,0", "--zoom=1", "--bogus", "x.png"}, catalogue_);
     EXPECT_NE(outcome.error.find("--bogus"), std::string::npos);
-    EXPECT_TRUE(ParseMakeArguments({"--tiles=1", "--help"}).helpAsked);
+    EXPECT_TRUE(ParseMakeArguments({"--tiles=1", "--help"}, catalogue_).helpAsked);
 }
 
 } // namespace

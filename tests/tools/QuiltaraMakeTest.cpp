@@ -221,7 +221,7 @@ TEST_F(QuiltaraMake, AnEndedRunClosesTheTerminalStatusLineBeforeItsErrors) {
     args.insert(args.end(), {"--layers=map,satellite",
                              "--template-satellite=http://127.0.0.1:1/kh/x=[X]&y=[Y]&z=[Z]",
                              (out_ / "city.png").string()});
-    const ParseOutcome parsed = ParseMakeArguments(args);
+    const ParseOutcome parsed = ParseMakeArguments(args, SourceCatalogue{});
     ASSERT_TRUE(parsed.options) << parsed.error;
     char* buffer = nullptr;
     size_t size = 0;

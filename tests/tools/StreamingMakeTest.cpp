@@ -29,7 +29,7 @@ struct Made {
 // One run of the map maker in this process, as main() runs it without a
 // terminal.
 Made MakeMap(const std::vector<std::string>& args) {
-    const ParseOutcome parsed = ParseMakeArguments(args);
+    const ParseOutcome parsed = ParseMakeArguments(args, SourceCatalogue{});
     EXPECT_TRUE(parsed.options) << parsed.error;
     Made made;
     if (!parsed.options) {
@@ -108,7 +108,7 @@ TEST(StreamingMake, TheCompressionLevelIsCheckedAndBelongsToTheStreamingStitcher
     const std::vector<std::string> area = {"--tiles=0,0,1,1", "--zoom=3", "--output=/tmp/x.png"};
     auto parse = [&](std::vector<std::string> extra) {
         extra.insert(extra.begin(), area.begin(), area.end());
-        return ParseMakeArguments(extra);
+        return ParseMakeArguments(extra, SourceCatalogue{});
     };
     ASSERT_TRUE(parse({"--png-level=9"}).options) << parse({"--png-level=9"}).error;
     EXPECT_EQ(parse({"--png-level=9"}).options->pngLevel, 9);
@@ -150,7 +150,7 @@ TEST(StreamingMake, AGeoTiffIsChosenByFormatAloneAndCarriesNoWorldFile) {
 TEST(StreamingMake, TheFormatsOptionsAreCheckedAndBelongTogether) {
     auto parse = [](std::vector<std::string> extra) {
         extra.insert(extra.begin(), {"--tiles=0,0,1,1", "--zoom=3", "--output=/tmp/x.png"});
-        return ParseMakeArguments(extra);
+        return ParseMakeArguments(extra, SourceCatalogue{});
     };
     EXPECT_EQ(parse({}).options->format, ImageFileFormat::Png);
     const ParseOutcome jpeg =

@@ -189,11 +189,11 @@ Complaint ResolveOutput(const std::optional<std::string>& output, MakeOptions& o
     return std::nullopt;
 }
 
-Complaint ResolveSource(const std::optional<std::string>& sourceId, MakeOptions& options) {
+Complaint ResolveSource(const std::optional<std::string>& sourceId,
+                        const SourceCatalogue& catalogue, MakeOptions& options) {
     if (!sourceId) {
         return std::nullopt;
     }
-    const SourceCatalogue catalogue = LoadSourceCatalogue(SourceFolders());
     const TileSource* found = catalogue.Find(*sourceId);
     if (found == nullptr) {
         return "there is no tile source '" + *sourceId + "' (see --list-sources)";
@@ -281,7 +281,7 @@ Complaint CheckSourceBounds(const MakeOptions& options, bool beyondTileLimit) {
 
 // Checks the arguments against each other and the catalogue, in the order
 // the complaints are given; the first complaint, if any.
-Complaint CompleteOptions(GivenArguments& given) {
+Complaint CompleteOptions(GivenArguments& given, const SourceCatalogue& catalogue) {
     MakeOptions& options = given.options;
     if (Complaint complaint = CheckImageOptions(given)) {
         return complaint;
@@ -289,7 +289,7 @@ Complaint CompleteOptions(GivenArguments& given) {
     if (Complaint complaint = ResolveOutput(given.output, options)) {
         return complaint;
     }
-    if (Complaint complaint = ResolveSource(given.sourceId, options)) {
+    if (Complaint complaint = ResolveSource(given.sourceId, catalogue, options)) {
         return complaint;
     }
     if (Complaint complaint = ResolveLayers(given.layers, options)) {
@@ -396,14 +396,15 @@ std::string SourceListing(const SourceCatalogue& catalogue) {
     return listing;
 }
 
-ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
+ParseOutcome ParseMakeArguments(const std::vector<std::string>& args,
+                                const SourceCatalogue& catalogue) {
     ParseOutcome outcome;
     GivenArguments given;
     Complaint complaint = ReadArguments(args, given);
     outcome.helpAsked = given.helpAsked;
     outcome.listSources = given.listSources;
     if (!complaint && !given.helpAsked && !given.listSources) {
-        complaint = CompleteOptions(given);
+        complaint = CompleteOptions(given, catalogue);
         if (!complaint) {
             outcome.options = std::move(given.options);
         }

@@ -62,8 +62,10 @@ struct ParseOutcome {
     std::string error; // set when they are not
 };
 
-// Reads the arguments after the program name.
-ParseOutcome ParseMakeArguments(const std::vector<std::string>& args);
+// Reads the arguments after the program name; --source names a source of
+// the catalogue given (the one the program loaded for the whole run).
+ParseOutcome ParseMakeArguments(const std::vector<std::string>& args,
+                                const SourceCatalogue& catalogue);
 
 // The text --help prints, made from the table of options.
 std::string MakeUsage();

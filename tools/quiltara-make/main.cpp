@@ -36,8 +36,11 @@ int main(int argc, char** argv) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         std::signal(signal, EndOnSignal);
     }
+    // Read once: --source picks from it, --list-sources prints it.
+    const quiltara::SourceCatalogue catalogue =
+        quiltara::LoadSourceCatalogue(quiltara::SourceFolders());
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const ParseOutcome parsed = ParseMakeArguments(args);
+    const ParseOutcome parsed = ParseMakeArguments(args, catalogue);
     if (parsed.helpAsked) {
         if (std::fputs(MakeUsage().c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
             std::fprintf(stderr, "quiltara-make: cannot write the output: %s\n",
@@ -47,8 +50,6 @@ int main(int argc, char** argv) {
         return kExitMade;
     }
     if (parsed.listSources) {
-        const quiltara::SourceCatalogue catalogue =
-            quiltara::LoadSourceCatalogue(quiltara::SourceFolders());
         for (const quiltara::CatalogueProblem& problem : catalogue.problems) {
             std::fprintf(stderr, "quiltara-make: not read: %s\n", problem.Text().c_str());
         }
