@@ -211,5 +211,68 @@ TEST_F(MakeOptionsTest, OutputMustNameAFileInAnExistingFolder) {
     EXPECT_TRUE(ParseMakeArguments({"--tiles=1", "--help"}, catalogue_).helpAsked);
 }
 
+// Every row of the option table, and nothing else, is an option line of
+// --help, in the help's order (the area's options first); every spelling it
+// shows is one the reading knows.
+TEST_F(MakeOptionsTest, HelpListsExactlyTheTablesOptionsAndEachIsRead) {
+    const std::string usage = MakeUsage();
+    std::vector<std::string> listed;
+    std::istringstream lines(usage);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("  -", 0) == 0) {
+            listed.push_back(line.substr(2, line.find("  ", 2) - 2));
+        }
+    }
+    std::vector<std::string> area;
+    std::vector<std::string> others;
+    for (const MakeOption& option : MakeOptionTable()) {
+        std::string label(option.spellings);
+        label += option.value.empty() ? "" : " " + std::string(option.value);
+        (option.area ? area : others).push_back(label);
+        std::istringstream help{std::string(option.help)};
+        for (std::string line; std::getline(help, line);) {
+            EXPECT_NE(usage.find(line), std::string::npos) << label << ": " << line;
+        }
+        std::istringstream spellings{std::string(option.spellings)};
+        for (std::string spelling; std::getline(spellings >> std::ws, spelling, ',');) {
+            if (const auto layer = spelling.find("LAYER"); layer != std::string::npos) {
+                spelling.replace(layer, 5, "map");
+            }
+            const ParseOutcome read = ParseMakeArguments({spelling, "1"}, catalogue_);
+            EXPECT_EQ(read.error.find("unknown option"), std::string::npos) << read.error;
+        }
+    }
+    area.insert(area.end(), others.begin(), others.end());
+    EXPECT_EQ(listed, area);
+}
+
+TEST_F(MakeOptionsTest, SourceIsTakenFromTheCatalogueGiven) {
+    std::string why;
+    TileSource source;
+    source.id = "demo";
+    source.name = "Demo";
+    source.layers = {
+        {MapLayer::Satellite, "Aerial", TileTemplate::Parse("http://a/{z}/{x}/{y}", why).value()}};
+    source.maxZoom = 5;
+    source.connections = 2;
+    catalogue_.sources.push_back(source);
+
+    const MakeOptions o = Options({"--source=demo", "--tiles=0,0,0,0", "--zoom=1", "--jobs=8"});
+    ASSERT_TRUE(o.source.has_value());
+    EXPECT_EQ(o.source->name, "Demo");
+    EXPECT_EQ(o.jobs, 2); // no more connections than the source allows
+    EXPECT_TRUE(o.SourcesValues().IsDownloaded(MapLayer::Satellite));
+    EXPECT_FALSE(o.SourcesValues().IsDownloaded(MapLayer::Map));
+
+    EXPECT_NE(
+        Error({"--source=other", "--tiles=0,0,0,0", "--zoom=1"}).find("no tile source 'other'"),
+        std::string::npos);
+    EXPECT_NE(Error({"--source=demo", "--layers=map", "--tiles=0,0,0,0", "--zoom=1"})
+                  .find("has no map layer (it offers satellite)"),
+              std::string::npos);
+    EXPECT_NE(Error({"--source=demo", "--tiles=0,0,0,0", "--zoom=6"}).find("zooms 0 to 5, not 6"),
+              std::string::npos);
+}
+
 } // namespace
 } // namespace quiltara::make
