@@ -268,15 +268,15 @@ std::string Label(const MakeOption& option) {
 }
 
 // Labels up to this long share their line with the help; longer ones stand
-// on a line of their own above it.
+// on a line of their own above it. Every help line starts in one column.
 constexpr std::size_t kLabelWidth = 23;
-constexpr std::string_view kHelpIndent = "                           ";
+const std::string kHelpIndent(2 + kLabelWidth + 2, ' ');
 
 std::string HelpLines(const MakeOption& option) {
-    const std::string label = "  " + Label(option);
-    std::string text = label.size() - 2 <= kLabelWidth
-                           ? label + std::string(kHelpIndent.size() - label.size(), ' ')
-                           : label + "\n" + std::string(kHelpIndent);
+    const std::string label = Label(option);
+    std::string text = "  " + label;
+    text += label.size() <= kLabelWidth ? std::string(kLabelWidth + 2 - label.size(), ' ')
+                                        : "\n" + kHelpIndent;
     for (char c : option.help) {
         text += c;
         if (c == '\n') {
