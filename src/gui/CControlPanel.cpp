@@ -473,9 +473,8 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
         // Streamed, so a map of any size fits in memory; the save dialog's
         // file type picks PNG or GeoTIFF.
         StreamingStitcher stitcher(StreamingOptions{}, true);
-        CreateMapServices services{prompts, mapSources, progress, *fetcher};
+        CreateMapServices services{prompts, mapSources, progress, *fetcher, stitcher};
         services.cancel = &cancel_;
-        services.stitcher = &stitcher;
         outcome = CreateMap(inputs, services);
     } catch (const std::exception& error) {
         failure = error.what();

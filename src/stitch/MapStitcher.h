@@ -6,6 +6,7 @@
 #include "platform/CancelFlag.h"
 #include "platform/Prompts.h"
 #include "sources/MapSourcesValues.h"
+#include "stitch/LayerStitcher.h"
 #include "stitch/StitchValues.h"
 #include "tiles/MapLayer.h"
 #include "tiles/ProgressSink.h"
@@ -23,22 +24,29 @@ inline constexpr const char* kPaletteModeFailedMessage =
     "Could not create output image in 256 colour mode.  This is most likely because of a memory "
     "limitation on your PC.  The image you are trying to create is";
 
-// Builds one image per enabled layer, in layer order, from the tile files of
-// range at zoom, and saves it as PNG data (whatever the chosen name's
-// extension). When a 24-bit image cannot be made the layer falls back to a
-// 256-colour image; when that fails too, the stitch stops there and the
-// remaining layers get no image. Every tile goes into its own 256 x 256
-// square, whatever its size (a smaller one fills the square from its top
-// left corner, a larger one is clipped to the square); tiles that are
-// missing or unreadable leave their square black. Each such tile is listed
-// in the layer's tileProblems. A layer none of whose tiles could be placed
-// gets no image at all (noTilePlaced): a black picture must not replace an
-// earlier good one. The image is written under a temporary name
-// and takes its own name only when complete, so a failed save leaves an
-// earlier image of that name as it was. Messages go through prompts; the
-// result lists every enabled layer.
-// A stop (cancel) looked at between tiles ends the stitch: the layer under
-// way and those after it are marked stopped and write nothing.
+// The in-memory stitcher: each layer's image is made whole in memory and
+// saved as PNG data (whatever the chosen name's extension). When a 24-bit
+// image cannot be made the layer falls back to a 256-colour image; when that
+// fails too, the stitch stops there and the remaining layers get no image.
+// Every tile goes into its own 256 x 256 square, whatever its size (a smaller
+// one fills the square from its top left corner, a larger one is clipped to
+// the square); tiles that are missing or unreadable leave their square
+// black. Each such tile is listed in the layer's tileProblems. A layer none
+// of whose tiles could be placed gets no image at all (noTilePlaced): a black
+// picture must not replace an earlier good one. The image is written under a
+// temporary name and takes its own name only when complete, so a failed save
+// leaves an earlier image of that name as it was. A stop is looked at between
+// tiles.
+class InMemoryStitcher : public LayerStitcher {
+public:
+    bool Streamed() const override { return false; }
+
+protected:
+    bool StitchLayer(const LayerTiles& tiles, StitchedLayer& stitched, Prompts& prompts,
+                     const CancelFlag* cancel) override;
+};
+
+// The in-memory stitcher's images of every enabled layer, in layer order.
 std::vector<StitchedLayer> Stitch(const std::string& outputFolder, const std::string& fileName,
                                   const MapSourcesValues& sources, const TileRange& range, int zoom,
                                   Prompts& prompts, ProgressSink& progress,

@@ -53,40 +53,19 @@ void StreamingStitcher::UseSaveType(int filterIndex) {
     }
 }
 
-std::vector<StitchedLayer> StreamingStitcher::StitchLayers(
-    const std::string& outputFolder, const std::string& fileName, const MapSourcesValues& sources,
-    const TileRange& range, int zoom, Prompts& /*prompts*/, ProgressSink& progress,
-    const CancelFlag* cancel) {
+bool StreamingStitcher::StitchLayer(const LayerTiles& tiles, StitchedLayer& stitched,
+                                    Prompts& /*prompts*/, const CancelFlag* cancel) {
     StreamingOptions options = options_;
     options.cancel = cancel;
-    std::vector<StitchedLayer> result;
-    for (MapLayer layer : kAllLayers) {
-        const LayerSource& source = sources[layer];
-        if (!source.download) {
-            continue;
-        }
-        StitchedLayer stitched;
-        stitched.layer = layer;
-        stitched.path = LayerImagePath(outputFolder, fileName, layer, source.subfolder);
-        if (cancel != nullptr && cancel->Requested()) {
-            stitched.stopped = true;
-            result.push_back(stitched);
-            continue;
-        }
-        progress.StitchStarted(layer, stitched.path);
-        const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom};
-        const StreamedLayer streamed = StreamLayerImageToFile(tiles, stitched.path, options);
-        stitched.created = streamed.bandsAllocated;
-        stitched.saved = streamed.written;
-        stitched.saveError = streamed.written ? "" : streamed.error;
-        stitched.tileProblems = streamed.tileProblems;
-        stitched.noTilePlaced = streamed.noTilePlaced;
-        stitched.stopped = streamed.stopped;
-        stitched.georeferenced = options_.format == ImageFileFormat::GeoTiff;
-        result.push_back(stitched);
-        progress.StitchFinished(layer, stitched.path, stitched.saved);
-    }
-    return result;
+    const StreamedLayer streamed = StreamLayerImageToFile(tiles, stitched.path, options);
+    stitched.created = streamed.bandsAllocated;
+    stitched.saved = streamed.written;
+    stitched.saveError = streamed.written ? "" : streamed.error;
+    stitched.tileProblems = streamed.tileProblems;
+    stitched.noTilePlaced = streamed.noTilePlaced;
+    stitched.stopped = streamed.stopped;
+    stitched.georeferenced = options_.format == ImageFileFormat::GeoTiff;
+    return true; // a layer that did not fit leaves room for the next one
 }
 
 } // namespace quiltara

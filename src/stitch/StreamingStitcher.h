@@ -36,8 +36,8 @@ inline constexpr const char* kStreamedMapFileFilter =
     "PNG image (*.png)|*.png|GeoTIFF (*.tif)|*.tif||";
 
 // The layers of a run, each streamed into its file. The result carries each
-// layer's tile problems and save error as Stitch() gives them, so the run
-// reports them the same way.
+// layer's tile problems and save error as the in-memory stitcher gives them,
+// so the run reports them the same way.
 class StreamingStitcher : public LayerStitcher {
 public:
     // offerTypes: the save dialog offers PNG and GeoTIFF and the type chosen
@@ -50,11 +50,11 @@ public:
     void UseSaveType(int filterIndex) override;
     const StreamingOptions& Options() const { return options_; }
 
-    std::vector<StitchedLayer> StitchLayers(const std::string& outputFolder,
-                                            const std::string& fileName,
-                                            const MapSourcesValues& sources, const TileRange& range,
-                                            int zoom, Prompts& prompts, ProgressSink& progress,
-                                            const CancelFlag* cancel) override;
+    bool Streamed() const override { return true; }
+
+protected:
+    bool StitchLayer(const LayerTiles& tiles, StitchedLayer& stitched, Prompts& prompts,
+                     const CancelFlag* cancel) override;
 
 private:
     StreamingOptions options_;

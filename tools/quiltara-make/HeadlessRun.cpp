@@ -5,6 +5,7 @@
 #include "TerminalProgress.h"
 #include "TerminalPrompts.h"
 #include "run/RunEstimate.h"
+#include "stitch/MapStitcher.h"
 #include "stitch/StreamingStitcher.h"
 #include "tiles/TextFormat.h"
 
@@ -87,8 +88,10 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     streaming.tiffCompression = options.tiffCompression;
     streaming.jpegQuality = options.jpegQuality.value_or(streaming.jpegQuality);
     StreamingStitcher streamingStitcher(streaming);
-    CreateMapServices services{prompts, mapSources, progress, *fetcher};
-    services.stitcher = options.inMemory ? nullptr : &streamingStitcher;
+    InMemoryStitcher inMemoryStitcher;
+    LayerStitcher& stitcher =
+        options.inMemory ? static_cast<LayerStitcher&>(inMemoryStitcher) : streamingStitcher;
+    CreateMapServices services{prompts, mapSources, progress, *fetcher, stitcher};
     services.cancel = cancel;
     const CreateMapInputs inputs{options.tiles, options.range, options.zoom};
 
