@@ -13,7 +13,6 @@
 #include <algorithm>
 
 #include "download/ParallelTileFetch.h"
-#include "download/TileImageCheck.h"
 #include "gui/CNumberInputDlg.h"
 #include "gui/CQuiltaraView.h"
 #include "gui/CSelectionOverlay.h"
@@ -23,10 +22,10 @@
 #include "gui/PanelRunOutput.h"
 #include "gui/ShellOpen.h"
 #include "platform/HttpClient.h"
+#include "run/MapRun.h"
 #include "sources/SiteChoice.h"
 #include "sources/SourceCatalogue.h"
 #include "sources/SourcePage.h"
-#include "stitch/StreamingStitcher.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara {
@@ -445,38 +444,34 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
     std::string failure;
     try {
         const std::unique_ptr<HttpClient> http = services_.makeHttpClient();
-        RasterImageCheck imageCheck;
+        // A catalogue source's run keeps no server number for the map service's runs.
+        RememberedServerNumber sourceRun;
+        MapRunParts parts{prompts,
+                          mapSources,
+                          progress,
+                          *http,
+                          services_.overwriteChoice,
+                          runState_,
+                          source != nullptr ? sourceRun : services_.rememberedServer,
+                          languageCode};
+        parts.moreConnections = services_.makeHttpClient;
+        parts.connections = connections;
+        parts.cancel = &cancel_;
         // Ends the run before the next request once the panel no longer wants
         // it (the program is closing), through the run's own way of ending early.
-        const auto stopWhenClosing = [this](const std::string& url) {
+        parts.beforeAttempt = [this](const std::string& url) {
             if (stopRun_) {
                 throw TileDownloadError(TileDownloadError::Cause::Connection, url,
                                         "the program is closing");
             }
         };
-        // A catalogue source's run keeps no server number for the map service's runs.
-        RememberedServerNumber sourceRun;
-        TileFetcherParts parts{*http,
-                               services_.makeHttpClient,
-                               prompts,
-                               imageCheck,
-                               services_.overwriteChoice,
-                               runState_,
-                               source != nullptr ? sourceRun : services_.rememberedServer,
-                               languageCode,
-                               stopWhenClosing,
-                               [this] { return cancel_.Requested(); }};
         if (source != nullptr) {
             parts.requestStyle = source->RequestStyle();
         }
-        const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(connections, parts);
         // Streamed, so a map of any size fits in memory; the save dialog's
         // file type picks PNG or GeoTIFF.
-        StreamingStitcher stitcher(StreamingOptions{}, true);
-        CreateMapServices services{prompts, mapSources, progress, *fetcher};
-        services.cancel = &cancel_;
-        services.stitcher = &stitcher;
-        outcome = CreateMap(inputs, services);
+        parts.stitch.offerTypes = true;
+        outcome = MapRun(parts).Create(inputs);
     } catch (const std::exception& error) {
         failure = error.what();
     }

@@ -232,7 +232,7 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
 
     outcome.status = CreateMapStatus::Cancelled;
     SaveDialogOptions dialog = MapFileDialog();
-    const std::string filter = services.stitcher != nullptr ? services.stitcher->SaveFilter() : "";
+    const std::string filter = services.stitcher.SaveFilter();
     if (!filter.empty()) {
         dialog.filter = filter;
     }
@@ -240,9 +240,7 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     if (!chosen) {
         return outcome;
     }
-    if (services.stitcher != nullptr) {
-        services.stitcher->UseSaveType(chosen->filterIndex);
-    }
+    services.stitcher.UseSaveType(chosen->filterIndex);
     const std::optional<MapSourcesValues> asked = services.mapSources.AskMapSources();
     if (!asked) {
         return outcome;
@@ -258,7 +256,7 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     std::vector<std::string> failedPaths;
     RunEstimate estimate =
         EstimateRun(inputs.tiles.size(), inputs.range, sources, MachineMemoryBytes());
-    estimate.streamed = services.stitcher != nullptr;
+    estimate.streamed = services.stitcher.Streamed();
     services.progress.RunEstimated(estimate);
 
     const std::size_t count = inputs.tiles.size();
@@ -310,12 +308,9 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
         }
         services.prompts.ShowMessage(text, MessageButtons::Ok);
     }
-    outcome.images = services.stitcher != nullptr
-                         ? services.stitcher->StitchLayers(
-                               outcome.outputFolder, outcome.fileName, sources, inputs.range, zoom,
-                               services.prompts, services.progress, services.cancel)
-                         : Stitch(outcome.outputFolder, outcome.fileName, sources, inputs.range,
-                                  zoom, services.prompts, services.progress, services.cancel);
+    outcome.images = services.stitcher.StitchLayers(outcome.outputFolder, outcome.fileName, sources,
+                                                    inputs.range, zoom, services.prompts,
+                                                    services.progress, services.cancel);
     if (std::any_of(outcome.images.begin(), outcome.images.end(),
                     [](const StitchedLayer& image) { return image.stopped; })) {
         // Stopped while stitching: the images finished before the stop stand

@@ -36,14 +36,14 @@ struct CreateMapInputs {
 };
 
 // The collaborators of a run: the questions to the user, the map sources, the
-// progress list and the tile downloads.
+// progress list, the tile downloads and the stitcher that makes the images.
 struct CreateMapServices {
     Prompts& prompts;
     MapSourcesProvider& mapSources;
     ProgressSink& progress;
     TileFetcher& fetcher;
+    LayerStitcher& stitcher;
     const CancelFlag* cancel = nullptr; // looked at between tiles; none: never stopped
-    LayerStitcher* stitcher = nullptr;  // null: the in-memory stitcher
 };
 
 enum class CreateMapStatus {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -12,7 +13,7 @@
 #include <vector>
 
 #include "image/RasterImage.h"
-#include "stitch/StreamingStitcher.h"
+#include "stitch/StitchValues.h"
 #include "stitch/WorkerPool.h"
 
 namespace quiltara {
@@ -167,9 +168,5 @@ void BandRowToRgb(const std::uint8_t* stored, std::size_t pixels, std::uint8_t* 
 // What a failed write of an image says: with the system's reason when the
 // file system gave one (a full disk, a file-size limit).
 std::string WriteFailure(int error);
-
-// The GeoTIFF output: defined in GeoTiffBandSink.cpp.
-StreamedLayer StreamGeoTiffToFile(const LayerTiles& tiles, const std::string& path,
-                                  const StreamingOptions& options);
 
 } // namespace quiltara

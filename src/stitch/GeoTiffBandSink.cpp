@@ -1,6 +1,8 @@
 // The GeoTIFF output of the streaming stitcher: every map tile becomes one
 // TIFF tile, and each level of overviews is made from the one below it, tile
 // by tile, as the tiles beneath it are done.
+#include "stitch/GeoTiffBandSink.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>

@@ -3,36 +3,49 @@
 #include <string>
 #include <vector>
 
+#include "platform/CancelFlag.h"
 #include "platform/Prompts.h"
 #include "sources/MapSourcesValues.h"
-#include "stitch/MapStitcher.h"
+#include "stitch/StitchValues.h"
 #include "tiles/ProgressSink.h"
 #include "tiles/TileGrid.h"
 
 namespace quiltara {
 
 // How a create-map run turns the tiles of every enabled layer into that
-// layer's image, once all downloads are done. A front end that wants another
-// way than the in-memory stitcher passes one of these to the run.
+// layer's image, once all downloads are done: in memory, or streamed band by
+// band. The walk over the layers, with its progress and its stop, is this
+// class's; each stitcher makes one layer's image.
 class LayerStitcher {
 public:
     virtual ~LayerStitcher() = default;
 
-    // The same inputs and result as Stitch(): one entry per enabled layer, in
-    // layer order; messages through prompts; a stop through cancel (may be
-    // null) ends it, the layers not finished marked stopped.
-    virtual std::vector<StitchedLayer> StitchLayers(const std::string& outputFolder,
-                                                    const std::string& fileName,
-                                                    const MapSourcesValues& sources,
-                                                    const TileRange& range, int zoom,
-                                                    Prompts& prompts, ProgressSink& progress,
-                                                    const CancelFlag* cancel) = 0;
+    // One entry per enabled layer, in layer order, each image made from the
+    // tile files of range at zoom in the layer's folder; messages through
+    // prompts. A stop through cancel (may be null), looked at before each
+    // layer and by the stitcher as it works, ends it: the layer under way and
+    // those after it are marked stopped and write nothing.
+    std::vector<StitchedLayer> StitchLayers(const std::string& outputFolder,
+                                            const std::string& fileName,
+                                            const MapSourcesValues& sources, const TileRange& range,
+                                            int zoom, Prompts& prompts, ProgressSink& progress,
+                                            const CancelFlag* cancel);
 
     // The save dialog's filter when the user chooses the file type there;
     // empty keeps the classic dialog, whose files are PNG.
     virtual std::string SaveFilter() const { return {}; }
     // The type chosen in the save dialog: its place in SaveFilter(), from 0.
     virtual void UseSaveType(int /*filterIndex*/) {}
+    // Whether the images go to their files band by band, so that a map of
+    // any size needs only a few bands of memory.
+    virtual bool Streamed() const = 0;
+
+protected:
+    // Makes the image of tiles at stitched.path (its layer and path are set)
+    // and notes there what became of it. False when the layers after this
+    // one are not to be tried: they are listed without an image.
+    virtual bool StitchLayer(const LayerTiles& tiles, StitchedLayer& stitched, Prompts& prompts,
+                             const CancelFlag* cancel) = 0;
 };
 
 } // namespace quiltara

@@ -100,15 +100,15 @@ void PasteIntoCell(RasterImage& output, const RasterImage& tile, std::int64_t co
 // (xFirst, yFirst) at the top left. Tiles that are missing, unreadable or not
 // 256 x 256 are listed in problems.
 // False when a stop came first.
-bool PasteTiles(RasterImage& output, const std::string& folder, MapLayer layer,
-                const TileRange& range, int zoom, PaletteBuilder* palette,
+bool PasteTiles(RasterImage& output, const LayerTiles& tiles, PaletteBuilder* palette,
                 std::vector<TileProblem>& problems, const CancelFlag* cancel) {
+    const TileRange& range = tiles.range;
     for (int x = range.xFirst; x <= range.xLast; ++x) {
         for (int y = range.yFirst; y <= range.yLast; ++y) {
             if (cancel != nullptr && cancel->Requested()) {
                 return false;
             }
-            const std::string path = folder + LayerPrefix(layer) + TileFileName(x, y, zoom);
+            const std::string path = tiles.folder + tiles.FileName(x, y);
             RasterImage tile(kFormatPng);
             LoadTile(tile, path);
             if (!tile.HasPixels() || tile.Width() <= 0 || tile.Height() <= 0) {
@@ -169,29 +169,6 @@ const char* ProblemText(const TileProblem& problem) {
 
 } // namespace
 
-std::string LayerFolder(const std::string& outputFolder, const std::string& subfolder) {
-    std::string folder = outputFolder;
-    if (!subfolder.empty()) {
-        folder += subfolder;
-        folder += '/';
-    }
-    return folder;
-}
-
-std::string LayerImagePath(const std::string& outputFolder, const std::string& fileName,
-                           MapLayer layer, const std::string& subfolder) {
-    return LayerFolder(outputFolder, subfolder) + LayerPrefix(layer) + fileName;
-}
-
-bool AnyTilePlaced(const std::vector<TileProblem>& problems, const TileRange& range) {
-    const std::int64_t tiles = (std::int64_t{range.xLast} - range.xFirst + 1) *
-                               (std::int64_t{range.yLast} - range.yFirst + 1);
-    const auto unplaced = std::count_if(problems.begin(), problems.end(), [](const auto& p) {
-        return p.kind != TileProblem::Kind::OffSize;
-    });
-    return unplaced < tiles;
-}
-
 std::string TileProblemsText(const std::vector<TileProblem>& problems) {
     if (problems.empty()) {
         return {};
@@ -228,84 +205,59 @@ std::string PaletteModeFailedText(long long width, long long height, const std::
            ": " + error;
 }
 
+bool InMemoryStitcher::StitchLayer(const LayerTiles& tiles, StitchedLayer& stitched,
+                                   Prompts& prompts, const CancelFlag* cancel) {
+    const TileRange& range = tiles.range;
+    const std::int64_t pixelWidth = (std::int64_t{range.xLast} - range.xFirst + 1) * kTileSize;
+    const std::int64_t pixelHeight = (std::int64_t{range.yLast} - range.yFirst + 1) * kTileSize;
+
+    // One output image per layer, released before the next one is made.
+    RasterImage output(kFormatPng);
+    if (!CreateOutput(output, pixelWidth, pixelHeight, 24)) {
+        prompts.ShowMessage(kRgbModeFailedMessage, MessageButtons::Ok);
+        stitched.paletteMode = true;
+        // Made in place rather than as a blank copied over: a copy would
+        // need the 8-bit image twice over at the moment memory is short.
+        if (!CreateOutput(output, pixelWidth, pixelHeight, 8)) {
+            prompts.ShowMessage(PaletteModeFailedText(pixelWidth, pixelHeight, output.ErrorText()),
+                                MessageButtons::Ok);
+            return false; // the layers after this one would not fit either
+        }
+    }
+    stitched.created = true;
+
+    try {
+        bool pasted = false;
+        if (stitched.paletteMode) {
+            PaletteBuilder palette(output, [&prompts](const std::string& message) {
+                prompts.ShowMessage(message, MessageButtons::Ok);
+            });
+            pasted = PasteTiles(output, tiles, &palette, stitched.tileProblems, cancel);
+        } else {
+            pasted = PasteTiles(output, tiles, nullptr, stitched.tileProblems, cancel);
+        }
+        if (!pasted) {
+            stitched.stopped = true;
+        } else if (AnyTilePlaced(stitched.tileProblems, range)) {
+            stitched.saved = SaveImage(output, stitched.path, stitched.saveError);
+        } else {
+            stitched.noTilePlaced = true;
+        }
+    } catch (const std::bad_alloc&) {
+        // This layer ends here; the next one starts again with its own image.
+        stitched.saved = false;
+        stitched.saveError = "not enough memory to make the image";
+    }
+    return true;
+}
+
 std::vector<StitchedLayer> Stitch(const std::string& outputFolder, const std::string& fileName,
                                   const MapSourcesValues& sources, const TileRange& range, int zoom,
                                   Prompts& prompts, ProgressSink& progress,
                                   const CancelFlag* cancel) {
-    std::vector<StitchedLayer> result;
-    const std::int64_t width = std::int64_t{range.xLast} - range.xFirst + 1;
-    const std::int64_t height = std::int64_t{range.yLast} - range.yFirst + 1;
-    const std::int64_t pixelWidth = width * kTileSize;
-    const std::int64_t pixelHeight = height * kTileSize;
-    bool outOfMemory = false;
-
-    for (MapLayer layer : kAllLayers) {
-        const LayerSource& source = sources[layer];
-        if (!source.download) {
-            continue;
-        }
-        StitchedLayer stitched;
-        stitched.layer = layer;
-        stitched.path = LayerImagePath(outputFolder, fileName, layer, source.subfolder);
-        if (cancel != nullptr && cancel->Requested()) {
-            stitched.stopped = true;
-            result.push_back(stitched);
-            continue;
-        }
-        if (outOfMemory) {
-            result.push_back(stitched);
-            continue;
-        }
-        progress.StitchStarted(layer, stitched.path);
-
-        // One output image per layer, released before the next one is made.
-        RasterImage output(kFormatPng);
-        if (!CreateOutput(output, pixelWidth, pixelHeight, 24)) {
-            prompts.ShowMessage(kRgbModeFailedMessage, MessageButtons::Ok);
-            stitched.paletteMode = true;
-            // Made in place rather than as a blank copied over: a copy would
-            // need the 8-bit image twice over at the moment memory is short.
-            if (!CreateOutput(output, pixelWidth, pixelHeight, 8)) {
-                prompts.ShowMessage(
-                    PaletteModeFailedText(pixelWidth, pixelHeight, output.ErrorText()),
-                    MessageButtons::Ok);
-                outOfMemory = true;
-                result.push_back(stitched);
-                progress.StitchFinished(layer, stitched.path, false);
-                continue;
-            }
-        }
-        stitched.created = true;
-
-        const std::string folder = LayerFolder(outputFolder, source.subfolder);
-        try {
-            bool pasted = false;
-            if (stitched.paletteMode) {
-                PaletteBuilder palette(output, [&prompts](const std::string& message) {
-                    prompts.ShowMessage(message, MessageButtons::Ok);
-                });
-                pasted = PasteTiles(output, folder, layer, range, zoom, &palette,
-                                    stitched.tileProblems, cancel);
-            } else {
-                pasted = PasteTiles(output, folder, layer, range, zoom, nullptr,
-                                    stitched.tileProblems, cancel);
-            }
-            if (!pasted) {
-                stitched.stopped = true;
-            } else if (AnyTilePlaced(stitched.tileProblems, range)) {
-                stitched.saved = SaveImage(output, stitched.path, stitched.saveError);
-            } else {
-                stitched.noTilePlaced = true;
-            }
-        } catch (const std::bad_alloc&) {
-            // This layer ends here; the next one starts again with its own image.
-            stitched.saved = false;
-            stitched.saveError = "not enough memory to make the image";
-        }
-        result.push_back(stitched);
-        progress.StitchFinished(layer, stitched.path, stitched.saved);
-    }
-    return result;
+    InMemoryStitcher stitcher;
+    return stitcher.StitchLayers(outputFolder, fileName, sources, range, zoom, prompts, progress,
+                                 cancel);
 }
 
 } // namespace quiltara

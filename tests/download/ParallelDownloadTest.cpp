@@ -19,6 +19,7 @@
 #include "platform/MemorySettingsStore.h"
 #include "platform/ScriptedPrompts.h"
 #include "run/CreateMapRun.h"
+#include "stitch/MapStitcher.h"
 
 namespace quiltara {
 namespace {
@@ -127,7 +128,8 @@ protected:
             remembered, languageCode};
         parts.stopRequested = [&cancel] { return cancel.Requested(); };
         const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(connections, parts);
-        CreateMapServices services{prompts, provider, progress, *fetcher};
+        InMemoryStitcher stitcher;
+        CreateMapServices services{prompts, provider, progress, *fetcher, stitcher};
         services.cancel = &cancel;
 
         std::thread beside;

@@ -12,6 +12,7 @@
 #include "platform/CurlHttpClient.h"
 #include "platform/ScriptedPrompts.h"
 #include "run/CreateMapRun.h"
+#include "stitch/MapStitcher.h"
 
 namespace quiltara {
 namespace {
@@ -80,8 +81,9 @@ protected:
         prompts_.QueueSavePath(Folder() + name);
         FixedMapSources provider(sources);
         NullProgressSink progress;
+        InMemoryStitcher stitcher;
         CreateMapServices services{prompts != nullptr ? *prompts : prompts_, provider, progress,
-                                   fetcher_};
+                                   fetcher_, stitcher};
         return CreateMap(CreateMapInputs{tiles_, kRange, kZoom}, services);
     }
 

@@ -10,6 +10,7 @@
 #include "download/TileDownloader.h"
 #include "image/RasterImage.h"
 #include "platform/ScriptedPrompts.h"
+#include "stitch/MapStitcher.h"
 
 namespace quiltara {
 namespace {
@@ -73,7 +74,8 @@ protected:
 
     CreateMapOutcome Run(std::optional<MapSourcesValues> sources) {
         FixedMapSources provider(std::move(sources));
-        CreateMapServices services{prompts_, provider, progress_, fetcher_};
+        InMemoryStitcher stitcher;
+        CreateMapServices services{prompts_, provider, progress_, fetcher_, stitcher};
         const CreateMapOutcome outcome =
             CreateMap(CreateMapInputs{tiles_, TileRange{10, 20, 12, 21}, 7}, services);
         timesAsked_ = provider.TimesAsked();

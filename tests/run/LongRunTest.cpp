@@ -16,6 +16,7 @@
 #include "run/CreateMapRun.h"
 #include "run/ProgressMeter.h"
 #include "run/RunEstimate.h"
+#include "stitch/MapStitcher.h"
 #include "stitch/StreamingStitcher.h"
 #include "stitch/WorldFile.h"
 #include "tiles/TileGrid.h"
@@ -213,7 +214,8 @@ TEST(CreateMapStop, AStopBetweenTilesKeepsThemAndSkipsTheStitchAndTheDeleteQuest
     EventProgress progress;
     CancelFlag cancel;
     StoppingFetcher fetcher(cancel, 5); // the map layer of the third tile
-    CreateMapServices services{prompts, provider, progress, fetcher};
+    InMemoryStitcher stitcher;
+    CreateMapServices services{prompts, provider, progress, fetcher, stitcher};
     services.cancel = &cancel;
 
     const CreateMapOutcome outcome =
@@ -264,10 +266,11 @@ TEST(CreateMapStop, AStopDuringTheStitchWritesNoImageAndKeepsTheTiles) {
         prompts.QueueSavePath((dir / "city.png").string());
         CancelFlag cancel;
         StopAtStitch both(cancel);
-        StreamingStitcher stitcher;
-        CreateMapServices services{prompts, provider, both, both};
+        InMemoryStitcher inMemory;
+        StreamingStitcher streaming;
+        LayerStitcher& stitcher = streamed ? static_cast<LayerStitcher&>(streaming) : inMemory;
+        CreateMapServices services{prompts, provider, both, both, stitcher};
         services.cancel = &cancel;
-        services.stitcher = streamed ? &stitcher : nullptr;
         const std::vector<CTileCell> tiles = {{10, 20, 0, 0, 0, 0}, {11, 20, 0, 0, 0, 0}};
 
         const CreateMapOutcome outcome =

@@ -4,8 +4,8 @@
 
 #include "TerminalProgress.h"
 #include "TerminalPrompts.h"
+#include "run/MapRun.h"
 #include "run/RunEstimate.h"
-#include "stitch/StreamingStitcher.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara::make {
@@ -70,29 +70,24 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     TerminalProgress progress(out, options.quiet);
     // The state the desktop application keeps in its panel and application
     // objects lives for this one run here.
-    const RasterImageCheck imageCheck;
     OverwriteChoice choice;
     OverwriteRunState runState;
     RememberedServerNumber remembered;
-    TileFetcherParts parts{http,   moreConnections, prompts,    imageCheck,
-                           choice, runState,        remembered, options.languageCode};
+    MapRunParts parts{prompts, mapSources, progress,   http,
+                      choice,  runState,   remembered, options.languageCode};
+    parts.moreConnections = moreConnections;
+    parts.connections = options.jobs;
     parts.requestStyle = options.RequestStyle();
-    if (cancel != nullptr) {
-        parts.stopRequested = [cancel] { return cancel->Requested(); };
-    }
-    const std::unique_ptr<TileFetcher> fetcher = MakeTileFetcher(options.jobs, parts);
-    StreamingOptions streaming;
+    parts.cancel = cancel;
+    parts.stitch.inMemory = options.inMemory;
+    StreamingOptions& streaming = parts.stitch.streaming;
     streaming.pngLevel = options.pngLevel.value_or(kDefaultDeflateLevel);
     streaming.format = options.format;
     streaming.tiffCompression = options.tiffCompression;
     streaming.jpegQuality = options.jpegQuality.value_or(streaming.jpegQuality);
-    StreamingStitcher streamingStitcher(streaming);
-    CreateMapServices services{prompts, mapSources, progress, *fetcher};
-    services.stitcher = options.inMemory ? nullptr : &streamingStitcher;
-    services.cancel = cancel;
     const CreateMapInputs inputs{options.tiles, options.range, options.zoom};
 
-    const CreateMapOutcome outcome = CreateMap(inputs, services);
+    const CreateMapOutcome outcome = MapRun(parts).Create(inputs);
     // The errors below go to the other output, usually the same terminal.
     out.EndStatus();
 

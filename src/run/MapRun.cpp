@@ -1,0 +1,41 @@
+#include "run/MapRun.h"
+
+#include "stitch/MapStitcher.h"
+#include "stitch/StreamingStitcher.h"
+
+namespace quiltara {
+namespace {
+
+std::unique_ptr<TileFetcher> MakeFetcher(const MapRunParts& parts,
+                                         const TileImageCheck& imageCheck) {
+    TileFetcherParts fetch{parts.http,       parts.moreConnections, parts.prompts,
+                           imageCheck,       parts.choice,          parts.runState,
+                           parts.remembered, parts.languageCode};
+    fetch.beforeAttempt = parts.beforeAttempt;
+    if (parts.cancel != nullptr) {
+        fetch.stopRequested = [cancel = parts.cancel] { return cancel->Requested(); };
+    }
+    fetch.requestStyle = parts.requestStyle;
+    return MakeTileFetcher(parts.connections, fetch);
+}
+
+std::unique_ptr<LayerStitcher> MakeStitcher(const StitchChoice& choice) {
+    if (choice.inMemory) {
+        return std::make_unique<InMemoryStitcher>();
+    }
+    return std::make_unique<StreamingStitcher>(choice.streaming, choice.offerTypes);
+}
+
+} // namespace
+
+MapRun::MapRun(const MapRunParts& parts)
+    : fetcher_(MakeFetcher(parts, imageCheck_)),
+      stitcher_(MakeStitcher(parts.stitch)),
+      services_{parts.prompts, parts.mapSources, parts.progress,
+                *fetcher_,     *stitcher_,       parts.cancel} {}
+
+CreateMapOutcome MapRun::Create(const CreateMapInputs& inputs) {
+    return CreateMap(inputs, services_);
+}
+
+} // namespace quiltara

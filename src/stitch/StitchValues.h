@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "image/DeflateParts.h"
+#include "image/GeoTiffWriter.h"
+#include "platform/CancelFlag.h"
+#include "tiles/MapLayer.h"
+#include "tiles/TileGrid.h"
+
+namespace quiltara {
+
+// The folder of a layer's tiles and image: the output folder, then the
+// subfolder and a separator when there is one. outputFolder is empty (the
+// current folder) or ends with a separator.
+std::string LayerFolder(const std::string& outputFolder, const std::string& subfolder);
+
+// The stitched image of one layer: layer folder + layer prefix + chosen name.
+std::string LayerImagePath(const std::string& outputFolder, const std::string& fileName,
+                           MapLayer layer, const std::string& subfolder);
+
+// The tile files of one layer: folder + layer prefix + tile name.
+struct LayerTiles {
+    std::string folder; // empty or ending with a separator
+    MapLayer layer = MapLayer::Map;
+    TileRange range;
+    int zoom = 0;
+
+    std::string FileName(int column, int row) const;
+};
+
+// A tile file of the range that did not go into the image as it came.
+struct TileProblem {
+    enum class Kind {
+        Missing,    // no file under the tile's name: its square stays black
+        Unreadable, // not an image the reader could load: its square stays black
+        OffSize,    // an image, but not 256 x 256: placed in its square, clipped to it
+    };
+    std::string path;
+    Kind kind = Kind::Missing;
+    int width = 0; // OffSize: the tile's size
+    int height = 0;
+};
+
+// What became of one enabled layer.
+struct StitchedLayer {
+    MapLayer layer = MapLayer::Map;
+    std::string path;
+    bool created = false; // an output image could be made
+    bool paletteMode = false;
+    bool saved = false;         // the file was written
+    std::string saveError;      // why it was not, when the image was made
+    bool georeferenced = false; // the file holds its place itself (GeoTIFF)
+    // No tile of the range went into the image: nothing was written, and an
+    // earlier image of the name (and its world file) stays as it was.
+    bool noTilePlaced = false;
+    // The run was stopped while the image was being made: nothing was written.
+    bool stopped = false;
+    std::vector<TileProblem> tileProblems; // in the order the tiles were pasted
+};
+
+// Whether any tile of range went into a layer's image, given the tiles the
+// stitch listed as problems (missing and unreadable ones were not placed).
+bool AnyTilePlaced(const std::vector<TileProblem>& problems, const TileRange& range);
+
+// What a streamed image is written as. Chosen by the user, never by the
+// name's extension.
+enum class ImageFileFormat { Png, GeoTiff };
+
+struct StreamingOptions {
+    ImageFileFormat format = ImageFileFormat::Png;
+    int pngLevel = kDefaultDeflateLevel; // 0..9, or zlib's default as the PNG writer uses
+    // GeoTIFF: how the tiles are compressed. Layers whose tiles carry
+    // transparency keep it losslessly: their tiles are always deflated.
+    TiffCompression tiffCompression = TiffCompression::Deflate;
+    int jpegQuality = 75; // 1..100
+    unsigned threads = 0; // 0: one per core
+    // Room for the bands of decoded tiles: two bands in flight let the next
+    // row of tiles be decoded while the current one is compressed; a band
+    // too wide for two is worked on alone, decoding and compressing in turn.
+    std::size_t bandMemory = std::size_t{40} << 20;
+    // Rows are compressed in parts of about this many bytes: enough data that
+    // a join costs nothing measurable, small enough that every core gets
+    // several parts of each band.
+    std::size_t partBytes = std::size_t{2} << 20;
+    // Looked at as the work goes on: a stop ends the image unwritten.
+    const CancelFlag* cancel = nullptr;
+};
+
+// What became of one layer's streamed image.
+struct StreamedLayer {
+    bool bandsAllocated = false; // memory for the bands was there
+    bool written = false;        // the whole image was written
+    std::string error;           // why not
+    bool noTilePlaced = false;   // no tile could be placed: the file was left as it was
+    bool stopped = false;        // a stop came first: nothing was written
+    // Tiles missing, unreadable or not 256 x 256, listed as the in-memory
+    // stitcher lists them (columns left to right, each top to bottom).
+    std::vector<TileProblem> tileProblems;
+};
+
+} // namespace quiltara

@@ -1,0 +1,95 @@
+// The run both front ends build: what they choose (stitcher, file type,
+// connections) reaches the run, against the offline map service.
+#include "run/MapRun.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "DemoServer.h"
+#include "TestPaths.h"
+#include "platform/CurlHttpClient.h"
+#include "platform/ScriptedPrompts.h"
+#include "run/RunEstimate.h"
+#include "stitch/StreamingStitcher.h"
+
+namespace quiltara {
+namespace {
+
+class EstimateProgress : public ProgressSink {
+public:
+    void ClearLines() override {}
+    void AddLine(const std::string& /*line*/) override {}
+    void RunEstimated(const RunEstimate& estimate) override { streamed = estimate.streamed; }
+    bool streamed = false;
+};
+
+TEST(MapRun, TheStitcherTheFileTypeAndTheConnectionsChosenAreTheRunsOwn) {
+    struct Case {
+        const char* name;
+        StitchChoice stitch;
+        int filterIndex; // picked in the save dialog
+        int connections;
+        const char* filter; // the save dialog's
+        bool streamed;
+        bool geoTiff;
+    };
+    StitchChoice inMemory;
+    inMemory.inMemory = true;
+    StitchChoice geoTiff;
+    geoTiff.streaming.format = ImageFileFormat::GeoTiff;
+    StitchChoice offered;
+    offered.offerTypes = true;
+    const Case cases[] = {
+        {"in memory", inMemory, 0, 1, kMapFileFilter, false, false},
+        {"streamed", StitchChoice{}, 0, 3, kMapFileFilter, true, false},
+        {"GeoTIFF by the options", geoTiff, 0, 1, kMapFileFilter, true, true},
+        {"GeoTIFF by the dialog", offered, 1, 2, kStreamedMapFileFilter, true, true},
+    };
+    test::DemoServer server;
+    MapSourcesValues sources;
+    sources[MapLayer::Map] = LayerSource{true, server.Template(MapLayer::Map), ""};
+    const std::vector<CTileCell> tiles = {
+        {10, 20, 0, 0, 0, 0}, {11, 20, 0, 0, 0, 0}, {12, 20, 0, 0, 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        ScriptedPrompts prompts;
+        prompts.QueueSavePath((dir / "city.png").string(), c.filterIndex);
+        prompts.QueueAnswer(MessageAnswer::No); // keep the tiles
+        FixedMapSources provider(sources);
+        EstimateProgress progress;
+        CurlHttpClient http(test::QuickTimeouts());
+        OverwriteChoice choice;
+        OverwriteRunState runState;
+        RememberedServerNumber remembered;
+        const std::string languageCode;
+        int madeClients = 0;
+        MapRunParts parts{prompts, provider, progress,   http,
+                          choice,  runState, remembered, languageCode};
+        parts.moreConnections = [&madeClients] {
+            ++madeClients;
+            return std::make_unique<CurlHttpClient>(test::QuickTimeouts());
+        };
+        parts.connections = c.connections;
+        parts.stitch = c.stitch;
+
+        const CreateMapOutcome outcome =
+            MapRun(parts).Create(CreateMapInputs{tiles, TileRange{10, 20, 12, 20}, 5});
+
+        EXPECT_EQ(outcome.status, CreateMapStatus::Finished);
+        EXPECT_EQ(outcome.tilesFetched, 3u);
+        EXPECT_EQ(madeClients, c.connections - 1);
+        ASSERT_EQ(prompts.SaveRequests().size(), 1u);
+        EXPECT_EQ(prompts.SaveRequests()[0].filter, c.filter);
+        EXPECT_EQ(progress.streamed, c.streamed);
+        ASSERT_EQ(outcome.images.size(), 1u);
+        EXPECT_TRUE(outcome.images[0].saved) << outcome.images[0].saveError;
+        EXPECT_EQ(outcome.images[0].georeferenced, c.geoTiff);
+        const std::string start = test::ReadFile(dir / "Map_city.png").substr(0, 4);
+        EXPECT_EQ(start, c.geoTiff ? std::string("II*\0", 4) : std::string("\x89PNG"));
+    }
+}
+
+} // namespace
+} // namespace quiltara
