@@ -423,7 +423,7 @@ std::vector<std::string> TileSource::RequestHeaders() const {
 }
 
 TileRequestStyle TileSource::RequestStyle() const {
-    return TileRequestStyle{true, subdomains, RequestHeaders()};
+    return TileRequestStyle{true, subdomains, RequestHeaders(), name};
 }
 
 std::string CatalogueProblem::Text() const {
