@@ -550,6 +550,16 @@ std::optional<MapSourcesValues> TileLimitedMapSources::AskMapSources() {
     return values;
 }
 
+std::optional<std::string> TileLimitExcess(const TileSource& source, std::size_t tiles) {
+    if (!TileLimitQuestion(source, tiles)) {
+        return std::nullopt;
+    }
+    return FormatText(
+        "this map needs %zu tiles, but the terms of use of '%s' allow at most %lld "
+        "at a time",
+        tiles, ShowControls(source.name).c_str(), *source.tileLimit);
+}
+
 std::optional<std::string> TileLimitQuestion(const TileSource& source, std::size_t tiles) {
     if (!source.tileLimit || static_cast<long long>(tiles) <= *source.tileLimit) {
         return std::nullopt;

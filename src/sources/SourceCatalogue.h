@@ -91,6 +91,11 @@ SourceCatalogue LoadSourceCatalogue(const std::vector<std::filesystem::path>& fo
 std::vector<std::filesystem::path> SourceFolders();
 std::filesystem::path UserSourcesFolder();
 
+// "this map needs N tiles, but the terms of use of 'NAME' allow at most L at
+// a time" for a run over more tiles than the source's terms allow, or
+// nothing when the run is within them.
+std::optional<std::string> TileLimitExcess(const TileSource& source, std::size_t tiles);
+
 // The question asked before a run over more tiles than the source's terms
 // allow, or nothing when the run is within them.
 std::optional<std::string> TileLimitQuestion(const TileSource& source, std::size_t tiles);

@@ -294,7 +294,8 @@ TileRequestStyle MakeOptions::RequestStyle() const {
 std::string SourceListing(const SourceCatalogue& catalogue) {
     std::string listing;
     for (const TileSource& source : catalogue.sources) {
-        listing += source.id + "  " + source.name + "  (" + source.LayerList() + ")\n";
+        listing +=
+            source.id + "  " + ShowControls(source.name) + "  (" + source.LayerList() + ")\n";
     }
     return listing;
 }
@@ -614,13 +615,9 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args) {
     if (options.source && !beyondTileLimit && !options.dryRun) {
         const auto chosen = static_cast<std::size_t>(
             std::count(options.layers.begin(), options.layers.end(), true));
-        if (TileLimitQuestion(*options.source, options.tiles.size() * chosen)) {
+        if (const auto excess = TileLimitExcess(*options.source, options.tiles.size() * chosen)) {
             // No one to ask here: the run is refused unless the command line says to go on.
-            return fail(
-                FormatText("this map needs %zu tiles, but the terms of use of '%s' allow "
-                           "at most %lld at a time (--beyond-tile-limit fetches them anyway)",
-                           options.tiles.size() * chosen, options.source->name.c_str(),
-                           *options.source->tileLimit));
+            return fail(*excess + " (--beyond-tile-limit fetches them anyway)");
         }
     }
     outcome.options = std::move(options);
