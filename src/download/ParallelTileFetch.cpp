@@ -65,7 +65,7 @@ public:
           guarded_(downloader_, parts.beforeAttempt),
           fetcher_(guarded_, parts.runState, parts.remembered, parts.languageCode,
                    parts.requestStyle) {
-        downloader_.SetHeaderLines(parts.requestStyle.headerLines);
+        downloader_.SetRequestStyle(parts.requestStyle);
     }
 
     void StartRun() override { fetcher_.StartRun(); }
@@ -73,6 +73,7 @@ public:
                    const std::string& tilePath) override {
         return fetcher_.FetchTile(sourceUrl, column, row, zoom, tilePath);
     }
+    FetchReport Report() const override { return fetcher_.Report(); }
 
 private:
     PoliteHttpClient polite_;
@@ -92,7 +93,10 @@ struct ParallelTileFetcher::Connection {
           polite(http, parts.beforeAttempt, parts.stopRequested),
           downloader(polite, prompts, parts.imageCheck, choice, runState),
           guarded(downloader, parts.beforeAttempt) {
-        downloader.SetHeaderLines(parts.requestStyle.headerLines);
+        downloader.SetRequestStyle(parts.requestStyle);
+        // Kept only once every tile before it in list order is settled (see
+        // ReportFinished).
+        downloader.HoldCheckedTiles(true);
     }
 
     std::unique_ptr<HttpClient> owned; // null for the first connection, which is lent
@@ -177,12 +181,13 @@ void ParallelTileFetcher::Work(Connection& connection) {
             completion.number = connection.number;
         }
         try {
-            completion.fetched = FetchTileOfSource(
-                requestStyle_, job.sourceUrl, job.column, job.row, job.zoom, job.tilePath,
-                connection.languageCode, connection.remembered, connection.guarded);
+            completion.result = FetchTileOfSource(requestStyle_, job.sourceUrl, job.column, job.row,
+                                                  job.zoom, job.tilePath, connection.languageCode,
+                                                  connection.remembered, connection.guarded);
         } catch (...) {
             completion.error = std::current_exception();
         }
+        completion.held = connection.downloader.TakeHeldTile();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             failed_ = failed_ || completion.error != nullptr;
@@ -198,6 +203,7 @@ void ParallelTileFetcher::StartRun() {
     DropResults();
     nextNumber_ = 0;
     runState_.StartRun();
+    report_ = FetchReport{requestStyle_.sourceName};
 }
 
 void ParallelTileFetcher::DropResults() {
@@ -222,10 +228,13 @@ bool ParallelTileFetcher::FetchHere(const TileFetchJob& job) {
     // question goes to the run's own prompts with the run's own state.
     TileDownloader downloader(connections_.front()->polite, prompts_, imageCheck_, choice_,
                               runState_);
-    downloader.SetHeaderLines(requestStyle_.headerLines);
+    downloader.SetRequestStyle(requestStyle_);
     GuardedUrlFetcher guarded(downloader, beforeAttempt_);
-    return FetchTileOfSource(requestStyle_, job.sourceUrl, job.column, job.row, job.zoom,
-                             job.tilePath, languageCode_, remembered_, guarded);
+    const TileFileResult result =
+        FetchTileOfSource(requestStyle_, job.sourceUrl, job.column, job.row, job.zoom, job.tilePath,
+                          languageCode_, remembered_, guarded);
+    report_.Note(result);
+    return result.usable;
 }
 
 bool ParallelTileFetcher::FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
@@ -239,6 +248,7 @@ void ParallelTileFetcher::Submit(const TileFetchJob& job, const FetchDone& done)
         done(FetchHere(job));
         return;
     }
+    WaitForRoomAhead();
     const std::size_t number = nextNumber_++;
     {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -267,6 +277,16 @@ void ParallelTileFetcher::Submit(const TileFetchJob& job, const FetchDone& done)
 void ParallelTileFetcher::Finish() {
     WaitUntilIdle();
     ReportFinished();
+}
+
+void ParallelTileFetcher::WaitForRoomAhead() {
+    while (!waiting_.empty() && nextNumber_ - waiting_.begin()->first >= kMostTilesAhead) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            workDone_.wait(lock, [&] { return failed_ || !finished_.empty(); });
+        }
+        ReportFinished();
+    }
 }
 
 void ParallelTileFetcher::WaitUntilIdle() {
@@ -304,18 +324,29 @@ void ParallelTileFetcher::ReportFinished() {
         if (found == arrived_.end()) {
             return;
         }
-        const Completion completion = std::move(found->second);
+        Completion completion = std::move(found->second);
         const FetchDone done = std::move(first->second);
         arrived_.erase(found);
         waiting_.erase(first);
-        if (completion.error) {
+        try {
+            if (completion.error) {
+                std::rethrow_exception(completion.error);
+            }
+            // Only now is every tile before it settled: had one of them ended
+            // the run, this one would not be kept, as it would not have been
+            // fetched one tile after another.
+            if (completion.held) {
+                completion.held->Commit();
+            }
+        } catch (...) {
             // The failure may have come in after the check above: the fetches
             // still under way finish before the run hears of it, and until
-            // then nothing more is handed out.
+            // then nothing more is handed out. The tiles they hold go with them.
             DropResults();
-            std::rethrow_exception(completion.error);
+            throw;
         }
-        done(completion.fetched);
+        report_.Note(completion.result);
+        done(completion.result.usable);
     }
 }
 

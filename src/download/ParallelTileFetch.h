@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,10 @@ struct TileFetcherParts {
 
 // Fetches a run's tiles over several connections at once, with the results of
 // fetching them one after another: the same tile files, the same failed
-// tiles, the same requests for each tile.
+// tiles, the same requests for each tile. A tile fetched ahead of its turn
+// stays under its temporary name until every tile before it in list order
+// is settled, so an error that ends the run keeps the tiles before it and
+// no later one, whatever the number of connections.
 //
 // Each connection has its own HTTP client and downloader, working on a copy
 // of the shared state taken when a fetch is handed to it. A fetch whose
@@ -86,20 +90,29 @@ public:
                    const std::string& tilePath) override;
     void Submit(const TileFetchJob& job, const FetchDone& done) override;
     void Finish() override;
+    FetchReport Report() const override { return report_; }
 
 private:
     struct Connection;
     struct Completion {
         std::size_t number = 0; // in the order handed out
-        bool fetched = false;
+        TileFileResult result{false};
+        std::optional<HeldTile> held; // the usable tile, not yet under its name
         std::exception_ptr error;
     };
+
+    // How far fetches run ahead of the oldest one not yet reported: each
+    // finished one holds its tile's temporary file open until then.
+    static constexpr std::size_t kMostTilesAhead = 64;
 
     void StopConnections();
     bool MustRunAlone(const TileFetchJob& job) const;
     bool FetchHere(const TileFetchJob& job);
     // Blocks until no connection has work.
     void WaitUntilIdle();
+    // Reports finished fetches until the next one handed out is within
+    // kMostTilesAhead of the oldest one not reported.
+    void WaitForRoomAhead();
     // Waits for the fetches under way, then forgets every result not yet
     // reported and any failure.
     void DropResults();
@@ -116,6 +129,7 @@ private:
     RememberedServerNumber& remembered_;
     const std::string& languageCode_;
     TileRequestStyle requestStyle_;
+    FetchReport report_{requestStyle_.sourceName};
 
     std::vector<std::unique_ptr<Connection>> connections_;
     std::size_t nextNumber_ = 0;

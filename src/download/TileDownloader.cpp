@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/AtomicFile.h"
+#include "platform/PoliteHttpClient.h"
 
 namespace quiltara {
 namespace {
@@ -21,6 +22,20 @@ std::string DescribeError(TileDownloadError::Cause cause, const std::string& sub
 
 // The answer's body is larger than any map tile: a hostile or broken server.
 struct TileBodyTooLarge {};
+
+[[noreturn]] void FailTileFile(const std::filesystem::path& path, const char* what, int error) {
+    throw TileDownloadError(TileDownloadError::Cause::TileFile, path.string(),
+                            std::string(what) + ": " + std::strerror(error));
+}
+
+// What a 429 or 503 answer asks of the next attempt.
+BusyServer BusyAnswer(const HttpResult& answer) {
+    if (!answer.retryAfter) {
+        return BusyServer::NoWait;
+    }
+    return PoliteHttpClient::WaitsFor(*answer.retryAfter) ? BusyServer::WaitAsked
+                                                          : BusyServer::TooLong;
+}
 
 } // namespace
 
@@ -56,14 +71,8 @@ public:
         return file_->TemporaryPath();
     }
 
-    // Puts the checked body under the tile's name.
-    void Commit() {
-        try {
-            file_->Commit();
-        } catch (const std::system_error& error) {
-            Fail("cannot write", error.code().value());
-        }
-    }
+    // The checked body, to be put under the tile's name.
+    HeldTile Hold() { return HeldTile(std::move(file_)); }
 
 private:
     void Create() {
@@ -71,21 +80,26 @@ private:
             return;
         }
         try {
-            file_.emplace(path_, AtomicFile::Durability::Flushed);
+            file_ = std::make_unique<AtomicFile>(path_, AtomicFile::Durability::Flushed);
         } catch (const std::system_error& error) {
             Fail("cannot create", error.code().value());
         }
     }
 
-    [[noreturn]] void Fail(const char* what, int error) const {
-        throw TileDownloadError(TileDownloadError::Cause::TileFile, path_.string(),
-                                std::string(what) + ": " + std::strerror(error));
-    }
+    [[noreturn]] void Fail(const char* what, int error) const { FailTileFile(path_, what, error); }
 
     std::filesystem::path path_;
-    std::optional<AtomicFile> file_;
+    std::unique_ptr<AtomicFile> file_;
     std::uint64_t bytes_ = 0;
 };
+
+void HeldTile::Commit() {
+    try {
+        file_->Commit();
+    } catch (const std::system_error& error) {
+        FailTileFile(file_->FinalPath(), "cannot write", error.code().value());
+    }
+}
 
 TileDownloadError::TileDownloadError(Cause cause, std::string subject, std::string reason)
     : std::runtime_error(DescribeError(cause, subject, reason)),
@@ -134,28 +148,33 @@ TileFileResult TileDownloader::FetchUrlToFile(const std::filesystem::path& tileP
     if (AnythingAt(tilePath) && KeepExistingFile(tilePath)) {
         return TileFileResult::KeptExisting();
     }
-    for (int busy = 0;; ++busy) {
-        TileFileSink sink(tilePath);
-        HttpResult answer;
-        try {
-            // The body is kept whatever the status: the image check judges it.
-            answer =
-                http_.Get(url, headerLines_.empty() ? TileRequestHeaders() : headerLines_, sink);
-        } catch (const HttpConnectionError& error) {
-            throw TileDownloadError(TileDownloadError::Cause::Connection, url, error.Reason());
-        } catch (const TileBodyTooLarge&) {
-            return false;
-        }
-        // A server that asks for a pause has not said the tile is bad: once
-        // the connection has waited (PoliteHttpClient), the same tile is
-        // asked for again, a few times at most.
-        const bool askedToWait =
-            (answer.status == 429 || answer.status == 503) && answer.retryAfter.has_value();
-        if (askedToWait && busy < kBusyRetries) {
-            continue; // the sink's temporary file goes with it
-        }
-        return TakeBody(sink, answer);
+    TileFileSink sink(tilePath);
+    HttpResult answer;
+    try {
+        answer = http_.Get(url, headerLines_.empty() ? TileRequestHeaders() : headerLines_, sink);
+    } catch (const HttpConnectionError& error) {
+        throw TileDownloadError(TileDownloadError::Cause::Connection, url, error.Reason());
+    } catch (const TileBodyTooLarge&) {
+        return false;
     }
+    // A server that asks for a pause has not said the tile is bad: the
+    // retries ask again once the connection has waited (PoliteHttpClient).
+    // The map service's other error pages are judged by the image check.
+    const bool busy = answer.status == 429 || answer.status == 503;
+    if (busy && (successOnly_ || answer.retryAfter)) {
+        return TileFileResult::Busy(BusyAnswer(answer),
+                                    answer.retryAfter.value_or(std::chrono::seconds(0)));
+    }
+    if (successOnly_ && (answer.status < 200 || answer.status > 299)) {
+        return false;
+    }
+    return TakeBody(sink, answer);
+}
+
+std::optional<HeldTile> TileDownloader::TakeHeldTile() {
+    std::optional<HeldTile> held = std::move(held_);
+    held_.reset();
+    return held;
 }
 
 TileFileResult TileDownloader::TakeBody(TileFileSink& sink, const HttpResult& answer) {
@@ -165,7 +184,12 @@ TileFileResult TileDownloader::TakeBody(TileFileSink& sink, const HttpResult& an
     if (!answer.complete || !imageCheck_.IsUsableImage(body)) {
         return false;
     }
-    sink.Commit();
+    HeldTile checked = sink.Hold();
+    if (hold_) {
+        held_.emplace(std::move(checked));
+    } else {
+        checked.Commit();
+    }
     return true;
 }
 

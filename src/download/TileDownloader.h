@@ -2,11 +2,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "download/TileImageCheck.h"
+#include "platform/AtomicFile.h"
 #include "platform/HttpClient.h"
 #include "platform/Prompts.h"
 #include "tiles/TileSources.h"
@@ -52,11 +55,21 @@ private:
 // sends more makes the tile fail rather than fill the disk.
 inline constexpr std::uint64_t kMaxTileBodyBytes = 16 * 1024 * 1024;
 
-// How often a tile answered 429 or 503 with Retry-After is asked for again
-// (after the wait the server asked for) before it counts as failed.
-inline constexpr int kBusyRetries = 3;
-
 class TileFileSink;
+
+// A downloaded tile that passed the image check, held under its temporary
+// name until Commit() puts it under the tile's name. Never committed, it
+// leaves nothing behind.
+class HeldTile {
+public:
+    explicit HeldTile(std::unique_ptr<AtomicFile> file) : file_(std::move(file)) {}
+
+    // Throws TileDownloadError (a tile file that cannot be written).
+    void Commit();
+
+private:
+    std::unique_ptr<AtomicFile> file_;
+};
 
 // The extra header lines of every tile request, in this order.
 const std::vector<std::string>& TileRequestHeaders();
@@ -72,16 +85,29 @@ public:
     TileDownloader(HttpClient& http, Prompts& prompts, const TileImageCheck& imageCheck,
                    OverwriteChoice& choice, OverwriteRunState& runState);
 
-    // Usable: a file is at tilePath and is to be used (an existing file that
-    // the user chose to keep, or a download that passed the image check and
-    // then replaced whatever was there). Not usable: this call obtained no
-    // usable file and left tilePath as it was; a body over kMaxTileBodyBytes
-    // is such a failure. Throws TileDownloadError for failures that end the run.
+    // One request. Usable: a file is at tilePath and is to be used (an
+    // existing file that the user chose to keep, or a download that passed
+    // the image check and then replaced whatever was there). Not usable: this
+    // call obtained no usable file and left tilePath as it was; a body over
+    // kMaxTileBodyBytes is such a failure, and so is a busy answer (429 or
+    // 503 with a Retry-After; for a catalogue source any 429 or 503), whose
+    // result says what it asked of the next attempt. Throws
+    // TileDownloadError for failures that end the run.
     TileFileResult FetchUrlToFile(const std::filesystem::path& tilePath,
                                   const std::string& url) override;
 
-    // The header lines of every request from now on; none: TileRequestHeaders().
-    void SetHeaderLines(std::vector<std::string> lines) { headerLines_ = std::move(lines); }
+    // How every request from now on is made: the style's header lines (none:
+    // TileRequestHeaders()). A catalogue source's tile must also come with a
+    // success status: its server's error pages may be pictures.
+    void SetRequestStyle(const TileRequestStyle& style) {
+        headerLines_ = style.headerLines;
+        successOnly_ = style.catalogue;
+    }
+
+    // With hold on, a usable download stays under its temporary name, for
+    // TakeHeldTile() to hand over, rather than replacing the tile's file.
+    void HoldCheckedTiles(bool hold) { hold_ = hold; }
+    std::optional<HeldTile> TakeHeldTile();
 
 private:
     // Asks about an existing file when this run has not settled it yet;
@@ -97,6 +123,9 @@ private:
     OverwriteChoice& choice_;
     OverwriteRunState& runState_;
     std::vector<std::string> headerLines_;
+    bool successOnly_ = false;
+    bool hold_ = false;
+    std::optional<HeldTile> held_;
 };
 
 } // namespace quiltara

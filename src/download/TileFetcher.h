@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <utility>
@@ -16,6 +18,21 @@ struct TileFetchJob {
     int row = 0;
     int zoom = 0;
     std::string tilePath;
+};
+
+// What a run's failed-tiles message says beyond that tiles failed.
+struct FetchReport {
+    std::string sourceName; // the catalogue source asked; empty: the map service
+    // The longest wait a server asked for that the run would not sit out, so
+    // that its tile was not asked for again; 0: none.
+    std::chrono::seconds longestRefusedWait{0};
+
+    // Takes in what one reported fetch said.
+    void Note(const TileFileResult& result) {
+        if (result.busy == BusyServer::TooLong) {
+            longestRefusedWait = std::max(longestRefusedWait, result.askedWait);
+        }
+    }
 };
 
 // Fetches tiles into tile files for a create-map run.
@@ -46,6 +63,9 @@ public:
 
     // Waits until every fetch handed out is done and reported.
     virtual void Finish() {}
+
+    // About the fetches of this run reported so far.
+    virtual FetchReport Report() const { return {}; }
 };
 
 // The real fetcher: the tile downloader behind the retries over server
@@ -63,12 +83,19 @@ public:
           languageCode_(languageCode),
           style_(std::move(style)) {}
 
-    void StartRun() override { runState_.StartRun(); }
+    void StartRun() override {
+        runState_.StartRun();
+        report_ = FetchReport{style_.sourceName};
+    }
     bool FetchTile(const std::string& sourceUrl, int column, int row, int zoom,
                    const std::string& tilePath) override {
-        return FetchTileOfSource(style_, sourceUrl, column, row, zoom, tilePath, languageCode_,
-                                 remembered_, downloader_);
+        const TileFileResult result =
+            FetchTileOfSource(style_, sourceUrl, column, row, zoom, tilePath, languageCode_,
+                              remembered_, downloader_);
+        report_.Note(result);
+        return result.usable;
     }
+    FetchReport Report() const override { return report_; }
 
 private:
     TileUrlFetcher& downloader_;
@@ -76,6 +103,7 @@ private:
     RememberedServerNumber& remembered_;
     const std::string& languageCode_;
     TileRequestStyle style_;
+    FetchReport report_{style_.sourceName};
 };
 
 } // namespace quiltara

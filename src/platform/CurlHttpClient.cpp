@@ -2,9 +2,14 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace quiltara {
 namespace {
@@ -36,11 +41,77 @@ HeaderList MakeHeaderList(const std::vector<std::string>& lines) {
     return list;
 }
 
+// Redirects followed for one request; the answer after the last is final.
+constexpr int kMostRedirects = 10;
+
+struct CurlFree {
+    void operator()(char* text) const { curl_free(text); }
+};
+struct UrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+// The lower-case scheme and host of a URL; empty when it cannot be read.
+std::pair<std::string, std::string> SchemeAndHost(const std::string& url) {
+    const std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+        return {};
+    }
+    std::pair<std::string, std::string> parts;
+    for (const auto& [part, text] :
+         {std::pair{CURLUPART_SCHEME, &parts.first}, std::pair{CURLUPART_HOST, &parts.second}}) {
+        char* raw = nullptr;
+        if (curl_url_get(parsed.get(), part, &raw, 0) != CURLUE_OK) {
+            return {};
+        }
+        const std::unique_ptr<char, CurlFree> owned(raw);
+        for (const char* c = raw; *c != '\0'; ++c) {
+            *text += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+        }
+    }
+    return parts;
+}
+
+// Whether the caller's header lines may go with a request for to, made on
+// the way to from: on the same host only, and never from https to plain http.
+bool SameHost(const std::string& from, const std::string& to) {
+    const auto [fromScheme, fromHost] = SchemeAndHost(from);
+    const auto [toScheme, toHost] = SchemeAndHost(to);
+    return !fromHost.empty() && fromHost == toHost &&
+           !(fromScheme == "https" && toScheme == "http");
+}
+
+bool IsRedirectStatus(CURL* curl) {
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Where a complete answer sends the client: an http or https URL of a
+// redirect status; nothing for any other answer, which is final.
+std::optional<std::string> RedirectTarget(CURL* curl) {
+    const char* location = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location);
+    if (!IsRedirectStatus(curl) || location == nullptr) {
+        return std::nullopt;
+    }
+    const std::string target = location;
+    const std::string scheme = SchemeAndHost(target).first;
+    if (scheme != "http" && scheme != "https") {
+        return std::nullopt;
+    }
+    return target;
+}
+
 // What one transfer's callbacks share. A callback must never let an
 // exception unwind through libcurl, so a sink's exception is kept here and
 // thrown again once curl_easy_perform has returned.
 struct Transfer {
+    CURL* curl = nullptr;
     HttpBodySink* sink = nullptr;
+    bool mayFollow = false; // a redirect is followed: its body is not the answer's
+    bool location = false;  // the answer under way named a Location
+    std::optional<bool> redirected;
     unsigned long long bodyBytes = 0;
     std::exception_ptr sinkError;
     bool withdrawn = false;
@@ -57,9 +128,38 @@ int OnProgress(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return 0;
 }
 
+// Notes whether the answer under way (the last status line seen) has a
+// Location: libcurl tells its redirect URL only once the transfer is done.
+size_t ReceiveHeader(char* data, size_t size, size_t count, void* userData) {
+    auto* transfer = static_cast<Transfer*>(userData);
+    const std::string_view line(data, size * count);
+    const auto startsWith = [&line](std::string_view prefix) {
+        return line.size() >= prefix.size() &&
+               std::equal(prefix.begin(), prefix.end(), line.begin(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) ==
+                          std::tolower(static_cast<unsigned char>(b));
+               });
+    };
+    if (startsWith("http/")) {
+        transfer->location = false;
+    } else if (startsWith("location:")) {
+        transfer->location = true;
+    }
+    return size * count;
+}
+
 size_t ReceiveBody(char* data, size_t size, size_t count, void* userData) {
     auto* transfer = static_cast<Transfer*>(userData);
     const size_t total = size * count;
+    if (!transfer->redirected) {
+        // The head is complete once the body begins. A redirect's body is
+        // dropped whether or not its Location can be followed: it is no tile.
+        transfer->redirected =
+            transfer->mayFollow && transfer->location && IsRedirectStatus(transfer->curl);
+    }
+    if (*transfer->redirected) {
+        return total;
+    }
     try {
         size_t done = 0;
         while (done < total) {
@@ -112,22 +212,42 @@ CurlHttpClient::~CurlHttpClient() = default;
 
 HttpResult CurlHttpClient::Get(const std::string& url, const std::vector<std::string>& headerLines,
                                HttpBodySink& sink) {
+    // Redirects are followed here rather than by libcurl, which would send
+    // the header lines (a source's key among them) to whatever host the
+    // server names.
+    static const std::vector<std::string> kNoLines;
+    std::string next = url;
+    for (int hop = 0;; ++hop) {
+        const bool ownHost = SameHost(url, next);
+        std::optional<std::string> target;
+        HttpResult result =
+            Perform(next, ownHost ? headerLines : kNoLines, sink, hop < kMostRedirects, target);
+        if (!target) {
+            return result;
+        }
+        next = *target;
+    }
+}
+
+HttpResult CurlHttpClient::Perform(const std::string& url,
+                                   const std::vector<std::string>& headerLines, HttpBodySink& sink,
+                                   bool mayFollow, std::optional<std::string>& redirect) {
     CURL* curl = easy_->Get();
     // Options of an earlier request are dropped; the connection cache stays.
     curl_easy_reset(curl);
     const HeaderList headers = MakeHeaderList(headerLines);
     const HeaderList connectTo = MakeHeaderList(connectTo_);
     Transfer transfer;
+    transfer.curl = curl;
     transfer.sink = &sink;
+    transfer.mayFollow = mayFollow;
     char errorText[CURL_ERROR_SIZE] = "";
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
     // Direct connections only, whatever the environment's proxy variables say.
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -138,6 +258,8 @@ HttpResult CurlHttpClient::Get(const std::string& url, const std::vector<std::st
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, timeouts_.totalSeconds);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, ReceiveHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
@@ -171,6 +293,9 @@ HttpResult CurlHttpClient::Get(const std::string& url, const std::vector<std::st
     if (code != CURLE_OK && !endedEarly) {
         const std::string reason = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
         throw HttpConnectionError(url, reason);
+    }
+    if (mayFollow) {
+        redirect = RedirectTarget(curl);
     }
     return result;
 }

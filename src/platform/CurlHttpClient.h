@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,9 @@ namespace quiltara {
 
 // HttpClient on libcurl's blocking easy interface. One easy handle lives as
 // long as the client, so consecutive requests to the same host reuse one
-// connection.
+// connection. Up to ten redirects to http or https URLs are followed; a hop
+// to another host (or from https to http) goes without the header lines,
+// and the answer after the tenth, or a redirect elsewhere, is the answer.
 class CurlHttpClient : public HttpClient {
 public:
     struct Timeouts {
@@ -41,6 +44,13 @@ public:
 
 private:
     class Easy;
+
+    // One request and its answer, with no redirect followed; redirect is set
+    // to where the answer sends the client when mayFollow (its body then
+    // went nowhere).
+    HttpResult Perform(const std::string& url, const std::vector<std::string>& headerLines,
+                       HttpBodySink& sink, bool mayFollow, std::optional<std::string>& redirect);
+
     std::unique_ptr<Easy> easy_;
     Timeouts timeouts_;
     std::vector<std::string> connectTo_;

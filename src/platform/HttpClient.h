@@ -63,8 +63,9 @@ public:
 };
 
 // One blocking GET at a time, with extra header lines, streaming the body of
-// whatever status comes back into a sink. Redirects are followed; no proxy
-// and no cache are used.
+// whatever status comes back into a sink. Redirects are followed, the header
+// lines going only to the host of the URL asked for; no proxy and no cache
+// are used.
 class HttpClient {
 public:
     static constexpr std::size_t kMaxBlockSize = 32768;

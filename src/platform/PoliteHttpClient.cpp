@@ -23,31 +23,48 @@ private:
 
 } // namespace
 
+void PoliteHttpClient::Wait(const std::string& url, std::chrono::steady_clock::time_point until) {
+    constexpr std::chrono::milliseconds kSlice{100};
+    for (auto now = std::chrono::steady_clock::now(); now < until;
+         now = std::chrono::steady_clock::now()) {
+        if (whileWaiting_) {
+            whileWaiting_(url);
+        }
+        if (giveUpWaiting_ && giveUpWaiting_()) {
+            throw RequestWithdrawn(url);
+        }
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(until - now, kSlice));
+    }
+}
+
 HttpResult PoliteHttpClient::Get(const std::string& url,
                                  const std::vector<std::string>& headerLines, HttpBodySink& sink) {
     if (notBefore_) {
         const auto until = *notBefore_;
         notBefore_.reset();
-        constexpr std::chrono::milliseconds kSlice{100};
-        for (auto now = std::chrono::steady_clock::now(); now < until;
-             now = std::chrono::steady_clock::now()) {
-            if (whileWaiting_) {
-                whileWaiting_(url);
-            }
-            if (giveUpWaiting_ && giveUpWaiting_()) {
-                throw RequestWithdrawn(url);
-            }
-            std::this_thread::sleep_for(
-                std::min<std::chrono::steady_clock::duration>(until - now, kSlice));
-        }
+        Wait(url, until);
+    }
+    if (busyAnswers_ > 0 && url == busyUrl_) {
+        // The server named no pause: ours grows with each busy answer, within
+        // the longest wait.
+        const auto pause = std::min<std::chrono::steady_clock::duration>(
+            kFirstBusyPause * (1LL << std::min(busyAnswers_ - 1, 16)), kLongestWait);
+        Wait(url, std::chrono::steady_clock::now() + pause);
     }
     StoppableSink stoppable(sink, giveUpWaiting_);
     HttpResult result = connection_.Get(url, headerLines, stoppable);
-    const bool askedToWait = result.status == 429 || result.status == 503;
-    if (askedToWait && result.retryAfter && result.retryAfter->count() > 0) {
-        // A server asking for hours (or one sending nonsense) must not stall
-        // the run for good; a minute is patient enough.
-        notBefore_ = std::chrono::steady_clock::now() + std::min(*result.retryAfter, kLongestWait);
+    const bool busy = result.status == 429 || result.status == 503;
+    if (busy && result.retryAfter) {
+        if (WaitsFor(*result.retryAfter)) {
+            notBefore_ = std::chrono::steady_clock::now() + *result.retryAfter;
+        }
+        busyAnswers_ = 0;
+    } else if (busy) {
+        busyAnswers_ = url == busyUrl_ ? busyAnswers_ + 1 : 1;
+        busyUrl_ = url;
+    } else {
+        busyAnswers_ = 0;
     }
     return result;
 }

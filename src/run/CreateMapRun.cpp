@@ -140,6 +140,21 @@ std::optional<std::string> CheckSubfolders(const MapSourcesValues& sources) {
 
 } // namespace
 
+std::string DownloadErrorsText(const FetchReport& report) {
+    std::string text = report.sourceName.empty()
+                           ? std::string(kDownloadErrorsMessage)
+                           : "There were errors downloading some of the images from " +
+                                 ShowControls(report.sourceName) +
+                                 ".  The resulting image may not be 100% complete";
+    if (report.longestRefusedWait.count() > 0) {
+        text += FormatText(
+            "  The server asked to wait %lld seconds before it is asked again, longer than a "
+            "run waits: those tiles were not asked for again.",
+            static_cast<long long>(report.longestRefusedWait.count()));
+    }
+    return text;
+}
+
 std::string StoppedRunText(std::size_t fetched, std::size_t count) {
     return FormatText(
         "The run was stopped: %zu of %zu tiles were fetched and are kept in the "
@@ -299,7 +314,7 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     // place for another reason (unreadable files) is told after the stitch.
     std::set<MapLayer> toldNoTile;
     if (outcome.tilesFailed) {
-        std::string text = kDownloadErrorsMessage;
+        std::string text = DownloadErrorsText(services.fetcher.Report());
         for (MapLayer layer :
              LayersWithNoTile(tileNames, outcome.outputFolder, sources, failedPaths)) {
             toldNoTile.insert(layer);

@@ -72,6 +72,11 @@ struct CreateMapOutcome {
     bool georeferenceFailed = false; // a saved image lacks its world or projection file
 };
 
+// The failed-tiles message: kDownloadErrorsMessage for the map service, the
+// same naming a catalogue source instead, then the longest wait a server
+// asked for that the run did not sit out.
+std::string DownloadErrorsText(const FetchReport& report);
+
 // The one message of a stopped run.
 std::string StoppedRunText(std::size_t fetched, std::size_t count);
 // The message of a run stopped during the stitch.

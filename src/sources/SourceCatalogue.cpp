@@ -1,13 +1,18 @@
 #include "sources/SourceCatalogue.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <set>
 #include <system_error>
 
 #include "tiles/TextFormat.h"
@@ -33,6 +38,15 @@ std::string Lowered(std::string text) {
 // More connections than the downloader ever opens are of no use.
 constexpr int kMostConnections = 16;
 constexpr int kDeepestZoom = 30;
+// A source file is a few hundred bytes, nested three or four levels deep. A
+// file far beyond either is no source, and reading it whole (a link to
+// /dev/zero, a 50 MB array) or walking its nesting (arrays a hundred
+// thousand deep) would cost every run its memory or its stack.
+constexpr std::size_t kLargestSourceFile = 1024 * 1024;
+constexpr int kDeepestNesting = 16;
+// A failing tile is asked of a few subdomains only, so more are of no use;
+// a file listing thousands is a mistake or an attack on its server.
+constexpr std::size_t kMostSubdomains = 64;
 
 // A reason for refusing a file, thrown while it is read.
 struct Refusal {
@@ -84,6 +98,24 @@ bool ValidId(const std::string& id) {
     });
 }
 
+// The header lines libcurl writes itself, which say how a request is framed
+// or where it goes. Taken from a file they cut or join the requests on a
+// kept connection (a Content-Length on a GET makes the server wait for a
+// body that never comes) or send the request to another site.
+const std::set<std::string>& FramingHeaders() {
+    static const std::set<std::string> names = {"host",
+                                                "content-length",
+                                                "transfer-encoding",
+                                                "connection",
+                                                "keep-alive",
+                                                "upgrade",
+                                                "te",
+                                                "trailer",
+                                                "expect",
+                                                "proxy-connection"};
+    return names;
+}
+
 // "Name: value" with nothing that could end the line and start another.
 bool ValidHeaderLine(const std::string& line) {
     const auto colon = line.find(':');
@@ -116,6 +148,10 @@ std::vector<std::string> Subdomains(const Json& source) {
     } else {
         Refuse("\"subdomains\" must be a text or a list of texts");
     }
+    if (subdomains.size() > kMostSubdomains) {
+        Refuse(FormatText("\"subdomains\" lists %zu, more than the %zu a source may have",
+                          subdomains.size(), kMostSubdomains));
+    }
     for (const std::string& subdomain : subdomains) {
         if (!std::all_of(subdomain.begin(), subdomain.end(),
                          [](unsigned char c) { return std::isalnum(c) != 0 || c == '-'; })) {
@@ -123,6 +159,27 @@ std::vector<std::string> Subdomains(const Json& source) {
         }
     }
     return subdomains;
+}
+
+// One line of "headers", refused when it is not a plain "Name: value" line
+// that leaves the request as libcurl frames it.
+std::string HeaderLine(const Json& item) {
+    if (!item.is_string() || !ValidHeaderLine(item.get<std::string>())) {
+        Refuse("header line " + item.dump() + " is not one \"Name: value\" line");
+    }
+    const std::string line = item.get<std::string>();
+    const std::size_t colon = line.find(':');
+    const std::string name = Lowered(line.substr(0, colon));
+    if (line.find_first_not_of(" \t", colon + 1) == std::string::npos) {
+        // libcurl reads "Name:" as "send no such header": "User-Agent:"
+        // would take away the program's name.
+        Refuse("header line \"" + line + "\" has no value");
+    }
+    if (FramingHeaders().count(name) != 0) {
+        Refuse("header line \"" + line +
+               "\" would change how requests are framed or where they go; leave it out");
+    }
+    return line;
 }
 
 const char* DefaultLayerName(MapLayer layer) {
@@ -220,10 +277,7 @@ TileSource ReadSource(const Json& json) {
             Refuse("\"headers\" must be a list of \"Name: value\" lines");
         }
         for (const Json& line : *headers) {
-            if (!line.is_string() || !ValidHeaderLine(line.get<std::string>())) {
-                Refuse("header line " + line.dump() + " is not one \"Name: value\" line");
-            }
-            source.headerLines.push_back(line.get<std::string>());
+            source.headerLines.push_back(HeaderLine(line));
         }
     }
     if (const auto start = json.find("start"); start != json.end()) {
@@ -235,6 +289,82 @@ TileSource ReadSource(const Json& json) {
                         Whole(*start, "zoom", source.minZoom, source.minZoom, source.maxZoom)};
     }
     return source;
+}
+
+// Owns one file descriptor.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+std::string TooLarge() {
+    return FormatText("is larger than %zu KiB, more than any source file",
+                      kLargestSourceFile / 1024);
+}
+
+// The text of a source file; nothing, with the reason in error, for anything
+// but a regular file of at most kLargestSourceFile bytes. A FIFO or a device
+// is never opened for reading (a FIFO would wait for a writer for ever, a
+// device give bytes without end); the open file is looked at again, in case
+// the entry changed in between.
+std::optional<std::string> ReadSourceFile(const std::filesystem::path& file, std::string& error) {
+    struct stat entry {};
+    if (::stat(file.c_str(), &entry) != 0) {
+        error = std::string("cannot be read: ") + std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(entry.st_mode)) {
+        error = "is not a regular file";
+        return std::nullopt;
+    }
+    if (static_cast<std::uintmax_t>(entry.st_size) > kLargestSourceFile) {
+        error = TooLarge();
+        return std::nullopt;
+    }
+    const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &opened) != 0) {
+        error = std::string("cannot be read: ") + std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(opened.st_mode)) {
+        error = "is not a regular file";
+        return std::nullopt;
+    }
+    // One byte more than allowed tells a file that grew since it was looked at.
+    std::string text(kLargestSourceFile + 1, '\0');
+    std::size_t length = 0;
+    while (length < text.size()) {
+        const ssize_t got = ::read(fd.Get(), text.data() + length, text.size() - length);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            error = std::string("cannot be read: ") + std::strerror(errno);
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        length += static_cast<std::size_t>(got);
+    }
+    if (length > kLargestSourceFile) {
+        error = TooLarge();
+        return std::nullopt;
+    }
+    text.resize(length);
+    return text;
 }
 
 std::optional<std::string> Environment(const char* name) {
@@ -293,11 +423,11 @@ std::vector<std::string> TileSource::RequestHeaders() const {
 }
 
 TileRequestStyle TileSource::RequestStyle() const {
-    return TileRequestStyle{true, subdomains, RequestHeaders()};
+    return TileRequestStyle{true, subdomains, RequestHeaders(), name};
 }
 
 std::string CatalogueProblem::Text() const {
-    return file.string() + ": " + reason;
+    return ShowControls(file.string() + ": " + reason);
 }
 
 const TileSource* SourceCatalogue::Find(std::string_view id) const {
@@ -307,9 +437,23 @@ const TileSource* SourceCatalogue::Find(std::string_view id) const {
 }
 
 std::optional<TileSource> ReadTileSource(const std::string& json, std::string& error) {
+    // Refused as soon as the parser goes deeper than any source needs, before
+    // the nesting is built.
+    const Json::parser_callback_t shallow = [](int depth, Json::parse_event_t event, Json&) {
+        const bool opens =
+            event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+        if (opens && depth >= kDeepestNesting) {
+            Refuse(FormatText("is nested more than %i levels deep, more than any source file",
+                              kDeepestNesting));
+        }
+        return true;
+    };
     Json parsed;
     try {
-        parsed = Json::parse(json);
+        parsed = Json::parse(json, shallow);
+    } catch (const Refusal& refusal) {
+        error = refusal.reason;
+        return std::nullopt;
     } catch (const Json::parse_error& e) {
         // "[json.exception.parse_error.101] parse error at line 3, ..." without its tag
         std::string what = e.what();
@@ -341,21 +485,27 @@ SourceCatalogue LoadSourceCatalogue(const std::vector<std::filesystem::path>& fo
             }
         }
         std::sort(files.begin(), files.end());
+        // Ids read from this folder, with their files: a second file with one
+        // of them is left out (a later folder's file replaces a source of an
+        // earlier one on purpose).
+        std::map<std::string, std::filesystem::path> ids;
         for (const std::filesystem::path& file : files) {
-            std::ifstream in(file, std::ios::binary);
-            std::ostringstream text;
-            text << in.rdbuf();
             std::string error;
             std::optional<TileSource> source;
-            if (!in) {
-                error = "cannot be read";
-            } else {
-                source = ReadTileSource(text.str(), error);
+            if (const std::optional<std::string> text = ReadSourceFile(file, error)) {
+                source = ReadTileSource(*text, error);
+            }
+            if (source && ids.count(source->id) != 0) {
+                error = "has the id \"" + source->id + "\" of " +
+                        ids.at(source->id).filename().string() +
+                        " in the same folder, which is used instead";
+                source.reset();
             }
             if (!source) {
                 catalogue.problems.push_back({file, error});
                 continue;
             }
+            ids.emplace(source->id, file);
             source->file = file;
             const auto same =
                 std::find_if(catalogue.sources.begin(), catalogue.sources.end(),
@@ -400,6 +550,16 @@ std::optional<MapSourcesValues> TileLimitedMapSources::AskMapSources() {
     return values;
 }
 
+std::optional<std::string> TileLimitExcess(const TileSource& source, std::size_t tiles) {
+    if (!TileLimitQuestion(source, tiles)) {
+        return std::nullopt;
+    }
+    return FormatText(
+        "this map needs %zu tiles, but the terms of use of '%s' allow at most %lld "
+        "at a time",
+        tiles, ShowControls(source.name).c_str(), *source.tileLimit);
+}
+
 std::optional<std::string> TileLimitQuestion(const TileSource& source, std::size_t tiles) {
     if (!source.tileLimit || static_cast<long long>(tiles) <= *source.tileLimit) {
         return std::nullopt;
@@ -407,7 +567,7 @@ std::optional<std::string> TileLimitQuestion(const TileSource& source, std::size
     return FormatText(
         "This map needs %zu tiles, but the terms of use of '%s' allow at most %lld "
         "tiles at a time.  Do you want to download them anyway?",
-        tiles, source.name.c_str(), *source.tileLimit);
+        tiles, ShowControls(source.name).c_str(), *source.tileLimit);
 }
 
 } // namespace quiltara

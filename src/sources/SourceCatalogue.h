@@ -81,13 +81,20 @@ std::optional<TileSource> ReadTileSource(const std::string& json, std::string& e
 // Reads every *.json file of the folders, in order; a source of a later
 // folder replaces one of an earlier folder with the same id. A folder that
 // does not exist holds no sources; a file that cannot be read is left out and
-// named in problems, and the others are still read.
+// named in problems, and the others are still read: so is anything but a
+// regular file, a file over 1 MiB or nested deeper than any source, and the
+// second file of one folder with an id already read there.
 SourceCatalogue LoadSourceCatalogue(const std::vector<std::filesystem::path>& folders);
 
 // The folders the programs read: the shipped sources, then the user's own
 // (~/.config/Quiltara/sources, following XDG_CONFIG_HOME), which win.
 std::vector<std::filesystem::path> SourceFolders();
 std::filesystem::path UserSourcesFolder();
+
+// "this map needs N tiles, but the terms of use of 'NAME' allow at most L at
+// a time" for a run over more tiles than the source's terms allow, or
+// nothing when the run is within them.
+std::optional<std::string> TileLimitExcess(const TileSource& source, std::size_t tiles);
 
 // The question asked before a run over more tiles than the source's terms
 // allow, or nothing when the run is within them.

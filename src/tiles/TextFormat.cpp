@@ -54,4 +54,28 @@ std::string FormatText(const char* format, ...) {
     return result;
 }
 
+std::string ShowControls(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c == '\n') {
+            shown += "\\n";
+        } else if (c == '\r') {
+            shown += "\\r";
+        } else if (c == '\t') {
+            shown += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            shown += FormatText("\\x%02x", c);
+        } else if (c == 0xc2 && next >= 0x80 && next <= 0x9f) {
+            shown += FormatText("\\u%04x", next); // U+0080 to U+009F
+            ++i;
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown;
+}
+
 } // namespace quiltara

@@ -13,4 +13,10 @@ int ReadLeadingInt(std::string_view text);
 // printf-style formatting into a std::string, for the system's fixed texts.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Text from a file, shown on a terminal or in a message: every control
+// character (C0, DEL and, in UTF-8, C1) written as an escape ("\n", "\x1b",
+// "\u009b"), so such text can neither start a line of its own nor drive the
+// terminal.
+std::string ShowControls(std::string_view text);
+
 } // namespace quiltara

@@ -53,35 +53,41 @@ std::string ExpandSourceUrl(std::string sourceTemplate, std::string_view serverN
     return sourceTemplate;
 }
 
-bool FetchTileWithRetries(const std::string& sourceTemplate, int column, int row, int zoom,
-                          const std::filesystem::path& tilePath, std::string_view languageCode,
-                          RememberedServerNumber& remembered, TileUrlFetcher& fetcher) {
+TileFileResult FetchTileWithRetries(const std::string& sourceTemplate, int column, int row,
+                                    int zoom, const std::filesystem::path& tilePath,
+                                    std::string_view languageCode,
+                                    RememberedServerNumber& remembered, TileUrlFetcher& fetcher) {
     const bool rememberedAtEntry = remembered.Has();
+    int busyLeft = kBusyRetries;
+    TileFileResult result(false);
     for (int server = 0; server < kServerCount; ++server) {
         for (int letters = 1; letters <= kLongestWord; ++letters) {
             const std::string number =
                 remembered.Has() ? remembered.Text() : std::to_string(server);
             const std::string url =
                 ExpandSourceUrl(sourceTemplate, number, column, row, zoom, languageCode, letters);
-            const TileFileResult result = fetcher.FetchUrlToFile(tilePath, url);
+            do {
+                result = fetcher.FetchUrlToFile(tilePath, url);
+            } while (result.busy == BusyServer::WaitAsked && busyLeft-- > 0);
             if (result.usable) {
                 if (!result.keptExisting) {
                     remembered.RememberIfUnset(number);
                 }
-                return true;
+                return result;
             }
-            if (rememberedAtEntry) {
-                return false;
+            if (rememberedAtEntry || result.busy == BusyServer::TooLong) {
+                return result;
             }
         }
     }
-    return false;
+    return result;
 }
 
-bool FetchTileOfSource(const TileRequestStyle& style, const std::string& sourceTemplate, int column,
-                       int row, int zoom, const std::filesystem::path& tilePath,
-                       std::string_view languageCode, RememberedServerNumber& remembered,
-                       TileUrlFetcher& fetcher) {
+TileFileResult FetchTileOfSource(const TileRequestStyle& style, const std::string& sourceTemplate,
+                                 int column, int row, int zoom,
+                                 const std::filesystem::path& tilePath,
+                                 std::string_view languageCode, RememberedServerNumber& remembered,
+                                 TileUrlFetcher& fetcher) {
     if (!style.catalogue) {
         return FetchTileWithRetries(sourceTemplate, column, row, zoom, tilePath, languageCode,
                                     remembered, fetcher);
@@ -97,29 +103,37 @@ bool FetchTileOfSource(const TileRequestStyle& style, const std::string& sourceT
     const std::size_t first = static_cast<std::size_t>(std::abs(column % static_cast<int>(count)) +
                                                        std::abs(row % static_cast<int>(count))) %
                               count;
+    TileFileResult result(false);
+    int requests = 0;
     std::string previous;
-    for (std::size_t k = 0; k < count; ++k) {
+    for (std::size_t k = 0; k < std::min(count, kMostSubdomainsTried); ++k) {
         const std::string subdomain =
             style.subdomains.empty() ? std::string() : style.subdomains[(first + k) % count];
         const std::string url = parsed->Expand(column, row, zoom, subdomain, languageCode);
-        if (url == previous) {
-            break; // a template without {s}: asking again would ask the same
+        if (url == previous || requests >= kMostCatalogueRequests) {
+            // A template without {s} would ask the same again; or the
+            // tile's requests are spent.
+            break;
         }
         previous = url;
-        const TileFileResult result = fetcher.FetchUrlToFile(tilePath, url);
+        do {
+            result = fetcher.FetchUrlToFile(tilePath, url);
+            ++requests;
+        } while ((result.busy == BusyServer::WaitAsked || result.busy == BusyServer::NoWait) &&
+                 requests < kMostCatalogueRequests);
         if (result.usable) {
             if (!result.keptExisting) {
                 // Tells the parallel fetcher that requests now work; the
                 // number itself picks nothing in a catalogue template.
                 remembered.RememberIfUnset("0");
             }
-            return true;
+            return result;
         }
-        if (rememberedAtEntry) {
-            return false;
+        if (rememberedAtEntry || result.busy != BusyServer::No) {
+            return result; // a busy server is not asked on another name
         }
     }
-    return false;
+    return result;
 }
 
 } // namespace quiltara

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -44,16 +45,37 @@ private:
     std::optional<std::string> number_;
 };
 
-// What one attempt left at the tile path: a usable file or not, and whether
-// it is a file that was there before (kept without asking any server).
+// What a busy server (429 or 503) said about asking again.
+enum class BusyServer {
+    No,        // not busy: the answer simply gave no tile
+    WaitAsked, // a Retry-After the connection sits out before its next request
+    NoWait,    // no usable Retry-After (none, 0, a date gone by, nonsense)
+    TooLong,   // a Retry-After longer than a run waits: the tile fails now
+};
+
+// How often one tile is asked for again after busy answers, whatever else
+// its retries ask.
+inline constexpr int kBusyRetries = 3;
+
+// What one attempt left at the tile path: a usable file or not, whether it
+// is a file that was there before (kept without asking any server), and
+// what a busy server asked of the next attempt.
 struct TileFileResult {
     bool usable = false;
     bool keptExisting = false;
+    BusyServer busy = BusyServer::No;
+    std::chrono::seconds askedWait{0}; // the wait a busy answer asked for (0: none)
 
     TileFileResult(bool isUsable) : usable(isUsable) {} // NOLINT: a plain yes or no reads as one
     static TileFileResult KeptExisting() {
         TileFileResult result(true);
         result.keptExisting = true;
+        return result;
+    }
+    static TileFileResult Busy(BusyServer busy, std::chrono::seconds askedWait = {}) {
+        TileFileResult result(false);
+        result.busy = busy;
+        result.askedWait = askedWait;
         return result;
     }
     operator bool() const { return usable; } // NOLINT: tested like the plain answer
@@ -74,28 +96,40 @@ public:
 // the server words "G" to "Galile" until one request gives a usable file.
 // Once a number is remembered, every attempt uses it and the first failure
 // ends the tile. A kept existing file asked no server, so it leaves the
-// remembered number as it was. Returns true when the tile file is usable. Errors thrown by
-// the fetcher pass through: nothing is retried around them.
-bool FetchTileWithRetries(const std::string& sourceTemplate, int column, int row, int zoom,
-                          const std::filesystem::path& tilePath, std::string_view languageCode,
-                          RememberedServerNumber& remembered, TileUrlFetcher& fetcher);
+// remembered number as it was. An attempt answered busy with a wait the run
+// sits out is made again, kBusyRetries times at most for the whole tile; an
+// answer asking for longer ends the tile at once (the result says how long).
+// Usable when the tile file is usable. Errors thrown by the fetcher pass
+// through: nothing is retried around them.
+TileFileResult FetchTileWithRetries(const std::string& sourceTemplate, int column, int row,
+                                    int zoom, const std::filesystem::path& tilePath,
+                                    std::string_view languageCode,
+                                    RememberedServerNumber& remembered, TileUrlFetcher& fetcher);
 
 // How the tiles of a run are asked for. A run on the map service keeps its
 // header lines and its retries over server numbers and words; a run from a
 // catalogue source sends that source's header lines, fills {s} from its
 // subdomains and asks each tile once (before anything has worked, once from
-// each subdomain), so a missing tile costs a third-party server one request.
+// each of up to kMostSubdomainsTried subdomains), so a missing tile costs a
+// third-party server one request. A busy answer is asked again on the same
+// subdomain, with or without a Retry-After; all together no tile is asked
+// more than kMostCatalogueRequests times.
 struct TileRequestStyle {
     bool catalogue = false;
     std::vector<std::string> subdomains;
     std::vector<std::string> headerLines; // empty: the map service's own
+    std::string sourceName;               // the catalogue source's; empty: the map service
 };
+
+inline constexpr std::size_t kMostSubdomainsTried = 3;
+inline constexpr int kMostCatalogueRequests = 4;
 
 // Fetches one tile of one layer the way style asks (FetchTileWithRetries for
 // the map service). A catalogue template that cannot be read fetches nothing.
-bool FetchTileOfSource(const TileRequestStyle& style, const std::string& sourceTemplate,
-                       int column, int row, int zoom, const std::filesystem::path& tilePath,
-                       std::string_view languageCode, RememberedServerNumber& remembered,
-                       TileUrlFetcher& fetcher);
+TileFileResult FetchTileOfSource(const TileRequestStyle& style, const std::string& sourceTemplate,
+                                 int column, int row, int zoom,
+                                 const std::filesystem::path& tilePath,
+                                 std::string_view languageCode, RememberedServerNumber& remembered,
+                                 TileUrlFetcher& fetcher);
 
 } // namespace quiltara

@@ -250,33 +250,60 @@ TEST_F(ParallelDownloads, TheOverwriteQuestionComesAtTheFirstExistingTileAndItsA
     }
 }
 
-TEST_F(ParallelDownloads, AnUnreachableServerEndsTheRunKeepingOnlyWholeTiles) {
-    RunSetup setup;
-    setup.brokenTemplate = "http://127.0.0.1:" + std::to_string(test::ClosedLoopbackPort()) +
-                           "/kh/v=50&x=[X]&y=[Y]&z=[Z]&s=[SERVER]";
-    const RunResult one = Run(1, {}, setup);
-    const RunResult many = Run(5, {}, setup);
-
-    for (const RunResult* run : {&one, &many}) {
-        EXPECT_EQ(run->outcome.status, CreateMapStatus::Ended);
-        EXPECT_TRUE(run->texts.empty()) << "no summary, no stitch, no delete question";
-    }
-    // The first failing fetch in list order is the one reported (libcurl
-    // adds how long the connect took).
+// An error that ends the run (no connection at all, or one reset before any
+// answer) keeps the tiles before it in list order and no later one, each of
+// them whole, whatever the number of connections: the tiles other
+// connections fetched ahead of it are never put under their names.
+TEST_F(ParallelDownloads, AnErrorThatEndsTheRunKeepsTheSameWholeTilesOverAnyConnections) {
+    struct Case {
+        const char* name;
+        DemoServerOptions faults;
+        std::string brokenTemplate;
+        const char* failedTarget;
+        std::size_t kept; // tiles before the failing one, in list order
+    };
+    const std::vector<Case> cases = {
+        {"the satellite host is unreachable",
+         {},
+         "http://127.0.0.1:" + std::to_string(test::ClosedLoopbackPort()) +
+             "/kh/v=50&x=[X]&y=[Y]&z=[Z]&s=[SERVER]",
+         "/kh/v=50&x=20&y=30&z=6&s=G",
+         1},
+        {"a connection reset at tile (23, 31)", DemoServerOptions().ResetTile(kZoom, 23, 31), "",
+         "x=23&y=31&z=6&s=G", 2 * 6 + 2 * 3},
+    };
+    // libcurl adds how long the connect took.
     const auto withoutTiming = [](const std::string& text) {
         return text.substr(0, text.find(" after "));
     };
-    EXPECT_EQ(withoutTiming(many.outcome.endingError), withoutTiming(one.outcome.endingError));
-    EXPECT_NE(one.outcome.endingError.find("/kh/v=50&x=20&y=30&z=6&s=G"), std::string::npos)
-        << one.outcome.endingError;
-
-    // Each run keeps the map tiles it finished, each of them whole.
-    EXPECT_EQ(one.files.size(), 1u);
-    ASSERT_FALSE(many.files.empty());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunSetup setup;
+        setup.brokenTemplate = c.brokenTemplate;
+        const RunResult one = Run(1, c.faults, setup);
+        EXPECT_EQ(one.outcome.status, CreateMapStatus::Ended);
+        EXPECT_TRUE(one.texts.empty()) << "no summary, no stitch, no delete question";
+        EXPECT_NE(one.outcome.endingError.find(c.failedTarget), std::string::npos)
+            << one.outcome.endingError;
+        EXPECT_EQ(one.files.size(), c.kept);
+        for (int connections : {4, 16}) {
+            SCOPED_TRACE(connections);
+            const RunResult many = Run(connections, c.faults, setup);
+            EXPECT_EQ(many.outcome.status, CreateMapStatus::Ended);
+            EXPECT_TRUE(many.texts.empty());
+            EXPECT_EQ(withoutTiming(many.outcome.endingError),
+                      withoutTiming(one.outcome.endingError));
+            EXPECT_EQ(many.files, one.files);
+        }
+    }
+    // The tiles kept are whole: those the server sends.
     DemoServer server;
     CurlHttpClient http;
-    for (const auto& [name, content] : many.files) {
-        ASSERT_EQ(name.rfind("Map_", 0), 0u) << name;
+    RunSetup setup;
+    const RunResult reset = Run(4, cases[1].faults, setup);
+    ASSERT_FALSE(reset.files.empty());
+    for (const auto& [name, content] : reset.files) {
+        const bool map = name.rfind("Map_", 0) == 0;
         const int col = std::atoi(name.c_str() + name.find("x=") + 2);
         const int row = std::atoi(name.c_str() + name.find("y=") + 2);
         struct : HttpBodySink {
@@ -285,7 +312,8 @@ TEST_F(ParallelDownloads, AnUnreachableServerEndsTheRunKeepingOnlyWholeTiles) {
             }
             std::string body;
         } direct;
-        http.Get(ExpandSourceUrl(server.Template(MapLayer::Map), "0", col, row, kZoom, "", 1),
+        http.Get(ExpandSourceUrl(server.Template(map ? MapLayer::Map : MapLayer::Satellite), "0",
+                                 col, row, kZoom, "", 1),
                  TileRequestHeaders(), direct);
         EXPECT_TRUE(content == direct.body) << name;
     }

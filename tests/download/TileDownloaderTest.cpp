@@ -21,6 +21,7 @@ using test::DemoServer;
 using test::DemoServerOptions;
 using test::LoggedRequest;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 using test::ReadFile;
 
@@ -279,6 +280,55 @@ TEST(TileDownloader, ABodyLargerThanAnyTileFailsTheTile) {
     EXPECT_TRUE(std::filesystem::is_empty(downloads.folder.Path()));
     // The run goes on with the next tile.
     EXPECT_TRUE(downloads.Fetch(MapLayer::Map, 0, 0, 0));
+}
+
+// A catalogue source's header lines (its key) go to its own host only: a
+// server that sends the client on to another host does not get them passed
+// on, while a redirect within the host keeps them.
+TEST(TileDownloader, HeaderLinesDoNotFollowARedirectToAnotherHost) {
+    DemoServer other;
+    const std::string otherOrigin = "http://elsewhere.localhost:" + std::to_string(other.Port());
+    DemoServer away(DemoServerOptions().RedirectTo(otherOrigin));
+    DemoServer within(DemoServerOptions().RedirectTo("/"));
+    const std::string key = "X-Api-Key: secret-1234";
+    TileRequestStyle style{true, {}, {"User-Agent: Quiltara/test", key}, "Keyed"};
+    for (const DemoServer* first : {&away, &within}) {
+        SCOPED_TRACE(first == &away ? "to another host" : "within the host");
+        Downloads downloads(*first);
+        downloads.downloader.SetRequestStyle(style);
+        const std::string url =
+            "http://tiles.localhost:" + std::to_string(first->Port()) + "/tiles/map/3/1/2.png";
+        ASSERT_TRUE(downloads.downloader.FetchUrlToFile(downloads.folder / "t.png", url));
+        EXPECT_EQ(ReadFile(downloads.folder / "t.png").substr(1, 3), "PNG");
+        const std::vector<LoggedRequest> asked = first->Requests();
+        ASSERT_FALSE(asked.empty());
+        EXPECT_EQ(asked.front().Header("X-Api-Key"), "secret-1234");
+    }
+    const std::vector<LoggedRequest> arrived = other.Requests();
+    ASSERT_EQ(arrived.size(), 1u);
+    EXPECT_EQ(arrived[0].Target(), "/tiles/map/3/1/2.png?hop=1");
+    EXPECT_EQ(arrived[0].Header("Host"), "elsewhere.localhost:" + std::to_string(other.Port()));
+    for (const std::string& line : arrived[0].headerLines) {
+        EXPECT_THAT(line, Not(HasSubstr("secret"))) << line;
+    }
+    const std::vector<LoggedRequest> inside = within.Requests();
+    ASSERT_EQ(inside.size(), 2u);
+    EXPECT_EQ(inside[1].Header("X-Api-Key"), "secret-1234");
+}
+
+// A catalogue source's error page may be a picture: only a success status
+// gives its tile. The map service's answers are judged by the image check
+// alone, whatever their status.
+TEST(TileDownloader, ACatalogueTileNeedsASuccessStatus) {
+    for (const int status : {404, 500}) {
+        DemoServer server(DemoServerOptions().TileStatus(status));
+        Downloads catalogue(server);
+        catalogue.downloader.SetRequestStyle(TileRequestStyle{true, {}, {}, "Pictured errors"});
+        EXPECT_FALSE(catalogue.Fetch(MapLayer::Map, 1, 1, 3)) << status;
+        EXPECT_TRUE(std::filesystem::is_empty(catalogue.folder.Path()));
+        Downloads mapService(server);
+        EXPECT_TRUE(mapService.Fetch(MapLayer::Map, 1, 1, 3)) << status;
+    }
 }
 
 TEST(TileDownloader, AMissingFolderEndsTheRunNamingThePath) {

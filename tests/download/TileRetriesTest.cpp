@@ -2,12 +2,15 @@
 // map service sees them.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <set>
 
 #include "DemoServer.h"
 #include "TestPaths.h"
 #include "download/TileDownloader.h"
 #include "platform/CurlHttpClient.h"
+#include "platform/PoliteHttpClient.h"
 #include "platform/ScriptedPrompts.h"
 #include "tiles/TileSources.h"
 
@@ -134,6 +137,87 @@ TEST(TileRetries, ARequiredWordIsFoundByTheWordRetries) {
     EXPECT_EQ(run.remembered.Text(), "1");
     // The remembered word is always "G", so later tiles fail with this server.
     EXPECT_FALSE(run.Tile(MapLayer::Satellite, 0, 0, 1));
+}
+
+// A catalogue source with as many subdomains as a file may list: whatever
+// the server answers, no tile is asked for more than four times, on at most
+// three names; a busy server is asked again after the wait it names or, when
+// it names none, after a growing pause of the client's own; a wait longer
+// than a run sits out fails the tile at once.
+TEST(TileRetries, ACatalogueTileIsAskedForAtMostFourTimesWhateverTheServerSays) {
+    struct Case {
+        const char* name;
+        DemoServerOptions faults;
+        std::size_t requests;
+        bool fetched;
+        BusyServer last;
+        std::size_t hosts;
+    };
+    const auto busy = [](int status, const std::string& retryAfter, int times) {
+        return DemoServerOptions()
+            .BusyTile(4, 3, 5)
+            .Busy(status, 0)
+            .BusyTimes(times, false)
+            .RetryAfterText(retryAfter)
+            .LogArrivals();
+    };
+    const std::vector<Case> cases = {
+        {"missing on every name", DemoServerOptions().MissingTile(4, 3, 5), 3, false,
+         BusyServer::No, 3},
+        {"a 503 storm with no Retry-After", busy(503, "none", 2), 3, true, BusyServer::No, 1},
+        {"429 with a Retry-After of nonsense, for good", busy(429, "soon", 100), 4, false,
+         BusyServer::NoWait, 1},
+        {"503 with a Retry-After of 0", busy(503, "0", 1), 2, true, BusyServer::No, 1},
+        {"a second's wait asked for, for good", busy(503, "1", 100), 4, false,
+         BusyServer::WaitAsked, 1},
+        {"a day's wait asked for", busy(429, "86400", 100), 1, false, BusyServer::TooLong, 1},
+        {"a wait until next year asked for as a date",
+         DemoServerOptions().BusyTile(4, 3, 5).Busy(503, 366 * 86400).BusyTimes(100, true), 1,
+         false, BusyServer::TooLong, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DemoServer server(c.faults);
+        TileRequestStyle style{true, {}, {}, "Many names"};
+        for (int i = 0; i < 64; ++i) {
+            style.subdomains.push_back("s" + std::to_string(i));
+        }
+        const std::string tileTemplate =
+            "http://{s}.tiles.localhost:" + std::to_string(server.Port()) +
+            "/tiles/map/{z}/{x}/{y}.png";
+        test::TempDir folder;
+        CurlHttpClient http;
+        PoliteHttpClient polite(http);
+        ScriptedPrompts prompts;
+        RasterImageCheck check;
+        OverwriteChoice choice;
+        OverwriteRunState runState;
+        TileDownloader downloader(polite, prompts, check, choice, runState);
+        downloader.SetRequestStyle(style);
+        RememberedServerNumber remembered;
+        const TileFileResult result = FetchTileOfSource(
+            style, tileTemplate, 3, 5, 4, folder / "t.png", "", remembered, downloader);
+        EXPECT_EQ(result.usable, c.fetched);
+        EXPECT_EQ(result.busy, c.last);
+        const std::vector<LoggedRequest> requests = server.Requests();
+        EXPECT_EQ(requests.size(), c.requests);
+        std::set<std::string> hosts;
+        for (const LoggedRequest& request : requests) {
+            hosts.insert(request.Header("Host"));
+        }
+        EXPECT_EQ(hosts.size(), c.hosts);
+        if (c.last == BusyServer::TooLong) {
+            EXPECT_GE(result.askedWait, std::chrono::seconds(86000));
+        }
+        // With no usable Retry-After each pause is longer than the one before.
+        if (c.faults.logArrivals && c.faults.retryAfterText != "1" && requests.size() >= 3) {
+            for (std::size_t i = 2; i < requests.size(); ++i) {
+                EXPECT_GT(requests[i].arrivalMs - requests[i - 1].arrivalMs,
+                          requests[i - 1].arrivalMs - requests[i - 2].arrivalMs);
+            }
+            EXPECT_GE(requests[1].arrivalMs - requests[0].arrivalMs, 450);
+        }
+    }
 }
 
 } // namespace

@@ -3,7 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
+#include <functional>
+#include <map>
 
 #include "TestPaths.h"
 
@@ -100,6 +104,91 @@ TEST(SourceCatalogue, RefusesFieldsThatWouldMisleadARun) {
         EXPECT_FALSE(ReadTileSource(text, error)) << text;
         EXPECT_FALSE(error.empty()) << text;
     }
+    // Lines that frame the request are libcurl's to write, and "Name:" would
+    // take a header away: each refusal names its line.
+    for (const char* line :
+         {"Host: evil.example", "content-length: 5", "Transfer-Encoding: chunked",
+          "Connection: close", "User-Agent:", "X-Key:   "}) {
+        std::string error;
+        const std::string text = Source(
+            "h", "n",
+            std::string(R"(, "headers": ["Referer: https://me.example/", ")") + line + "\"]");
+        EXPECT_FALSE(ReadTileSource(text, error)) << line;
+        EXPECT_THAT(error, HasSubstr(std::string("\"") + line + "\"")) << line;
+    }
+}
+
+// Whatever lies in a sources folder, each file that is no usable source is
+// named with its reason and left out, quickly and without taking the
+// program's memory or stack, and the good source beside it is read.
+TEST(SourceCatalogue, HostileFilesAreNamedAndSkippedAndTheGoodOneIsRead) {
+    const test::TempDir user;
+    Write(user / "good.json", Source("good", "Good"));
+    const std::string deep(100000, '[');
+    struct Case {
+        const char* file;
+        std::function<void(const std::filesystem::path&)> make;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"deep.json",
+         [&](const auto& path) {
+             Write(path, Source("deep", "Deep",
+                                ", \"headers\": " + deep + std::string(deep.size(), ']')));
+         },
+         "nested more than 16 levels deep"},
+        {"fifo.json", [](const auto& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+         "is not a regular file"},
+        {"zero.json", [](const auto& path) { std::filesystem::create_symlink("/dev/zero", path); },
+         "is not a regular file"},
+        {"folder.json", [](const auto& path) { std::filesystem::create_directory(path); },
+         "is not a regular file"},
+        {"huge.json",
+         [](const auto& path) {
+             std::string array = "[";
+             for (int i = 0; i < 600000; ++i) {
+                 array += "0,";
+             }
+             Write(path, array + "0]");
+         },
+         "is larger than 1024 KiB"},
+        {"subdomains.json",
+         [](const auto& path) {
+             std::string many;
+             for (int i = 0; i < 65; ++i) {
+                 many += (i == 0 ? "\"s" : ", \"s") + std::to_string(i) + "\"";
+             }
+             Write(path, R"({"id": "many", "name": "Many", "subdomains": [)" + many +
+                             R"(], "layers": {"map": "https://{s}.t.example/{z}/{x}/{y}.png"}})");
+         },
+         "lists 65, more than the 64"},
+        {"same-id.json", [](const auto& path) { Write(path, Source("good", "Second good")); },
+         "has the id \"good\" of good.json in the same folder"},
+        // A name that would forge a line of its own where problems are listed.
+        {"x.json\nquiltara-make: not read: y.json", [](const auto& path) { Write(path, "{"); },
+         "not valid JSON"},
+    };
+    for (const Case& c : cases) {
+        c.make(user / c.file);
+    }
+
+    const SourceCatalogue catalogue = LoadSourceCatalogue({user.Path()});
+    ASSERT_EQ(catalogue.sources.size(), 1u);
+    EXPECT_EQ(catalogue.sources[0].name, "Good");
+    std::map<std::string, std::string> problems;
+    for (const CatalogueProblem& problem : catalogue.problems) {
+        problems[problem.file.filename().string()] = problem.Text();
+    }
+    EXPECT_EQ(problems.size(), cases.size());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        ASSERT_EQ(problems.count(c.file), 1u);
+        const std::string& text = problems.at(c.file);
+        EXPECT_THAT(text, HasSubstr(c.reason));
+        EXPECT_EQ(text.find('\n'), std::string::npos) << "one problem, one line";
+    }
+    EXPECT_THAT(problems.at("x.json\nquiltara-make: not read: y.json"),
+                HasSubstr("x.json\\nquiltara-make"));
 }
 
 TEST(SourceCatalogue, TheShippedCatalogueHoldsTheOfflineDemo) {

@@ -103,15 +103,26 @@ std::vector<std::string> Arguments(const DemoServerOptions& options,
         args.insert(args.end(), {"--busy-tile", tile});
     }
     if (!options.busyTiles.empty()) {
-        args.insert(args.end(), {"--busy-status", std::to_string(options.busyStatus),
-                                 "--retry-after", std::to_string(options.retryAfterSeconds),
-                                 "--busy-times", std::to_string(options.busyTimes)});
+        args.insert(args.end(),
+                    {"--busy-status", std::to_string(options.busyStatus), "--retry-after",
+                     options.retryAfterText.empty() ? std::to_string(options.retryAfterSeconds)
+                                                    : options.retryAfterText,
+                     "--busy-times", std::to_string(options.busyTimes)});
         if (options.retryAfterDate) {
             args.push_back("--retry-after-date");
         }
     }
     if (options.logArrivals) {
         args.push_back("--log-arrivals");
+    }
+    for (const std::string& tile : options.resetTiles) {
+        args.insert(args.end(), {"--reset-tile", tile});
+    }
+    if (!options.redirectTo.empty()) {
+        args.insert(args.end(), {"--redirect-to", options.redirectTo});
+    }
+    if (options.tileStatus != 200) {
+        args.insert(args.end(), {"--tile-status", std::to_string(options.tileStatus)});
     }
     return args;
 }

@@ -43,6 +43,10 @@ struct DemoServerOptions {
     bool retryAfterDate = false;   // Retry-After as an HTTP date retryAfterSeconds on
     bool logArrivals = false;      // requests carry their connection and arrival time
     std::filesystem::path logFile; // the request log; empty: a fresh one of its own
+    std::string retryAfterText;    // sent as Retry-After instead of the seconds; "none": no header
+    std::vector<std::string> resetTiles; // "z/x/y": their connections are reset, unanswered
+    std::string redirectTo; // tiles answered 302 to the same target there ("/": this host)
+    int tileStatus = 200;   // the status tiles come with, their image all the same
 
     DemoServerOptions& ErrorServer(int number) {
         errorServers.insert(number);
@@ -102,6 +106,23 @@ struct DemoServerOptions {
     }
     DemoServerOptions& LogArrivals() {
         logArrivals = true;
+        return *this;
+    }
+    DemoServerOptions& RetryAfterText(std::string text) {
+        retryAfterText = std::move(text);
+        return *this;
+    }
+    DemoServerOptions& ResetTile(int zoom, int column, int row) {
+        resetTiles.push_back(std::to_string(zoom) + "/" + std::to_string(column) + "/" +
+                             std::to_string(row));
+        return *this;
+    }
+    DemoServerOptions& RedirectTo(std::string origin) {
+        redirectTo = std::move(origin);
+        return *this;
+    }
+    DemoServerOptions& TileStatus(int status) {
+        tileStatus = status;
         return *this;
     }
 };

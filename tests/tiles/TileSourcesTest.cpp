@@ -147,7 +147,7 @@ TEST(FetchTileWithRetries, AnErrorThatEndsTheRunIsNotRetried) {
 }
 
 TEST(FetchTileOfSource, ACatalogueSourceAsksEachTileOnceSpreadOverItsSubdomains) {
-    const TileRequestStyle style{true, {"a", "b", "c"}, {}};
+    const TileRequestStyle style{true, {"a", "b", "c"}, {}, "T"};
     const std::string spread = "http://{s}.t.example/{z}/{x}/{-y}.png?hl=[HL]";
     RememberedServerNumber remembered;
     ScriptedFetcher fetcher;
@@ -171,16 +171,16 @@ TEST(FetchTileOfSource, ACatalogueSourceAsksEachTileOnceSpreadOverItsSubdomains)
     // own style keeps its 24 attempts.
     RememberedServerNumber fresh;
     fetcher.urls.clear();
-    EXPECT_FALSE(FetchTileOfSource(style, "http://t.example/{z}/{x}/{y}.png", 0, 0, 0, "d.png",
-                                   "", fresh, fetcher));
+    EXPECT_FALSE(FetchTileOfSource(style, "http://t.example/{z}/{x}/{y}.png", 0, 0, 0, "d.png", "",
+                                   fresh, fetcher));
     EXPECT_EQ(fetcher.urls.size(), 1u);
     fetcher.urls.clear();
     EXPECT_FALSE(FetchTileOfSource({}, kTemplate, 0, 0, 0, "e.png", "", fresh, fetcher));
     EXPECT_EQ(fetcher.urls.size(), 24u);
     // A template that cannot be read sends nothing at all.
     fetcher.urls.clear();
-    EXPECT_FALSE(FetchTileOfSource(style, "http://t.example/{zoom}/{x}/{y}", 0, 0, 0, "f.png",
-                                   "", fresh, fetcher));
+    EXPECT_FALSE(FetchTileOfSource(style, "http://t.example/{zoom}/{x}/{y}", 0, 0, 0, "f.png", "",
+                                   fresh, fetcher));
     EXPECT_TRUE(fetcher.urls.empty());
 }
 

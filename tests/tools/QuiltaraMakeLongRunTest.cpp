@@ -42,7 +42,10 @@ using test::ReadFile;
 // quiltara-make started in the background, its output in files.
 class MakeProcess {
 public:
-    MakeProcess(const std::vector<std::string>& args, const fs::path& folder)
+    // holdInput: standard input is a pipe this object keeps open, with
+    // nothing written to it; otherwise /dev/null.
+    MakeProcess(const std::vector<std::string>& args, const fs::path& folder,
+                bool holdInput = false)
         : out_(folder / "stdout.txt"), err_(folder / "stderr.txt") {
         const fs::path program = test::BinaryDir() / "tools" / "quiltara-make" / "quiltara-make";
         std::vector<std::string> all = {program.string()};
@@ -54,7 +57,13 @@ public:
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        int pipeEnds[2] = {-1, -1};
+        if (holdInput && ::pipe2(pipeEnds, O_CLOEXEC) == 0) {
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], STDIN_FILENO);
+            input_ = pipeEnds[1];
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        }
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(),
@@ -63,11 +72,17 @@ public:
             pid_ = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
+        if (pipeEnds[0] >= 0) {
+            ::close(pipeEnds[0]);
+        }
     }
     ~MakeProcess() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             Wait();
+        }
+        if (input_ >= 0) {
+            ::close(input_);
         }
     }
 
@@ -86,6 +101,7 @@ public:
 
 private:
     pid_t pid_ = -1;
+    int input_ = -1; // the write end of a held standard input
     fs::path out_;
     fs::path err_;
 };
@@ -194,6 +210,28 @@ TEST_F(QuiltaraMakeLongRun, CtrlCEndsATransferUnderWayAtOnce) {
                   std::set<std::string>{"Map_" + TileFileName(10, 20, 5)});
         EXPECT_THAT(process.Out(), HasSubstr("The run was stopped: 0 of 6 tiles were fetched"));
     }
+}
+
+// Ctrl-C while the existing-file question waits for an answer that does not
+// come (standard input a pipe held open) stops the run at once.
+TEST_F(QuiltaraMakeLongRun, CtrlCAtTheExistingFileQuestionStopsAtOnce) {
+    DemoServer server;
+    const fs::path folder = Folder("asked");
+    std::ofstream(folder / ("Map_" + TileFileName(10, 20, 5))) << "from an earlier run";
+    std::vector<std::string> args = Args(server, "10,20,11,20", folder / "city.png");
+    args.push_back("--existing=ask");
+    MakeProcess process(args, dir_.Path(), true);
+    ASSERT_TRUE(process.Started());
+    for (int i = 0; i < 500 && process.Out().find("[y/n/c]") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_THAT(process.Out(), HasSubstr("already exists"));
+    const auto stopped = std::chrono::steady_clock::now();
+    process.Signal(SIGINT);
+    EXPECT_EQ(process.Wait(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+    EXPECT_THAT(process.Out(), HasSubstr("The run was stopped"));
+    EXPECT_EQ(ReadFile(folder / ("Map_" + TileFileName(10, 20, 5))), "from an earlier run");
 }
 
 double Longitude(double x) {

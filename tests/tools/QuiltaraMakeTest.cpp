@@ -2,6 +2,7 @@
 // terminal prompts.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -551,6 +552,100 @@ TEST_F(QuiltaraMake, ListSourcesNamesUnreadableFilesAndListsTheRest) {
     EXPECT_THAT(listed.err,
                 HasSubstr("not read: " + (config / "Quiltara" / "sources" / "bad.json").string() +
                           ": not valid JSON"));
+}
+
+// A user's sources folder as a run finds it: XDG_CONFIG_HOME for the
+// program, set in its command's shell prefix.
+class UserSources {
+public:
+    fs::path Folder() const { return config_ / "Quiltara" / "sources"; }
+    std::string Prefix() const {
+        // timeout: a run that hangs on a file fails here rather than the whole test.
+        return "XDG_CONFIG_HOME=" + Quoted(config_.Path().string()) + " timeout 60 ";
+    }
+    void Write(const std::string& name, const std::string& text) const {
+        std::ofstream(Folder() / name) << text;
+    }
+    // A path-style source of the demo server, under subdomains a and b.
+    std::string Source(const DemoServer& server, const std::string& name,
+                       const std::string& extra = "") const {
+        return R"({"id": "mine", "name": ")" + name +
+               R"(", "subdomains": "ab", "layers": {"map": "http://{s}.mine.localhost:)" +
+               std::to_string(server.Port()) + R"(/tiles/map/{z}/{x}/{y}.png"})" + extra + "}";
+    }
+
+private:
+    test::TempDir config_;
+    bool made_ = fs::create_directories(config_ / "Quiltara" / "sources");
+};
+
+// No file in the user's folder crashes or hangs a run: each is named, on a
+// line of its own whatever its name holds, and the good source still runs.
+TEST_F(QuiltaraMake, HostileSourceFilesAreNamedAndAGoodSourceStillRuns) {
+    DemoServer server;
+    const UserSources user;
+    user.Write("deep.json",
+               R"({"id": "deep", "name": "Deep", "layers": {"map": "https://t.example/{z}/{x}/{y}"},
+                  "headers": )" +
+                   std::string(100000, '[') + std::string(100000, ']') + "}");
+    ASSERT_EQ(::mkfifo((user.Folder() / "fifo.json").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", user.Folder() / "zero.json");
+    user.Write("huge.json", "[" + std::string(2 << 20, ' ') + "]");
+    // The name would forge a "not read" line and colour the terminal.
+    user.Write(
+        "mine.json",
+        user.Source(server, R"(Mine \u001b[31mred\u001b[0m\nquiltara-make: not read: forged)"));
+    shellPrefix_ = user.Prefix();
+
+    const Finished listed = Make({"--list-sources"});
+    EXPECT_EQ(listed.status, 3) << listed.err;
+    for (const char* file : {"deep.json", "fifo.json", "zero.json", "huge.json"}) {
+        EXPECT_THAT(listed.err, HasSubstr("not read: " + (user.Folder() / file).string() + ": "));
+    }
+    EXPECT_THAT(
+        listed.out,
+        HasSubstr("mine  Mine \\x1b[31mred\\x1b[0m\\nquiltara-make: not read: forged  (map)\n"));
+    EXPECT_EQ((listed.out + listed.err).find('\x1b'), std::string::npos);
+    EXPECT_EQ((listed.out + listed.err).find("\nquiltara-make: not read: forged"),
+              std::string::npos);
+
+    const Finished run = Make({"--source", "mine", "--tiles=10,20,11,21", "--zoom=5",
+                               "--keep-tiles", "--quiet", "-o", (out_ / "a.png").string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Images().count("Map_a.png"), 1u);
+}
+
+// A catalogue source's failed tiles are told with its name, and with the wait
+// its server asked for that the run would not sit out; a dry run over its
+// tile limit says so, as the run itself would.
+TEST_F(QuiltaraMake, ASourcesFailedTilesAreToldWithItsNameAndTheWaitItAskedFor) {
+    DemoServer server(DemoServerOptions()
+                          .MissingTile(5, 10, 20)
+                          .BusyTile(5, 11, 20)
+                          .Busy(429, 86400)
+                          .BusyTimes(100, false));
+    const UserSources user;
+    user.Write("mine.json", user.Source(server, "My tiles", R"(, "tileLimit": 3)"));
+    shellPrefix_ = user.Prefix();
+    const Finished run =
+        Make({"--source", "mine", "--tiles=10,20,11,21", "--zoom=5", "--keep-tiles", "--quiet",
+              "--beyond-tile-limit", "-o", (out_ / "a.png").string()});
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_THAT(run.out,
+                HasSubstr("[Quiltara] There were errors downloading some of the images from My "
+                          "tiles.  The resulting image may not be 100% complete  The server asked "
+                          "to wait 86400 seconds"));
+    std::size_t busyAsked = 0;
+    for (const test::LoggedRequest& request : server.Requests()) {
+        busyAsked += request.Target() == "/tiles/map/5/11/20.png" ? 1 : 0;
+    }
+    EXPECT_EQ(busyAsked, 1u);
+
+    const Finished dry = Make({"--source", "mine", "--tiles=10,20,11,21", "--zoom=5", "--dry-run",
+                               "-o", (out_ / "a.png").string()});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_THAT(dry.out, HasSubstr("this map needs 4 tiles, but the terms of use of 'My tiles' "
+                                   "allow at most 3 at a time"));
 }
 
 } // namespace

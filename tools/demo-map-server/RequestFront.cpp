@@ -202,7 +202,8 @@ void RequestFront::Run() {
     }
 }
 
-bool RequestFront::AdmitRequest(const std::string& head, unsigned long connection) {
+RequestFront::Admission RequestFront::AdmitRequest(const std::string& head,
+                                                   unsigned long connection) {
     if (log_) {
         // The head as received, ending in its blank line: one record per request.
         std::lock_guard<std::mutex> lock(logMutex_);
@@ -219,7 +220,18 @@ bool RequestFront::AdmitRequest(const std::string& head, unsigned long connectio
         std::fflush(log_.get());
     }
     const int server = ServerNumberFromHost(HeaderValue(head, "Host"));
-    return options_.refuseServers.count(server) == 0;
+    if (options_.refuseServers.count(server) != 0) {
+        return Admission::Close;
+    }
+    const size_t targetStart = head.find(' ') + 1;
+    const std::optional<TileRequest> tile = ParseTileRequest(
+        std::string_view(head).substr(targetStart, head.find(' ', targetStart) - targetStart));
+    if (tile &&
+        options_.resetTiles.count(std::to_string(tile->zoom) + "/" + std::to_string(tile->x) + "/" +
+                                  std::to_string(tile->y)) != 0) {
+        return Admission::Reset;
+    }
+    return Admission::Relay;
 }
 
 void RequestFront::Relay(int clientFd, unsigned long connection) {
@@ -275,7 +287,13 @@ void RequestFront::Relay(int clientFd, unsigned long connection) {
             }
             const std::string head = pending.substr(0, end + 4);
             pending.erase(0, end + 4);
-            if (!AdmitRequest(head, connection)) {
+            const Admission admission = AdmitRequest(head, connection);
+            if (admission == Admission::Reset) {
+                // Closing with a zero linger time sends RST rather than FIN.
+                const linger abort = {1, 0};
+                ::setsockopt(client.Fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            }
+            if (admission != Admission::Relay) {
                 return; // closed with no answer at all
             }
             if (!SendAll(backend.Fd(), head.data(), head.size())) {

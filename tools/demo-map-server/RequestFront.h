@@ -29,7 +29,7 @@ private:
 // is the only place where the request line and the header lines are still in
 // the order the client sent them (the HTTP library keeps headers sorted by
 // name), and where a connection can be closed without any answer, the way a
-// refusing server behaves.
+// refusing server behaves, or reset, the way a crashing one does.
 class RequestFront {
 public:
     struct Options {
@@ -37,6 +37,7 @@ public:
         std::set<int> refuseServers; // server numbers whose connections are closed unanswered
         bool logArrivals = false;    // note each request's connection and arrival time
         std::shared_ptr<GoneClients> goneClients; // told when each relayed client goes
+        std::set<std::string> resetTiles;         // "z/x/y": their connections are reset unanswered
     };
 
     RequestFront(int backendPort, Options options);
@@ -55,9 +56,11 @@ private:
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
 
+    enum class Admission { Relay, Close, Reset };
+
     void Relay(int clientFd, unsigned long connection);
-    // Logs one request head; false when the connection is to be refused.
-    bool AdmitRequest(const std::string& head, unsigned long connection);
+    // Logs one request head and says what becomes of its connection.
+    Admission AdmitRequest(const std::string& head, unsigned long connection);
 
     int backendPort_;
     Options options_;

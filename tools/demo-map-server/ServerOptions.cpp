@@ -38,9 +38,16 @@ faults, for tests:
                         answered --busy-status with Retry-After (repeatable)
   --busy-times N        the first N requests for it are (default 1)
   --busy-status N       429 (default) or 503
-  --retry-after S       the seconds Retry-After asks for (default 1)
+  --retry-after S       the seconds Retry-After asks for (default 1); "none"
+                        sends no Retry-After, any other text is sent as is
   --retry-after-date    Retry-After names the moment S seconds on as an HTTP
                         date rather than the seconds
+  --reset-tile Z/X/Y    requests for that tile (of each layer) get a
+                        connection reset and no answer (repeatable)
+  --redirect-to ORIGIN  each tile request is answered 302 to the same target
+                        at ORIGIN ("http://HOST:PORT"; "/" for this host) with
+                        "hop=1" added; requests carrying hop= are served
+  --tile-status N       tiles are sent with status N (their image all the same)
   --log-arrivals        the log notes, after each request's header lines, a
                         line "X-Demo-Arrival: CONNECTION MILLISECONDS" (the
                         client connection's number and the time since start)
@@ -116,7 +123,14 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
             ok = ReadInt(value, options.busyStatus) &&
                  (options.busyStatus == 429 || options.busyStatus == 503);
         } else if (arg == "--retry-after") {
-            ok = ReadInt(value, options.retryAfterSeconds) && options.retryAfterSeconds >= 0;
+            options.retryAfter = value;
+        } else if (arg == "--reset-tile") {
+            options.resetTiles.insert(value);
+        } else if (arg == "--redirect-to") {
+            options.redirectTo = value;
+        } else if (arg == "--tile-status") {
+            ok = ReadInt(value, options.tileStatus) && options.tileStatus >= 100 &&
+                 options.tileStatus <= 599;
         } else if (arg == "--delay-ms") {
             ok = ReadInt(value, options.delayMs) && options.delayMs >= 0;
         } else {
@@ -127,6 +141,11 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
             return std::nullopt;
         }
         ++i;
+    }
+    int seconds = 0;
+    if (options.retryAfterDate && !ReadInt(options.retryAfter, seconds)) {
+        std::fprintf(stderr, "demo-map-server: --retry-after-date needs seconds\n%s", kUsage);
+        return std::nullopt;
     }
     return options;
 }

@@ -23,12 +23,15 @@ struct ServerOptions {
     bool trickle = false;               // send each tile 16 bytes a second
     int delayMs = 0;                    // wait before answering each tile
     std::set<std::string> busyTiles;    // "z/x/y" whose first request is answered busyStatus
-    int busyStatus = 429;               // 429 or 503, with Retry-After: retryAfterSeconds
-    int retryAfterSeconds = 1;
-    int busyTimes = 1;           // requests of a busy tile answered busy
-    bool retryAfterDate = false; // Retry-After as an HTTP date
-    bool logArrivals = false;    // the log notes each request's connection and arrival time
-    bool stopOnInputEnd = false; // end when standard input reaches its end
+    int busyStatus = 429;               // 429 or 503, with Retry-After: retryAfter
+    std::string retryAfter = "1";       // seconds, "none" (no header) or any text, sent as is
+    int busyTimes = 1;                  // requests of a busy tile answered busy
+    bool retryAfterDate = false;        // Retry-After as an HTTP date (retryAfter is then seconds)
+    std::set<std::string> resetTiles;   // "z/x/y" whose requests get a connection reset, no answer
+    std::string redirectTo;             // tiles answered 302 to this origin ("/": the same host)
+    int tileStatus = 200;               // the status tiles are sent with (their image all the same)
+    bool logArrivals = false;           // the log notes each request's connection and arrival time
+    bool stopOnInputEnd = false;        // end when standard input reaches its end
 };
 
 // Reads the options; nothing when they are wrong (after printing why on

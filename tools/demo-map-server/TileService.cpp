@@ -101,6 +101,15 @@ void Trickle(httplib::Response& res, std::shared_ptr<const std::string> body,
         });
 }
 
+// Sends the client to the same target at origin ("/": on this host), marked
+// so that the second request is served.
+void Redirect(httplib::Response& res, const std::string& origin, const std::string& target) {
+    const std::string location = (origin == "/" ? std::string() : origin) + target +
+                                 (target.find('?') == std::string::npos ? "?" : "&") + "hop=1";
+    SendError(res, 302, "Found", "The tile is at " + location + ".");
+    res.set_header("Location", location);
+}
+
 } // namespace
 
 std::string ErrorPageHtml(int status, const std::string& reason, const std::string& detail) {
@@ -160,54 +169,62 @@ void TileService::Install(httplib::Server& server) {
         }
     });
 
-    server.Get(R"(/(vt|kh|tiles)([/?].*)?)", [this](const httplib::Request& req, httplib::Response& res) {
-        if (options_.delayMs > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(options_.delayMs));
-        }
-        const int number = ServerNumberFromHost(req.get_header_value("Host"));
-        if (options_.errorServers.count(number) != 0) {
-            SendError(res, 503, "Service Unavailable",
-                      "Server " + std::to_string(number) + " is not serving tiles.");
-            return;
-        }
-        const std::optional<TileRequest> tile = ParseTileRequest(req.target);
-        if (!tile || !TileOnGrid(*tile)) {
-            SendError(res, 404, "Not Found", "There is no such tile.");
-            return;
-        }
-        if (!options_.requiredWord.empty() && tile->word != options_.requiredWord) {
-            SendError(res, 404, "Not Found", "Unknown server word.");
-            return;
-        }
-        const std::string name = std::to_string(tile->zoom) + "/" + std::to_string(tile->x) + "/" +
-                                 std::to_string(tile->y);
-        if (AnswerBusy(*tile, name)) {
-            const bool tooMany = options_.busyStatus == 429;
-            SendError(res, options_.busyStatus,
-                      tooMany ? "Too Many Requests" : "Service Unavailable", "Slow down.");
-            res.set_header("Retry-After", options_.retryAfterDate
-                                              ? HttpDate(options_.retryAfterSeconds)
-                                              : std::to_string(options_.retryAfterSeconds));
-            return;
-        }
-        if (options_.missingTiles.count(name) != 0) {
-            SendError(res, 404, "Not Found", "Tile " + name + " is missing.");
-            return;
-        }
-        std::shared_ptr<const Tile> encoded = EncodedTile(*tile);
-        if (options_.truncate) {
-            res.set_content(encoded->bytes.substr(0, encoded->bytes.size() / 2),
-                            encoded->contentType);
-        } else if (options_.cutConnection || options_.stall) {
-            SendHalfThen(res, std::shared_ptr<const std::string>(encoded, &encoded->bytes),
-                         encoded->contentType, options_.stall, req.remote_port, goneClients_);
-        } else if (options_.trickle) {
-            Trickle(res, std::shared_ptr<const std::string>(encoded, &encoded->bytes),
-                    encoded->contentType, req.remote_port, goneClients_);
-        } else {
-            res.set_content(encoded->bytes, encoded->contentType);
-        }
-    });
+    server.Get(
+        R"(/(vt|kh|tiles)([/?].*)?)", [this](const httplib::Request& req, httplib::Response& res) {
+            if (options_.delayMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(options_.delayMs));
+            }
+            if (!options_.redirectTo.empty() && !req.has_param("hop")) {
+                Redirect(res, options_.redirectTo, req.target);
+                return;
+            }
+            const int number = ServerNumberFromHost(req.get_header_value("Host"));
+            if (options_.errorServers.count(number) != 0) {
+                SendError(res, 503, "Service Unavailable",
+                          "Server " + std::to_string(number) + " is not serving tiles.");
+                return;
+            }
+            const std::optional<TileRequest> tile = ParseTileRequest(req.target);
+            if (!tile || !TileOnGrid(*tile)) {
+                SendError(res, 404, "Not Found", "There is no such tile.");
+                return;
+            }
+            if (!options_.requiredWord.empty() && tile->word != options_.requiredWord) {
+                SendError(res, 404, "Not Found", "Unknown server word.");
+                return;
+            }
+            const std::string name = std::to_string(tile->zoom) + "/" + std::to_string(tile->x) +
+                                     "/" + std::to_string(tile->y);
+            if (AnswerBusy(*tile, name)) {
+                const bool tooMany = options_.busyStatus == 429;
+                SendError(res, options_.busyStatus,
+                          tooMany ? "Too Many Requests" : "Service Unavailable", "Slow down.");
+                if (options_.retryAfterDate) {
+                    res.set_header("Retry-After", HttpDate(std::stoi(options_.retryAfter)));
+                } else if (options_.retryAfter != "none") {
+                    res.set_header("Retry-After", options_.retryAfter);
+                }
+                return;
+            }
+            if (options_.missingTiles.count(name) != 0) {
+                SendError(res, 404, "Not Found", "Tile " + name + " is missing.");
+                return;
+            }
+            std::shared_ptr<const Tile> encoded = EncodedTile(*tile);
+            res.status = options_.tileStatus;
+            if (options_.truncate) {
+                res.set_content(encoded->bytes.substr(0, encoded->bytes.size() / 2),
+                                encoded->contentType);
+            } else if (options_.cutConnection || options_.stall) {
+                SendHalfThen(res, std::shared_ptr<const std::string>(encoded, &encoded->bytes),
+                             encoded->contentType, options_.stall, req.remote_port, goneClients_);
+            } else if (options_.trickle) {
+                Trickle(res, std::shared_ptr<const std::string>(encoded, &encoded->bytes),
+                        encoded->contentType, req.remote_port, goneClients_);
+            } else {
+                res.set_content(encoded->bytes, encoded->contentType);
+            }
+        });
 
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty() && !res.content_provider_) {

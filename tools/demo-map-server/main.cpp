@@ -72,8 +72,9 @@ int main(int argc, char** argv) {
         std::thread serving([&backend] { backend.listen_after_bind(); });
         serving.detach();
 
-        demomap::RequestFront front(backendPort, {options->logPath, options->refuseServers,
-                                                  options->logArrivals, goneClients});
+        demomap::RequestFront front(backendPort,
+                                    {options->logPath, options->refuseServers, options->logArrivals,
+                                     goneClients, options->resetTiles});
         const int port = front.Listen(options->port);
         std::printf("%d\n", port);
         std::printf("Map page: http://maps.google.localhost:%d/\n", port);

@@ -64,6 +64,14 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
             EstimateRun(options.tiles.size(), options.range, sources, MachineMemoryBytes());
         estimate.streamed = !options.inMemory;
         out.Line(EstimateText(estimate));
+        const auto layers = static_cast<std::size_t>(
+            std::count(options.layers.begin(), options.layers.end(), true));
+        if (const auto excess =
+                options.source ? TileLimitExcess(*options.source, options.tiles.size() * layers)
+                               : std::nullopt) {
+            out.Line("Beyond the source's terms: " + *excess +
+                     "; a run goes ahead only with --beyond-tile-limit.");
+        }
         return kExitMade;
     }
     FixedMapSources mapSources(sources);

@@ -1,7 +1,10 @@
 #include "Interruption.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/AtomicFile.h"
 
@@ -52,6 +55,32 @@ Interruption::~Interruption() {
 
 CancelFlag& Interruption::Flag() {
     return gCancel;
+}
+
+InterruptibleInput::int_type InterruptibleInput::underflow() {
+    // The signal ends poll() at once (poll is never restarted); the slices
+    // cover a stop asked just before it began.
+    constexpr int kSliceMs = 100;
+    while (!stop_.Requested()) {
+        pollfd ready{fd_, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, kSliceMs);
+        if (polled < 0 && errno != EINTR) {
+            return traits_type::eof();
+        }
+        if (polled <= 0) {
+            continue;
+        }
+        const ssize_t got = ::read(fd_, buffer_, sizeof buffer_);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (got <= 0) {
+            return traits_type::eof();
+        }
+        setg(buffer_, buffer_, buffer_ + got);
+        return traits_type::to_int_type(buffer_[0]);
+    }
+    return traits_type::eof();
 }
 
 } // namespace quiltara::make

@@ -269,12 +269,9 @@ Complaint CheckSourceBounds(const MakeOptions& options, bool beyondTileLimit) {
     }
     const auto chosen =
         static_cast<std::size_t>(std::count(options.layers.begin(), options.layers.end(), true));
-    if (TileLimitQuestion(source, options.tiles.size() * chosen)) {
+    if (const auto excess = TileLimitExcess(source, options.tiles.size() * chosen)) {
         // No one to ask here: the run is refused unless the command line says to go on.
-        return FormatText(
-            "this map needs %zu tiles, but the terms of use of '%s' allow "
-            "at most %lld at a time (--beyond-tile-limit fetches them anyway)",
-            options.tiles.size() * chosen, source.name.c_str(), *source.tileLimit);
+        return *excess + " (--beyond-tile-limit fetches them anyway)";
     }
     return std::nullopt;
 }
@@ -391,7 +388,8 @@ TileRequestStyle MakeOptions::RequestStyle() const {
 std::string SourceListing(const SourceCatalogue& catalogue) {
     std::string listing;
     for (const TileSource& source : catalogue.sources) {
-        listing += source.id + "  " + source.name + "  (" + source.LayerList() + ")\n";
+        listing +=
+            source.id + "  " + ShowControls(source.name) + "  (" + source.LayerList() + ")\n";
     }
     return listing;
 }

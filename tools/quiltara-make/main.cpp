@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <iostream>
+#include <istream>
 
 #include "HeadlessRun.h"
 #include "Interruption.h"
@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
     Console errors(stderr, false);
     const bool interactive = isatty(STDIN_FILENO) != 0;
     Interruption interruption;
+    InterruptibleInput stdinBuffer(STDIN_FILENO, interruption.Flag());
+    std::istream input(&stdinBuffer);
     try {
         // Every connection goes where the first one goes.
         const auto connect = [&options = *parsed.options] {
@@ -80,7 +82,7 @@ int main(int argc, char** argv) {
             return client;
         };
         const std::unique_ptr<quiltara::CurlHttpClient> http = connect();
-        return RunMapMaker(*parsed.options, out, errors, std::cin, interactive, *http, connect,
+        return RunMapMaker(*parsed.options, out, errors, input, interactive, *http, connect,
                            &interruption.Flag());
     } catch (const std::exception& error) {
         try {
