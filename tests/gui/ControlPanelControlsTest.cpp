@@ -10,6 +10,10 @@
 #include <QTest>
 #include <QWebEngineView>
 
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -164,6 +168,73 @@ TEST_F(ControlPanel, SiteChooserAnswersThatOpenNothing) {
     EXPECT_TRUE(Control(CControlPanel::kIdGotoSite)->isVisible());
     EXPECT_FALSE(Control(CControlPanel::kIdSelectArea)->isEnabled());
     EXPECT_TRUE(server_.Requests().empty());
+}
+
+// Points the user's configuration folder (and so the user's sources) at
+// folder while it lives.
+class ConfigHomeAt {
+public:
+    explicit ConfigHomeAt(const fs::path& folder) {
+        if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
+            saved_ = old;
+        }
+        setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    }
+    ~ConfigHomeAt() {
+        if (saved_) {
+            setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
+        } else {
+            unsetenv("XDG_CONFIG_HOME");
+        }
+    }
+    ConfigHomeAt(const ConfigHomeAt&) = delete;
+    ConfigHomeAt& operator=(const ConfigHomeAt&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
+
+// The catalogue is read again whenever the chooser opens: a source file added
+// while the program runs is offered, its map page opens, and a broken one is
+// named.
+TEST_F(ControlPanel, ASourceFileAddedWhileTheProgramRunsIsOfferedByTheNextChooser) {
+    const fs::path config = dir_ / "config";
+    const fs::path sources = config / "Quiltara" / "sources";
+    fs::create_directories(sources);
+    const ConfigHomeAt configHome(config);
+    const QString address = QStringLiteral("quiltara:/map?source=added-meanwhile");
+    GotoSite([&address](QWidget* chooser) {
+        EXPECT_EQ(FindById<QComboBox>(chooser, 1026)->findData(address), -1);
+        EXPECT_EQ(chooser->findChild<QLabel*>(QStringLiteral("problems")), nullptr);
+        QTest::keyClick(chooser, Qt::Key_Escape);
+    });
+
+    std::ofstream(sources / "added.json") << R"({"id": "added-meanwhile", "name": "Added meanwhile",
+        "layers": {"map": {"template": "http://{s}.offline-demo.localhost/tiles/{z}/{x}/{y}.png"}},
+        "subdomains": "abc"})";
+    std::ofstream(sources / "broken.json") << "{";
+    GotoSite([&address](QWidget* chooser) {
+        auto* list = FindById<QComboBox>(chooser, 1026);
+        const int added = list->findData(address);
+        const auto* problems = chooser->findChild<QLabel*>(QStringLiteral("problems"));
+        EXPECT_TRUE(problems != nullptr &&
+                    problems->text().contains(QStringLiteral("broken.json")));
+        if (added < 5) { // after the five sites
+            ADD_FAILURE() << "not offered";
+            QTest::keyClick(chooser, Qt::Key_Escape);
+            return;
+        }
+        EXPECT_EQ(list->itemText(added), QStringLiteral("Added meanwhile"));
+        list->setCurrentIndex(added);
+        QTest::mouseClick(FindById<QPushButton>(chooser, 1), Qt::LeftButton);
+    });
+    CQuiltaraView* view = app_.MainFrame()->GetActiveView();
+    ASSERT_NE(view->ShownSource(), nullptr);
+    EXPECT_EQ(view->ShownSource()->id, "added-meanwhile");
+    // The page is the source's own (titled with its name), not the page for a missing source.
+    EXPECT_TRUE(test::WaitUntil(
+        [view] { return view->Browser()->title() == QStringLiteral("Added meanwhile"); }, 30000))
+        << view->Browser()->title().toStdString();
 }
 
 TEST_F(ControlPanel, AnUnrecognisedAddressOpensTheInternationalSiteThroughTheOfflineService) {
