@@ -62,6 +62,7 @@ bool CQuiltaraApp::InitInstance() {
     // Counted before anything else can fail, so every start is counted.
     CountStart(settings_, prompts_, [] { OpenDonationPage(); });
 
+    LoadCatalogue();
     if (route_) {
         // Installed before the frame's browser makes its first request.
         interceptor_ = std::make_unique<QtMapServiceInterceptor>(route_->RedirectOrigins());
@@ -110,9 +111,18 @@ std::unique_ptr<CMainFrame> CQuiltaraApp::CreateFrame() {
 }
 
 std::unique_ptr<CControlPanel> CQuiltaraApp::CreateControlPanel() {
-    ControlPanelServices services{prompts_, settings_, rememberedServer_, overwriteChoice_,
-                                  [this] { return CreateHttpClient(); }};
+    ControlPanelServices services{prompts_,
+                                  settings_,
+                                  rememberedServer_,
+                                  overwriteChoice_,
+                                  [this] { return CreateHttpClient(); },
+                                  catalogue_,
+                                  [this] { LoadCatalogue(); }};
     return std::make_unique<CControlPanel>(frame_.get(), std::move(services));
+}
+
+void CQuiltaraApp::LoadCatalogue() {
+    catalogue_ = LoadSourceCatalogue(SourceFolders());
 }
 
 std::unique_ptr<HttpClient> CQuiltaraApp::CreateHttpClient() {
