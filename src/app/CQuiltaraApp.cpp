@@ -95,7 +95,7 @@ bool CQuiltaraApp::InitInstance() {
 }
 
 std::unique_ptr<CMainFrame> CQuiltaraApp::CreateFrame() {
-    auto frame = std::make_unique<CMainFrame>(*document_, prompts_, *printer_);
+    auto frame = std::make_unique<CMainFrame>(*document_, prompts_, *printer_, catalogue_);
     // The frame takes most of the screen but leaves room beside it for the
     // control panel (255 dialog units wide plus its window border).
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
