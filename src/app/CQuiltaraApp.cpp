@@ -68,7 +68,7 @@ bool CQuiltaraApp::InitInstance() {
         interceptor_ = std::make_unique<QtMapServiceInterceptor>(route_->RedirectOrigins());
         QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(interceptor_.get());
     }
-    sourcePages_ = std::make_unique<QtSourcePageHandler>(settings_);
+    sourcePages_ = std::make_unique<QtSourcePageHandler>(settings_, catalogue_);
     QWebEngineProfile::defaultProfile()->installUrlSchemeHandler(kSourcePageScheme,
                                                                  sourcePages_.get());
     frame_ = CreateFrame();
