@@ -37,7 +37,8 @@ struct LiveMap {
     test::DemoServer server;
     ScriptedPrompts prompts;
     PanelValues panel;
-    CQuiltaraView view;
+    const SourceCatalogue catalogue; // the page is the offline service's own
+    CQuiltaraView view{catalogue};
     QPoint inner;    // the middle of a tile wholly in view: both backward scans succeed
     QPoint leftmost; // on the view's left edge: the horizontal scan must go forward
 };

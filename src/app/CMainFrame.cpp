@@ -98,10 +98,11 @@ bool HasHandler(int id) {
 
 } // namespace
 
-CMainFrame::CMainFrame(CQuiltaraDoc& document, Prompts& prompts, QPrinter& printer, QWidget* parent)
+CMainFrame::CMainFrame(CQuiltaraDoc& document, Prompts& prompts, QPrinter& printer,
+                       const SourceCatalogue& catalogue, QWidget* parent)
     : QMainWindow(parent), document_(document), prompts_(prompts), printer_(printer) {
     setObjectName(QStringLiteral("128"));
-    auto* view = new CQuiltaraView(this);
+    auto* view = new CQuiltaraView(catalogue, this);
     view->SetPrompts(&prompts_);
     setCentralWidget(view);
     BuildMenus();

@@ -14,19 +14,21 @@ namespace quiltara {
 
 class CQuiltaraDoc;
 class Prompts;
+struct SourceCatalogue;
 
 // The top-level window: the map view fills the client area under the menu
 // bar; there is no toolbar and no status bar. The frame handles saving and
 // exiting and hands printing to the view; the application connects the
 // commands it handles itself (About, New, Open, Print Setup) to the actions.
 // The rest of the system reaches the map view and its selection overlay
-// through the frame.
+// through the frame. The map view finds catalogue sources in catalogue, which
+// outlives the frame.
 class CMainFrame : public QMainWindow, public MapWindow {
     Q_OBJECT
 
 public:
     CMainFrame(CQuiltaraDoc& document, Prompts& prompts, QPrinter& printer,
-               QWidget* parent = nullptr);
+               const SourceCatalogue& catalogue, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     // The action of a menu command or accelerator, or none for an unknown id.

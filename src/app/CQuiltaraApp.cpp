@@ -62,12 +62,13 @@ bool CQuiltaraApp::InitInstance() {
     // Counted before anything else can fail, so every start is counted.
     CountStart(settings_, prompts_, [] { OpenDonationPage(); });
 
+    LoadCatalogue();
     if (route_) {
         // Installed before the frame's browser makes its first request.
         interceptor_ = std::make_unique<QtMapServiceInterceptor>(route_->RedirectOrigins());
         QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(interceptor_.get());
     }
-    sourcePages_ = std::make_unique<QtSourcePageHandler>(settings_);
+    sourcePages_ = std::make_unique<QtSourcePageHandler>(settings_, catalogue_);
     QWebEngineProfile::defaultProfile()->installUrlSchemeHandler(kSourcePageScheme,
                                                                  sourcePages_.get());
     frame_ = CreateFrame();
@@ -94,7 +95,7 @@ bool CQuiltaraApp::InitInstance() {
 }
 
 std::unique_ptr<CMainFrame> CQuiltaraApp::CreateFrame() {
-    auto frame = std::make_unique<CMainFrame>(*document_, prompts_, *printer_);
+    auto frame = std::make_unique<CMainFrame>(*document_, prompts_, *printer_, catalogue_);
     // The frame takes most of the screen but leaves room beside it for the
     // control panel (255 dialog units wide plus its window border).
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -110,9 +111,18 @@ std::unique_ptr<CMainFrame> CQuiltaraApp::CreateFrame() {
 }
 
 std::unique_ptr<CControlPanel> CQuiltaraApp::CreateControlPanel() {
-    ControlPanelServices services{prompts_, settings_, rememberedServer_, overwriteChoice_,
-                                  [this] { return CreateHttpClient(); }};
+    ControlPanelServices services{prompts_,
+                                  settings_,
+                                  rememberedServer_,
+                                  overwriteChoice_,
+                                  [this] { return CreateHttpClient(); },
+                                  catalogue_,
+                                  [this] { LoadCatalogue(); }};
     return std::make_unique<CControlPanel>(frame_.get(), std::move(services));
+}
+
+void CQuiltaraApp::LoadCatalogue() {
+    catalogue_ = LoadSourceCatalogue(SourceFolders());
 }
 
 std::unique_ptr<HttpClient> CQuiltaraApp::CreateHttpClient() {

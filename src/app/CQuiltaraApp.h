@@ -8,6 +8,7 @@
 
 #include "download/TileDownloader.h"
 #include "sources/MapServiceRoute.h"
+#include "sources/SourceCatalogue.h"
 #include "tiles/TileSources.h"
 
 class QPrinter;
@@ -26,9 +27,9 @@ class Prompts;
 class SettingsStore;
 
 // The application: starts the program and owns what lives as long as it does
-// (the document, the main frame with the map view, the control panel, the
-// printer settings). It handles the commands routed to the application:
-// About, New, Open and Print Setup.
+// (the document, the source catalogue, the main frame with the map view, the
+// control panel, the printer settings). It handles the commands routed to the
+// application: About, New, Open and Print Setup.
 class CQuiltaraApp : public QObject {
     Q_OBJECT
 
@@ -52,6 +53,8 @@ public:
     CControlPanel* ControlPanel() const { return panel_.get(); }
     CQuiltaraDoc& Document() const { return *document_; }
     SettingsStore& Settings() const { return settings_; }
+    // Read at start-up and again whenever the site chooser opens.
+    const SourceCatalogue& Catalogue() const { return catalogue_; }
     Prompts& GetPrompts() const { return prompts_; }
     QPrinter& Printer() const { return *printer_; }
 
@@ -73,6 +76,12 @@ private:
     bool ProcessCommandLine();
     void BindApplicationCommands();
     void PlaceControlPanel();
+    // Reads the catalogue's files, at start-up and whenever the site chooser
+    // opens. The object stays the same, so the references the view, the map
+    // pages and the panel hold stay good; only what it holds is replaced
+    // (nothing keeps a pointer into it across a reading: the view and a run
+    // keep copies of their source).
+    void LoadCatalogue();
     void OnFrameClosed();
 
     SettingsStore& settings_;
@@ -80,6 +89,8 @@ private:
     QStringList arguments_;
     std::unique_ptr<QPrinter> printer_;
     std::unique_ptr<CQuiltaraDoc> document_;
+    // Before everything that holds it by reference, so it goes after them.
+    SourceCatalogue catalogue_;
     std::optional<MapServiceRoute> route_;
     std::unique_ptr<QtMapServiceInterceptor> interceptor_;
     std::unique_ptr<QtSourcePageHandler> sourcePages_;

@@ -283,8 +283,13 @@ void CControlPanel::resizeEvent(QResizeEvent* event) {
 }
 
 void CControlPanel::OnGotoSite() {
+    // Read again, so that a source file added or mended meanwhile is offered
+    // (and its page and its run follow it).
+    if (services_.reloadCatalogue) {
+        services_.reloadCatalogue();
+    }
     // Dialogs asked for without a parent belong to the main window.
-    CSiteChooserDlg chooser(frameWidget_.data());
+    CSiteChooserDlg chooser(services_.catalogue, frameWidget_.data());
     if (chooser.DoModal() != CSiteChooserDlg::kIdOk) {
         return;
     }

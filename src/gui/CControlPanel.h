@@ -47,6 +47,11 @@ struct ControlPanelServices {
     OverwriteChoice& overwriteChoice;
     // Makes the HTTP client of one create-map run, on the run's worker thread.
     std::function<std::unique_ptr<HttpClient>()> makeHttpClient;
+    // The application's source catalogue, which the map view and the map
+    // pages share, and how to read it again from its files; that replaces
+    // its contents in place, on the GUI thread.
+    const SourceCatalogue& catalogue;
+    std::function<void()> reloadCatalogue;
 };
 
 // The modeless "Toolbar" window that walks the user through making a map:

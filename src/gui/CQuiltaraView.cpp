@@ -64,8 +64,8 @@ std::optional<InputEvent> Classify(const QEvent* event) {
 
 } // namespace
 
-CQuiltaraView::CQuiltaraView(QWidget* parent)
-    : QWidget(parent), browser_(new QWebEngineView(this)) {
+CQuiltaraView::CQuiltaraView(const SourceCatalogue& catalogue, QWidget* parent)
+    : QWidget(parent), catalogue_(catalogue), browser_(new QWebEngineView(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -83,8 +83,7 @@ void CQuiltaraView::Navigate(const std::string& url) {
     shownSource_.reset();
     if (IsSourcePageAddress(url)) {
         if (const std::optional<SourcePageRequest> request = ParseSourcePageAddress(url)) {
-            const SourceCatalogue catalogue = LoadSourceCatalogue(SourceFolders());
-            if (const TileSource* source = catalogue.Find(request->sourceId)) {
+            if (const TileSource* source = catalogue_.Find(request->sourceId)) {
                 shownSource_ = *source;
             }
         }

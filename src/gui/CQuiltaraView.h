@@ -36,14 +36,17 @@ class CQuiltaraView : public QWidget {
     Q_OBJECT
 
 public:
-    explicit CQuiltaraView(QWidget* parent = nullptr);
+    // catalogue: where the addresses of the program's own map pages find
+    // their source; the caller keeps it alive as long as the view.
+    explicit CQuiltaraView(const SourceCatalogue& catalogue, QWidget* parent = nullptr);
     ~CQuiltaraView() override;
 
     // Navigates the browser to the URL as given (a bare host name is taken as
     // http). The program's own map page of a catalogue source puts that
     // source on show; any other address takes it off.
     void Navigate(const std::string& url);
-    // The catalogue source whose map page was last asked for, if any.
+    // The catalogue source whose map page was last asked for, if any: a copy,
+    // which a later reading of the catalogue leaves alone.
     const TileSource* ShownSource() const { return shownSource_ ? &*shownSource_ : nullptr; }
 
     // The page that finished loading last, or none before the first page.
@@ -99,6 +102,7 @@ private:
     void RunLocationReadouts();
     void ReadLocationAt(QPoint point);
 
+    const SourceCatalogue& catalogue_;
     QWebEngineView* browser_;
     // Shared with a probe under way, which a page load must not cut short.
     std::shared_ptr<QtPageDocument> pageDocument_;

@@ -7,11 +7,12 @@
 
 #include "gui/DialogUnits.h"
 #include "sources/SiteChoice.h"
+#include "sources/SourceCatalogue.h"
 #include "sources/SourcePage.h"
 
 namespace quiltara {
 
-CSiteChooserDlg::CSiteChooserDlg(QWidget* parent)
+CSiteChooserDlg::CSiteChooserDlg(const SourceCatalogue& catalogue, QWidget* parent)
     : QDialog(parent, kDialogFlags), sites_(new QComboBox(this)), custom_(new QLineEdit(this)) {
     setObjectName(QStringLiteral("141"));
     setWindowTitle(QStringLiteral("Enter Google Site"));
@@ -27,7 +28,6 @@ CSiteChooserDlg::CSiteChooserDlg(QWidget* parent)
     }
     // Then every tile source of the catalogue, by name; choosing one opens
     // the program's own map page of it.
-    const SourceCatalogue catalogue = LoadSourceCatalogue(SourceFolders());
     for (const TileSource& source : catalogue.sources) {
         sites_->addItem(QString::fromStdString(source.name),
                         QString::fromStdString(SourcePageAddress(source.id)));

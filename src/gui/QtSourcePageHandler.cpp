@@ -5,6 +5,7 @@
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
+#include "sources/SourceCatalogue.h"
 #include "sources/SourcePage.h"
 
 #ifndef QUILTARA_LEAFLET_DIR
@@ -35,8 +36,9 @@ QByteArray MimeOf(const QString& path) {
 
 } // namespace
 
-QtSourcePageHandler::QtSourcePageHandler(SettingsStore& settings, QObject* parent)
-    : QWebEngineUrlSchemeHandler(parent), settings_(settings) {}
+QtSourcePageHandler::QtSourcePageHandler(SettingsStore& settings, const SourceCatalogue& catalogue,
+                                         QObject* parent)
+    : QWebEngineUrlSchemeHandler(parent), settings_(settings), catalogue_(catalogue) {}
 
 void QtSourcePageHandler::RegisterScheme() {
     QWebEngineUrlScheme scheme(kSourcePageScheme);
@@ -78,9 +80,9 @@ void QtSourcePageHandler::requestStarted(QWebEngineUrlRequestJob* job) {
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
         return;
     }
-    // Read afresh for every page, so a source file just added or mended counts.
-    const SourceCatalogue catalogue = LoadSourceCatalogue(SourceFolders());
-    const TileSource* source = catalogue.Find(request->sourceId);
+    // The catalogue as last read (at start-up or as the site chooser opened),
+    // so the page and the source the view puts on show are the same one.
+    const TileSource* source = catalogue_.Find(request->sourceId);
     const std::string html =
         source != nullptr
             ? SourcePageHtml(*source, SourcePageStart(*source, request->position, settings_))

@@ -18,6 +18,7 @@
 #include "gui/CQuiltaraView.h"
 #include "gui/CSelectionOverlay.h"
 #include "platform/ScriptedPrompts.h"
+#include "sources/SourceCatalogue.h"
 #include "view/MapProbe.h"
 #include "view/PanelValues.h"
 
@@ -67,7 +68,8 @@ protected:
     CQuiltaraDoc document_;
     ScriptedPrompts prompts_;
     QPrinter printer_;
-    CMainFrame frame_{document_, prompts_, printer_};
+    const SourceCatalogue catalogue_;
+    CMainFrame frame_{document_, prompts_, printer_, catalogue_};
 };
 
 TEST_F(MainFrameTest, MenusCarryTheirTextsIdsSeparatorsAndAccelerators) {

@@ -237,7 +237,7 @@ int main(int argc, char* argv[]) {
         shown->findChild<QLineEdit*>(QStringLiteral("1020"))->setText(QStringLiteral("satellite"));
     }
     if (dialog == QStringLiteral("--site-chooser")) {
-        shown = std::make_unique<quiltara::CSiteChooserDlg>(app.MainFrame());
+        shown = std::make_unique<quiltara::CSiteChooserDlg>(app.Catalogue(), app.MainFrame());
     }
     if (shown) {
         shown->show();

@@ -20,6 +20,7 @@
 #include "gui/CQuiltaraView.h"
 #include "gui/CSelectionOverlay.h"
 #include "platform/ScriptedPrompts.h"
+#include "sources/SourceCatalogue.h"
 #include "view/MapProbe.h"
 #include "view/PanelValues.h"
 
@@ -181,7 +182,8 @@ protected:
     test::DemoServer server_;
     ScriptedPrompts prompts_;
     PanelValues panel_;
-    CQuiltaraView view_;
+    const SourceCatalogue catalogue_; // the pages are the offline service's own
+    CQuiltaraView view_{catalogue_};
     CSelectionOverlay* overlay_ = nullptr;
 };
 

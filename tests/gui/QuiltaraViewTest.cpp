@@ -18,6 +18,7 @@
 #include "gui/CSelectionOverlay.h"
 #include "platform/PageDocument.h"
 #include "platform/ScriptedPrompts.h"
+#include "sources/SourceCatalogue.h"
 
 namespace quiltara {
 namespace {
@@ -58,7 +59,8 @@ protected:
     }
 
     test::TempDir dir_;
-    CQuiltaraView view_;
+    const SourceCatalogue catalogue_; // no page here is a catalogue source's
+    CQuiltaraView view_{catalogue_};
 };
 
 TEST_F(QuiltaraViewTest, StartsEmptyAndTakesThePageDocumentWhenAPageHasLoaded) {
@@ -198,7 +200,8 @@ TEST(MainFrameViewTest, EveryCompletedPageShowsTheSelectionOverlayAgain) {
     CQuiltaraDoc document;
     ScriptedPrompts prompts;
     QPrinter printer;
-    CMainFrame frame(document, prompts, printer);
+    const SourceCatalogue catalogue;
+    CMainFrame frame(document, prompts, printer, catalogue);
     frame.show();
     CQuiltaraView* view = frame.GetActiveView();
     EXPECT_EQ(view->SelectionOverlay(), nullptr); // none before the first page

@@ -237,18 +237,17 @@ protected:
         QTest::mouseClick(FindById<QPushButton>(dialog, 1), Qt::LeftButton);
     }
 
-    CSiteChooserDlg chooser_;
+    const SourceCatalogue catalogue_ = LoadSourceCatalogue(SourceFolders());
+    CSiteChooserDlg chooser_{catalogue_};
 };
 
 TEST_F(SiteChooser, GoTakesTheFirstPresetUntouched) {
-    ASSERT_EQ(Run([](QWidget* dialog) {
+    ASSERT_EQ(Run([this](QWidget* dialog) {
                   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Enter Google Site"));
                   auto* list = FindById<QComboBox>(dialog, 1026);
                   EXPECT_FALSE(list->isEditable());
                   // The five sites, then the catalogue's sources.
-                  EXPECT_EQ(
-                      list->count(),
-                      5 + static_cast<int>(LoadSourceCatalogue(SourceFolders()).sources.size()));
+                  EXPECT_EQ(list->count(), 5 + static_cast<int>(catalogue_.sources.size()));
                   EXPECT_EQ(list->itemText(5).left(12), QStringLiteral("Offline demo"));
                   EXPECT_EQ(list->currentIndex(), 0);
                   EXPECT_EQ(FindById<QLineEdit>(dialog, 1018)->text(), QString());
@@ -285,7 +284,7 @@ TEST_F(SiteChooser, AnEmptiedCustomBoxChoosesNothingAndAPresetEmptiesTheBox) {
     });
     EXPECT_EQ(chooser_.ChosenSite(), "");
 
-    CSiteChooserDlg again;
+    CSiteChooserDlg again(catalogue_);
     test::WhenModalOpens([](QWidget* dialog) {
         auto* custom = FindById<QLineEdit>(dialog, 1018);
         QTest::keyClicks(custom, QStringLiteral("typed"));
