@@ -127,7 +127,7 @@ std::string TileTemplate::Expand(int column, int row, int zoom, std::string_view
                 break;
             }
             case Kind::Zoom:
-                url += std::to_string(zoom);
+                url += ZoomText(zoom);
                 break;
             case Kind::Subdomain:
                 url += subdomain;
@@ -163,7 +163,7 @@ std::string TileTemplate::PageForm() const {
                 form += "{-y}";
                 break;
             case Kind::Zoom:
-                form += "{z}";
+                form += zoomNames_.empty() ? "{z}" : "{zn}";
                 break;
             case Kind::Subdomain:
                 form += "{s}";
@@ -180,6 +180,35 @@ std::string TileTemplate::PageForm() const {
         }
     }
     return form;
+}
+
+bool TileTemplate::NamedZoom(int zoom) const {
+    return zoom >= 0 && static_cast<std::size_t>(zoom) < zoomNames_.size() &&
+           !zoomNames_[static_cast<std::size_t>(zoom)].empty();
+}
+
+std::string TileTemplate::ZoomText(int zoom) const {
+    return NamedZoom(zoom) ? zoomNames_[static_cast<std::size_t>(zoom)] : std::to_string(zoom);
+}
+
+bool TileTemplate::MatchZoomName(std::size_t piece, std::string_view url, std::size_t at,
+                                 const std::vector<std::string>& subdomains,
+                                 MatchState& state) const {
+    const std::string_view rest = url.substr(at);
+    for (std::size_t zoom = 0; zoom < zoomNames_.size(); ++zoom) {
+        const std::string& name = zoomNames_[zoom];
+        if (name.empty() || !SameLetters(rest.substr(0, name.size()), name) ||
+            (state.zoom && *state.zoom != static_cast<int>(zoom))) {
+            continue;
+        }
+        MatchState tried = state;
+        tried.zoom = static_cast<int>(zoom);
+        if (MatchFrom(piece + 1, url, at + name.size(), subdomains, tried)) {
+            state = tried;
+            return true;
+        }
+    }
+    return false;
 }
 
 std::optional<TileMatch> TileTemplate::Match(std::string_view url,
@@ -226,6 +255,9 @@ bool TileTemplate::MatchFrom(std::size_t piece, std::string_view url, std::size_
         case Kind::RowFromBottom:
         case Kind::Zoom:
         case Kind::ServerIndex: {
+            if (p.kind == Kind::Zoom && MatchZoomName(piece, url, at, subdomains, state)) {
+                return true;
+            }
             std::size_t digits = 0;
             while (digits < rest.size() && digits < 10 && IsDigit(rest[digits])) {
                 ++digits;
@@ -246,6 +278,9 @@ bool TileTemplate::MatchFrom(std::size_t piece, std::string_view url, std::size_
                 if (slot != nullptr) {
                     if (slot->has_value() && **slot != value) {
                         continue; // a placeholder used twice names one value
+                    }
+                    if (p.kind == Kind::Zoom && NamedZoom(value)) {
+                        continue; // that zoom goes by its name
                     }
                     *slot = value;
                 }

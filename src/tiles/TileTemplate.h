@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,8 +48,18 @@ public:
                                    const std::vector<std::string>& subdomains) const;
 
     // The template in the placeholder syntax of the map page's tile layer:
-    // {x} {y} {z} {-y} {s} {hl}; the server placeholders as in Expand.
+    // {x} {y} {z} {-y} {s} {hl}; the server placeholders as in Expand. With
+    // zoom names the zoom is {zn}, which the page fills from ZoomNames().
     std::string PageForm() const;
+
+    // Services that name their zoom levels ("EPSG:3857:5", "05") rather
+    // than number them: names[z] stands for zoom z wherever {z} stands, in
+    // the addresses made and in those read back; a zoom without a name (an
+    // empty entry, or beyond the list) is its number.
+    void SetZoomNames(std::vector<std::string> names) { zoomNames_ = std::move(names); }
+    const std::vector<std::string>& ZoomNames() const { return zoomNames_; }
+    // What {z} becomes at zoom.
+    std::string ZoomText(int zoom) const;
 
 private:
     enum class Kind {
@@ -72,8 +83,13 @@ private:
     bool MatchFrom(std::size_t piece, std::string_view url, std::size_t at,
                    const std::vector<std::string>& subdomains, MatchState& state) const;
 
+    bool NamedZoom(int zoom) const;
+    bool MatchZoomName(std::size_t piece, std::string_view url, std::size_t at,
+                       const std::vector<std::string>& subdomains, MatchState& state) const;
+
     std::string text_;
     std::vector<Piece> pieces_;
+    std::vector<std::string> zoomNames_;
 };
 
 } // namespace quiltara

@@ -12,6 +12,7 @@ struct TemplateCase {
     int column, row, zoom;
     const char* subdomain;
     const char* expanded; // the address Expand makes for the tile
+    std::vector<std::string> zoomNames = {};
 };
 
 // Every placeholder, both row directions, subdomains, and the query and path
@@ -65,6 +66,33 @@ const TemplateCase kCases[] = {
      0,
      "",
      "http://z0.example/0_0.png"},
+    {"matrix_names",
+     "https://wmts.example/rest/roads/PM/{z}/{y}/{x}.png",
+     {},
+     3,
+     2,
+     2,
+     "",
+     "https://wmts.example/rest/roads/PM/EPSG:3857:2/2/3.png",
+     {"EPSG:3857:0", "EPSG:3857:1", "EPSG:3857:2"}},
+    {"padded_names",
+     "https://wmts.example/kvp?TILEMATRIX={z}&TILEROW={y}&TILECOL={x}",
+     {},
+     1,
+     0,
+     1,
+     "",
+     "https://wmts.example/kvp?TILEMATRIX=01&TILEROW=0&TILECOL=1",
+     {"00", "01", "02", "03", "04", "05", "06", "07", "08", "09", "10"}},
+    {"named_zoom_beyond_the_names",
+     "https://wmts.example/{z}/{x}/{y}.png",
+     {},
+     7,
+     6,
+     12,
+     "",
+     "https://wmts.example/12/7/6.png",
+     {"L0", "L1"}},
 };
 
 class TileTemplateCases : public testing::TestWithParam<TemplateCase> {};
@@ -72,8 +100,9 @@ class TileTemplateCases : public testing::TestWithParam<TemplateCase> {};
 TEST_P(TileTemplateCases, ExpandsAndReadsItsOwnAddressBack) {
     const TemplateCase& c = GetParam();
     std::string error;
-    const std::optional<TileTemplate> parsed = TileTemplate::Parse(c.text, error);
+    std::optional<TileTemplate> parsed = TileTemplate::Parse(c.text, error);
     ASSERT_TRUE(parsed) << error;
+    parsed->SetZoomNames(c.zoomNames);
     const std::string url = parsed->Expand(c.column, c.row, c.zoom, c.subdomain);
     EXPECT_EQ(url, c.expanded);
     const std::optional<TileMatch> match = parsed->Match(url, c.subdomains);
@@ -105,6 +134,13 @@ TEST(TileTemplate, MatchesOnlyItsOwnTilesAndIgnoresTheCaseOfLetters) {
     ASSERT_TRUE(tms);
     EXPECT_EQ(tms->Match("http://t.example/0/0/0", {}), (TileMatch{0, 0, 0}));
     EXPECT_FALSE(tms->Match("http://t.example/31/0/0", {}));
+    // A zoom that has a name goes by it only; "1" is no longer zoom 1.
+    auto named = TileTemplate::Parse("http://t.example/{z}/{x}/{y}", error);
+    ASSERT_TRUE(named);
+    named->SetZoomNames({"00", "01"});
+    EXPECT_FALSE(named->Match("http://t.example/1/0/0", {}));
+    EXPECT_EQ(named->Match("http://t.example/01/1/0", {}), (TileMatch{1, 0, 1}));
+    EXPECT_EQ(named->PageForm(), "http://t.example/{zn}/{x}/{y}");
 }
 
 TEST(TileTemplate, RefusesUnknownBracesNamingThemAndNamesWhatASourceLacks) {
