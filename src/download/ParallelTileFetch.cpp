@@ -60,7 +60,8 @@ private:
 class OneConnectionFetcher : public TileFetcher {
 public:
     explicit OneConnectionFetcher(const TileFetcherParts& parts)
-        : polite_(parts.http, parts.beforeAttempt, parts.stopRequested),
+        : pacer_(MakeRequestPacer(parts.requestStyle)),
+          polite_(parts.http, parts.beforeAttempt, parts.stopRequested, pacer_.get()),
           downloader_(polite_, parts.prompts, parts.imageCheck, parts.choice, parts.runState),
           guarded_(downloader_, parts.beforeAttempt),
           fetcher_(guarded_, parts.runState, parts.remembered, parts.languageCode,
@@ -74,8 +75,10 @@ public:
         return fetcher_.FetchTile(sourceUrl, column, row, zoom, tilePath);
     }
     FetchReport Report() const override { return fetcher_.Report(); }
+    double RequestRate() const override { return pacer_ ? pacer_->RequestsPerSecond() : 0.0; }
 
 private:
+    std::unique_ptr<RequestPacer> pacer_;
     PoliteHttpClient polite_;
     TileDownloader downloader_;
     GuardedUrlFetcher guarded_;
@@ -88,9 +91,9 @@ private:
 // it works with, and the thread that drives it.
 struct ParallelTileFetcher::Connection {
     Connection(std::unique_ptr<HttpClient> ownClient, HttpClient& http,
-               const TileFetcherParts& parts)
+               const TileFetcherParts& parts, RequestPacer* pacer)
         : owned(std::move(ownClient)),
-          polite(http, parts.beforeAttempt, parts.stopRequested),
+          polite(http, parts.beforeAttempt, parts.stopRequested, pacer),
           downloader(polite, prompts, parts.imageCheck, choice, runState),
           guarded(downloader, parts.beforeAttempt) {
         downloader.SetRequestStyle(parts.requestStyle);
@@ -130,13 +133,15 @@ ParallelTileFetcher::ParallelTileFetcher(int connections, const TileFetcherParts
       runState_(parts.runState),
       remembered_(parts.remembered),
       languageCode_(parts.languageCode),
-      requestStyle_(parts.requestStyle) {
+      requestStyle_(parts.requestStyle),
+      pacer_(MakeRequestPacer(parts.requestStyle)) {
     const int count = std::clamp(connections, 1, kMostDownloadConnections);
-    connections_.push_back(std::make_unique<Connection>(nullptr, parts.http, parts));
+    connections_.push_back(std::make_unique<Connection>(nullptr, parts.http, parts, pacer_.get()));
     while (static_cast<int>(connections_.size()) < count) {
         std::unique_ptr<HttpClient> http = parts.moreConnections();
         HttpClient& client = *http;
-        connections_.push_back(std::make_unique<Connection>(std::move(http), client, parts));
+        connections_.push_back(
+            std::make_unique<Connection>(std::move(http), client, parts, pacer_.get()));
     }
     try {
         for (auto& connection : connections_) {
@@ -348,6 +353,13 @@ void ParallelTileFetcher::ReportFinished() {
         report_.Note(completion.result);
         done(completion.result.usable);
     }
+}
+
+std::unique_ptr<RequestPacer> MakeRequestPacer(const TileRequestStyle& style) {
+    if (style.requestsPerSecond <= 0.0) {
+        return nullptr;
+    }
+    return std::make_unique<RequestPacer>(style.requestsPerSecond);
 }
 
 std::unique_ptr<TileFetcher> MakeTileFetcher(int connections, const TileFetcherParts& parts) {

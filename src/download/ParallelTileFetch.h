@@ -16,6 +16,7 @@
 #include "platform/HttpClient.h"
 #include "platform/PoliteHttpClient.h"
 #include "platform/Prompts.h"
+#include "platform/RequestPacer.h"
 #include "platform/SettingsStore.h"
 #include "tiles/TileSources.h"
 
@@ -91,6 +92,7 @@ public:
     void Submit(const TileFetchJob& job, const FetchDone& done) override;
     void Finish() override;
     FetchReport Report() const override { return report_; }
+    double RequestRate() const override { return requestStyle_.requestsPerSecond; }
 
 private:
     struct Connection;
@@ -130,6 +132,8 @@ private:
     const std::string& languageCode_;
     TileRequestStyle requestStyle_;
     FetchReport report_{requestStyle_.sourceName};
+    // Shared by every connection: the run keeps the source's rate.
+    std::unique_ptr<RequestPacer> pacer_;
 
     std::vector<std::unique_ptr<Connection>> connections_;
     std::size_t nextNumber_ = 0;
@@ -143,6 +147,9 @@ private:
     bool failed_ = false;
     bool stopping_ = false;
 };
+
+// The pacer that keeps a run to the style's rate; none without one.
+std::unique_ptr<RequestPacer> MakeRequestPacer(const TileRequestStyle& style);
 
 // The fetcher of a run: one connection fetching each tile as it comes
 // (connections 1), or a ParallelTileFetcher.

@@ -66,6 +66,10 @@ public:
 
     // About the fetches of this run reported so far.
     virtual FetchReport Report() const { return {}; }
+
+    // The most requests per second it sends, over all its connections; 0:
+    // no limit.
+    virtual double RequestRate() const { return 0.0; }
 };
 
 // The real fetcher: the tile downloader behind the retries over server

@@ -27,6 +27,7 @@ void ProgressListSink::AddLine(const std::string& line) {
 
 void ProgressListSink::RunEstimated(const RunEstimate& estimate) {
     layers_ = estimate.layers;
+    meter_.LimitRate(estimate.MostTilesPerSecond());
     QListWidget* list = list_;
     calls_.Post([list, text = QString::fromStdString(EstimateText(estimate))] {
         list->insertItem(0, text);

@@ -52,6 +52,10 @@ HttpResult PoliteHttpClient::Get(const std::string& url,
             kFirstBusyPause * (1LL << std::min(busyAnswers_ - 1, 16)), kLongestWait);
         Wait(url, std::chrono::steady_clock::now() + pause);
     }
+    if (pacer_ != nullptr) {
+        // Last, so that the moment reserved is the moment the request goes.
+        Wait(url, pacer_->Reserve());
+    }
     StoppableSink stoppable(sink, giveUpWaiting_);
     HttpResult result = connection_.Get(url, headerLines, stoppable);
     const bool busy = result.status == 429 || result.status == 503;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/HttpClient.h"
+#include "platform/RequestPacer.h"
 
 namespace quiltara {
 
@@ -33,12 +34,16 @@ public:
     // answers true, a wait ends without its request and a transfer under
     // way is abandoned: Get throws RequestWithdrawn (a stopped run sits out
     // neither the minute nor a stalled tile). giveUpWaiting must not throw.
+    // pacer, when given, is shared by every connection of the run: each
+    // request waits for the moment it reserves there, like any other wait.
     explicit PoliteHttpClient(HttpClient& connection,
                               std::function<void(const std::string& url)> whileWaiting = {},
-                              std::function<bool()> giveUpWaiting = {})
+                              std::function<bool()> giveUpWaiting = {},
+                              RequestPacer* pacer = nullptr)
         : connection_(connection),
           whileWaiting_(std::move(whileWaiting)),
-          giveUpWaiting_(std::move(giveUpWaiting)) {}
+          giveUpWaiting_(std::move(giveUpWaiting)),
+          pacer_(pacer) {}
 
     HttpResult Get(const std::string& url, const std::vector<std::string>& headerLines,
                    HttpBodySink& sink) override;
@@ -50,6 +55,7 @@ private:
     HttpClient& connection_;
     std::function<void(const std::string& url)> whileWaiting_;
     std::function<bool()> giveUpWaiting_;
+    RequestPacer* pacer_;
     std::optional<std::chrono::steady_clock::time_point> notBefore_;
     // The URL last answered busy without a usable Retry-After, and how many
     // times in a row.

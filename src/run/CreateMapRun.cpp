@@ -272,6 +272,7 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     RunEstimate estimate =
         EstimateRun(inputs.tiles.size(), inputs.range, sources, MachineMemoryBytes());
     estimate.streamed = services.stitcher.Streamed();
+    estimate.requestRate = services.fetcher.RequestRate();
     services.progress.RunEstimated(estimate);
 
     const std::size_t count = inputs.tiles.size();

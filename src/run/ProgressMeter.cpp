@@ -22,9 +22,13 @@ std::optional<double> ProgressMeter::Rate(Clock::time_point now) const {
 }
 
 std::optional<std::chrono::seconds> ProgressMeter::TimeLeft(Clock::time_point now) const {
-    const std::optional<double> rate = Rate(now);
+    std::optional<double> rate = Rate(now);
     if (!rate) {
         return std::nullopt;
+    }
+    if (rateLimit_ > 0.0) {
+        // The first tiles come before the pace shows.
+        rate = std::min(*rate, rateLimit_);
     }
     const std::size_t left = total_ > done_ ? total_ - done_ : 0;
     // Rounded up, so "0:00 left" means nothing is left; a crawl is held at

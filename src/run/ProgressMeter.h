@@ -18,6 +18,9 @@ public:
     void Start(std::size_t total, Clock::time_point now);
     // done tiles (all layers of each) are finished.
     void SetDone(std::size_t done) { done_ = done; }
+    // The run goes no faster than this many tiles a second (its source's
+    // rate); 0: no limit. The time left never counts on more.
+    void LimitRate(double tilesPerSecond) { rateLimit_ = tilesPerSecond; }
 
     std::size_t Done() const { return done_; }
     std::size_t Total() const { return total_; }
@@ -34,6 +37,7 @@ public:
 private:
     std::size_t total_ = 0;
     std::size_t done_ = 0;
+    double rateLimit_ = 0.0;
     Clock::time_point start_{};
 };
 

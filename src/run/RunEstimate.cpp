@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
+#include <cmath>
 
+#include "run/ProgressMeter.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara {
@@ -52,6 +55,13 @@ std::string EstimateText(const RunEstimate& e) {
     std::string text = "Estimate: " + Counted(e.tiles, "tile") + " x " +
                        Counted(e.layers, "layer") + " = " + Counted(e.downloads, "download") +
                        ", roughly " + ByteSizeText(e.downloadBytes);
+    if (e.requestRate > 0.0 && e.downloads > 0) {
+        // The source's terms set the pace: the time it takes is worth knowing first.
+        text += FormatText(", at most %g requests a second: at least ", e.requestRate) +
+                DurationText(std::chrono::seconds(
+                    static_cast<long long>(std::ceil(e.LeastDownloadSeconds())))) +
+                " to download";
+    }
     if (e.layers == 0) {
         return text + "; no image to stitch";
     }

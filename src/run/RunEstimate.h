@@ -21,6 +21,16 @@ struct RunEstimate {
     std::uint64_t downloadBytes = 0; // rough: a typical tile size per layer
     std::uint64_t machineBytes = 0;  // physical memory; 0 when unknown
     bool streamed = false;           // the images go to their files band by band
+    double requestRate = 0.0;        // the most requests per second the run sends; 0: no limit
+
+    // The downloads cannot take less than this at the request rate (0 without one).
+    double LeastDownloadSeconds() const {
+        return requestRate > 0.0 ? static_cast<double>(downloads) / requestRate : 0.0;
+    }
+    // The most tiles (all layers of each) a second at that rate; 0: no limit.
+    double MostTilesPerSecond() const {
+        return requestRate > 0.0 && layers > 0 ? requestRate / layers : 0.0;
+    }
 
     // The in-memory stitch cannot hold the 24-bit image on this machine.
     bool TooBigForTrueColour() const {

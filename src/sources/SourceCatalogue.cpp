@@ -15,6 +15,7 @@
 #include <set>
 #include <system_error>
 
+#include "sources/SourceFields.h"
 #include "tiles/TextFormat.h"
 
 #ifndef QUILTARA_VERSION
@@ -216,6 +217,14 @@ std::vector<SourceLayer> Layers(const Json& source, bool hasSubdomains) {
         } else if (value.is_object()) {
             text = Text(value, "template", true);
             entry.name = Text(value, "name", false);
+            if (const auto names = value.find("zoomNames"); names != value.end()) {
+                std::string why;
+                const std::optional<std::vector<std::string>> byZoom = ReadZoomNames(*names, why);
+                if (!byZoom) {
+                    Refuse("the " + key + " layer's " + why);
+                }
+                entry.tileTemplate.SetZoomNames(*byZoom);
+            }
         } else {
             Refuse("layer \"" + key +
                    "\" must be a template or {\"template\": ..., \"name\": ...}");
@@ -235,6 +244,7 @@ std::vector<SourceLayer> Layers(const Json& source, bool hasSubdomains) {
         if (lower.rfind("http://", 0) != 0 && lower.rfind("https://", 0) != 0) {
             Refuse("the " + key + " template must start with http:// or https://");
         }
+        parsed->SetZoomNames(entry.tileTemplate.ZoomNames());
         entry.tileTemplate = std::move(*parsed);
         layers.push_back(std::move(entry));
     }
@@ -266,6 +276,13 @@ TileSource ReadSource(const Json& json) {
     source.attribution = Text(json, "attribution", false);
     source.terms = Text(json, "terms", false);
     source.connections = Whole(json, "connections", 2, 1, kMostConnections);
+    if (const auto rate = json.find("rate"); rate != json.end()) {
+        std::string why;
+        source.rate = ReadRequestRate(*rate, why);
+        if (!source.rate) {
+            Refuse(why);
+        }
+    }
     if (const auto limit = json.find("tileLimit"); limit != json.end()) {
         if (!limit->is_number_integer() || limit->get<long long>() < 1) {
             Refuse("\"tileLimit\" must be a whole number of tiles, 1 or more");
@@ -423,7 +440,16 @@ std::vector<std::string> TileSource::RequestHeaders() const {
 }
 
 TileRequestStyle TileSource::RequestStyle() const {
-    return TileRequestStyle{true, subdomains, RequestHeaders(), name};
+    TileRequestStyle style;
+    style.catalogue = true;
+    style.subdomains = subdomains;
+    style.headerLines = RequestHeaders();
+    style.sourceName = name;
+    style.requestsPerSecond = rate.value_or(0.0);
+    for (const SourceLayer& layer : layers) {
+        style.templates.push_back(layer.tileTemplate);
+    }
+    return style;
 }
 
 std::string CatalogueProblem::Text() const {

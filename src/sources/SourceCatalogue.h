@@ -42,6 +42,9 @@ struct TileSource {
     std::string terms; // link to the service's terms of use
     std::vector<std::string> headerLines;
     int connections = 2;
+    // The most tile requests per second a run sends it, over all its
+    // connections; nothing: as fast as they come.
+    std::optional<double> rate;
     std::optional<long long> tileLimit; // the most tiles one run may fetch under its terms
     std::optional<MapPosition> start;
     std::filesystem::path file;

@@ -181,7 +181,9 @@ std::string SourcePageHtml(const TileSource& source, const MapPosition& start) {
     config["attribution"] = attribution;
     config["layers"] = nlohmann::json::array();
     for (const SourceLayer& layer : source.layers) {
-        config["layers"].push_back({{"name", layer.name}, {"url", layer.tileTemplate.PageForm()}});
+        config["layers"].push_back({{"name", layer.name},
+                                    {"url", layer.tileTemplate.PageForm()},
+                                    {"zoomNames", layer.tileTemplate.ZoomNames()}});
     }
     return R"html(<!DOCTYPE html>
 <html>
@@ -214,7 +216,9 @@ html, body { margin: 0; padding: 0; height: 100%; }
             subdomains: config.subdomains, tileSize: 256, zoomOffset: 0,
             minZoom: config.minZoom, maxZoom: config.maxZoom, hl: 'en',
             noWrap: true, detectRetina: false, updateWhenZooming: false,
-            attribution: config.attribution
+            attribution: config.attribution,
+            // Zoom levels the service names rather than numbers.
+            zn: function (data) { return layer.zoomNames[data.z] || String(data.z); }
         });
     });
     var map = L.map('map', {

@@ -78,4 +78,12 @@ std::string ShowControls(std::string_view text) {
     return shown;
 }
 
+std::string LowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return lower;
+}
+
 } // namespace quiltara

@@ -10,6 +10,10 @@ namespace quiltara {
 // digits give 0. Values beyond the int range saturate instead of overflowing.
 int ReadLeadingInt(std::string_view text);
 
+// The text with its ASCII letters in lower case (host names, scheme names,
+// reference system names compare so).
+std::string LowerCase(std::string_view text);
+
 // printf-style formatting into a std::string, for the system's fixed texts.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -93,7 +93,11 @@ TileFileResult FetchTileOfSource(const TileRequestStyle& style, const std::strin
                                     remembered, fetcher);
     }
     std::string error;
-    const std::optional<TileTemplate> parsed = TileTemplate::Parse(sourceTemplate, error);
+    const auto own =
+        std::find_if(style.templates.begin(), style.templates.end(),
+                     [&](const TileTemplate& t) { return t.Text() == sourceTemplate; });
+    const std::optional<TileTemplate> parsed =
+        own != style.templates.end() ? *own : TileTemplate::Parse(sourceTemplate, error);
     if (!parsed) {
         return false;
     }

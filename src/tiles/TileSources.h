@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tiles/MapLayer.h"
+#include "tiles/TileTemplate.h"
 
 namespace quiltara {
 
@@ -119,6 +120,12 @@ struct TileRequestStyle {
     std::vector<std::string> subdomains;
     std::vector<std::string> headerLines; // empty: the map service's own
     std::string sourceName;               // the catalogue source's; empty: the map service
+    // The most requests per second the run sends, over all its connections;
+    // 0: no limit.
+    double requestsPerSecond = 0.0;
+    // The source's own templates: a layer's template text found here is
+    // expanded as the source reads it (its zoom names, say).
+    std::vector<TileTemplate> templates;
 };
 
 inline constexpr std::size_t kMostSubdomainsTried = 3;

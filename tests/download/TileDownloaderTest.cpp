@@ -291,7 +291,7 @@ TEST(TileDownloader, HeaderLinesDoNotFollowARedirectToAnotherHost) {
     DemoServer away(DemoServerOptions().RedirectTo(otherOrigin));
     DemoServer within(DemoServerOptions().RedirectTo("/"));
     const std::string key = "X-Api-Key: secret-1234";
-    TileRequestStyle style{true, {}, {"User-Agent: Quiltara/test", key}, "Keyed"};
+    TileRequestStyle style{true, {}, {"User-Agent: Quiltara/test", key}, "Keyed", 0.0, {}};
     for (const DemoServer* first : {&away, &within}) {
         SCOPED_TRACE(first == &away ? "to another host" : "within the host");
         Downloads downloads(*first);
@@ -323,7 +323,8 @@ TEST(TileDownloader, ACatalogueTileNeedsASuccessStatus) {
     for (const int status : {404, 500}) {
         DemoServer server(DemoServerOptions().TileStatus(status));
         Downloads catalogue(server);
-        catalogue.downloader.SetRequestStyle(TileRequestStyle{true, {}, {}, "Pictured errors"});
+        catalogue.downloader.SetRequestStyle(
+            TileRequestStyle{true, {}, {}, "Pictured errors", 0.0, {}});
         EXPECT_FALSE(catalogue.Fetch(MapLayer::Map, 1, 1, 3)) << status;
         EXPECT_TRUE(std::filesystem::is_empty(catalogue.folder.Path()));
         Downloads mapService(server);

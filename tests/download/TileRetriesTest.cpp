@@ -178,7 +178,7 @@ TEST(TileRetries, ACatalogueTileIsAskedForAtMostFourTimesWhateverTheServerSays) 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DemoServer server(c.faults);
-        TileRequestStyle style{true, {}, {}, "Many names"};
+        TileRequestStyle style{true, {}, {}, "Many names", 0.0, {}};
         for (int i = 0; i < 64; ++i) {
             style.subdomains.push_back("s" + std::to_string(i));
         }

@@ -147,7 +147,7 @@ TEST(FetchTileWithRetries, AnErrorThatEndsTheRunIsNotRetried) {
 }
 
 TEST(FetchTileOfSource, ACatalogueSourceAsksEachTileOnceSpreadOverItsSubdomains) {
-    const TileRequestStyle style{true, {"a", "b", "c"}, {}, "T"};
+    const TileRequestStyle style{true, {"a", "b", "c"}, {}, "T", 0.0, {}};
     const std::string spread = "http://{s}.t.example/{z}/{x}/{-y}.png?hl=[HL]";
     RememberedServerNumber remembered;
     ScriptedFetcher fetcher;

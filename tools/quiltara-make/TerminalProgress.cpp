@@ -8,6 +8,7 @@ namespace quiltara::make {
 
 void TerminalProgress::RunEstimated(const RunEstimate& estimate) {
     layers_ = estimate.layers;
+    meter_.LimitRate(estimate.MostTilesPerSecond());
     // Printed even when quiet: a stitch that cannot fit is worth knowing
     // before the downloads start.
     if (!quiet_ || estimate.TooBigForTrueColour()) {
