@@ -45,8 +45,9 @@ struct DemoServerOptions {
     std::filesystem::path logFile; // the request log; empty: a fresh one of its own
     std::string retryAfterText;    // sent as Retry-After instead of the seconds; "none": no header
     std::vector<std::string> resetTiles; // "z/x/y": their connections are reset, unanswered
-    std::string redirectTo; // tiles answered 302 to the same target there ("/": this host)
-    int tileStatus = 200;   // the status tiles come with, their image all the same
+    std::string redirectTo;     // tiles answered 302 to the same target there ("/": this host)
+    int tileStatus = 200;       // the status tiles come with, their image all the same
+    std::string requiredHeader; // "Name: value": tiles without that line get 403 + HTML
 
     DemoServerOptions& ErrorServer(int number) {
         errorServers.insert(number);
@@ -123,6 +124,10 @@ struct DemoServerOptions {
     }
     DemoServerOptions& TileStatus(int status) {
         tileStatus = status;
+        return *this;
+    }
+    DemoServerOptions& RequireHeader(std::string line) {
+        requiredHeader = std::move(line);
         return *this;
     }
 };

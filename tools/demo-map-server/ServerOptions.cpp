@@ -15,7 +15,10 @@ quiltara-make with --map-service 127.0.0.1:PORT) are answered the same way:
 the server number comes from the first label of the Host (mt2..., khm2...).
 The same tiles also answer the path form /tiles/LAYER/Z/X/Y.png (LAYER: map,
 satellite, terrain, hybrid), as the shipped "offline-demo" tile source asks
-for them from a.offline-demo.localhost, b... and c....
+for them from a.offline-demo.localhost, b... and c...., and the WMTS forms of
+the layers of its own capabilities document, /wmts/1.0.0/WMTSCapabilities.xml
+(also /wmts?SERVICE=WMTS&REQUEST=GetCapabilities): REST tiles under
+/wmts/rest/LAYER/... and key-value tiles /wmts?REQUEST=GetTile&LAYER=...
 
   --port N              port to listen on; 0 (default) picks a free one
   --log FILE            append every request line and its header lines, in the
@@ -48,6 +51,9 @@ faults, for tests:
                         at ORIGIN ("http://HOST:PORT"; "/" for this host) with
                         "hop=1" added; requests carrying hop= are served
   --tile-status N       tiles are sent with status N (their image all the same)
+  --require-header LINE tiles are answered only to requests carrying the header
+                        line LINE ("Referer: https://example.org/"); the others
+                        get 403 and an HTML page
   --log-arrivals        the log notes, after each request's header lines, a
                         line "X-Demo-Arrival: CONNECTION MILLISECONDS" (the
                         client connection's number and the time since start)
@@ -126,6 +132,9 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
             options.retryAfter = value;
         } else if (arg == "--reset-tile") {
             options.resetTiles.insert(value);
+        } else if (arg == "--require-header") {
+            options.requiredHeader = value;
+            ok = value.find(':') != std::string::npos && value.find(':') > 0;
         } else if (arg == "--redirect-to") {
             options.redirectTo = value;
         } else if (arg == "--tile-status") {

@@ -30,6 +30,7 @@ struct ServerOptions {
     std::set<std::string> resetTiles;   // "z/x/y" whose requests get a connection reset, no answer
     std::string redirectTo;             // tiles answered 302 to this origin ("/": the same host)
     int tileStatus = 200;               // the status tiles are sent with (their image all the same)
+    std::string requiredHeader;         // "Name: value": tiles without that line get 403
     bool logArrivals = false;           // the log notes each request's connection and arrival time
     bool stopOnInputEnd = false;        // end when standard input reaches its end
 };

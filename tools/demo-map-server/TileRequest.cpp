@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <utility>
+#include <vector>
 
 namespace demomap {
 namespace {
@@ -110,6 +111,83 @@ std::optional<TileRequest> ParsePathTile(std::string_view target) {
     return std::nullopt;
 }
 
+// The layers of the service's own WMTS capabilities, by their identifiers.
+std::optional<TileLayer> WmtsLayer(std::string_view identifier) {
+    static constexpr std::pair<std::string_view, TileLayer> kWmtsLayers[] = {
+        {"demo-road", TileLayer::Map},       {"demo-photo", TileLayer::Satellite},
+        {"demo-relief", TileLayer::Terrain}, {"demo-labels", TileLayer::Hybrid},
+        {"demo-daily", TileLayer::Map},
+    };
+    for (const auto& [name, layer] : kWmtsLayers) {
+        if (EqualsNoCase(identifier, name)) {
+            return layer;
+        }
+    }
+    return std::nullopt;
+}
+
+// The zoom a tile matrix identifier stands for: its trailing digits
+// ("EPSG:3857:5", "05" and "GoogleMapsCompatible_Level5" are all zoom 5).
+std::optional<int> ZoomOfMatrix(std::string_view matrix) {
+    size_t start = matrix.size();
+    while (start > 0 && std::isdigit(static_cast<unsigned char>(matrix[start - 1]))) {
+        --start;
+    }
+    return ParseInt(matrix.substr(start));
+}
+
+std::optional<TileRequest> WmtsTile(std::optional<TileLayer> layer, std::string_view matrix,
+                                    std::string_view row, std::string_view column) {
+    const auto zoom = ZoomOfMatrix(matrix);
+    const auto x = ParseInt(column);
+    const auto y = ParseInt(row);
+    if (!layer || !zoom || !x || !y) {
+        return std::nullopt;
+    }
+    TileRequest tile;
+    tile.layer = *layer;
+    tile.zoom = *zoom;
+    tile.x = *x;
+    tile.y = *y;
+    return tile;
+}
+
+// "/wmts/rest/LAYER/.../MATRIX/ROW/COL.EXT" (whatever stands between the
+// layer and the matrix: style, time, matrix set) or the key-value form
+// "/wmts?...&REQUEST=GetTile&LAYER=..&TILEMATRIX=..&TILEROW=..&TILECOL=..".
+std::optional<TileRequest> ParseWmtsTile(std::string_view target) {
+    constexpr std::string_view kRest = "/wmts/rest/";
+    if (StartsWith(target, kRest)) {
+        std::string_view rest = target.substr(kRest.size());
+        rest = rest.substr(0, rest.find_first_of("?#"));
+        std::vector<std::string_view> parts;
+        while (!rest.empty()) {
+            const size_t slash = rest.find('/');
+            parts.push_back(rest.substr(0, slash));
+            rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        }
+        if (parts.size() < 5) {
+            return std::nullopt;
+        }
+        std::string_view column = parts.back();
+        column = column.substr(0, column.find('.'));
+        return WmtsTile(WmtsLayer(parts.front()), parts[parts.size() - 3], parts[parts.size() - 2],
+                        column);
+    }
+    const size_t question = target.find('?');
+    if (target.substr(0, question) != "/wmts" || question == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view params = target.substr(question + 1);
+    if (!EqualsNoCase(FindParam(params, "request").value_or(""), "GetTile")) {
+        return std::nullopt;
+    }
+    return WmtsTile(WmtsLayer(FindParam(params, "layer").value_or("")),
+                    FindParam(params, "tilematrix").value_or(""),
+                    FindParam(params, "tilerow").value_or(""),
+                    FindParam(params, "tilecol").value_or(""));
+}
+
 } // namespace
 
 const char* LayerLabel(TileLayer layer) {
@@ -129,6 +207,9 @@ const char* LayerLabel(TileLayer layer) {
 std::optional<TileRequest> ParseTileRequest(std::string_view target) {
     if (StartsWith(target, "/tiles/")) {
         return ParsePathTile(target);
+    }
+    if (StartsWith(target, "/wmts")) {
+        return ParseWmtsTile(target);
     }
     bool satellitePath = false;
     if (StartsWith(target, "/kh")) {

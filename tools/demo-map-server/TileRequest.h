@@ -16,7 +16,9 @@ const char* LayerLabel(TileLayer layer);
 // servers' own form with the parameters straight after the path
 // ("/vt/v=w2.97&hl=en&x=5&y=7&z=3&s=G") or the map page's form with a query
 // ("/vt?v=w2.97&hl=en&x=5&y=7&zoom=3"), or the path form of other tile
-// services ("/tiles/map/3/5/7.png": layer, zoom, column, row).
+// services ("/tiles/map/3/5/7.png": layer, zoom, column, row), and the two
+// WMTS forms of the layers of its capabilities document ("/wmts/rest/..."
+// and "/wmts?REQUEST=GetTile&..."), whose tile matrices are named by zoom.
 struct TileRequest {
     TileLayer layer = TileLayer::Map;
     int zoom = 0;

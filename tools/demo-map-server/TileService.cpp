@@ -12,6 +12,7 @@
 #include "TileArt.h"
 #include "TileEncoders.h"
 #include "TileRequest.h"
+#include "WmtsDocument.h"
 
 namespace demomap {
 namespace {
@@ -169,62 +170,23 @@ void TileService::Install(httplib::Server& server) {
         }
     });
 
-    server.Get(
-        R"(/(vt|kh|tiles)([/?].*)?)", [this](const httplib::Request& req, httplib::Response& res) {
-            if (options_.delayMs > 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(options_.delayMs));
-            }
-            if (!options_.redirectTo.empty() && !req.has_param("hop")) {
-                Redirect(res, options_.redirectTo, req.target);
-                return;
-            }
-            const int number = ServerNumberFromHost(req.get_header_value("Host"));
-            if (options_.errorServers.count(number) != 0) {
-                SendError(res, 503, "Service Unavailable",
-                          "Server " + std::to_string(number) + " is not serving tiles.");
-                return;
-            }
-            const std::optional<TileRequest> tile = ParseTileRequest(req.target);
-            if (!tile || !TileOnGrid(*tile)) {
-                SendError(res, 404, "Not Found", "There is no such tile.");
-                return;
-            }
-            if (!options_.requiredWord.empty() && tile->word != options_.requiredWord) {
-                SendError(res, 404, "Not Found", "Unknown server word.");
-                return;
-            }
-            const std::string name = std::to_string(tile->zoom) + "/" + std::to_string(tile->x) +
-                                     "/" + std::to_string(tile->y);
-            if (AnswerBusy(*tile, name)) {
-                const bool tooMany = options_.busyStatus == 429;
-                SendError(res, options_.busyStatus,
-                          tooMany ? "Too Many Requests" : "Service Unavailable", "Slow down.");
-                if (options_.retryAfterDate) {
-                    res.set_header("Retry-After", HttpDate(std::stoi(options_.retryAfter)));
-                } else if (options_.retryAfter != "none") {
-                    res.set_header("Retry-After", options_.retryAfter);
-                }
-                return;
-            }
-            if (options_.missingTiles.count(name) != 0) {
-                SendError(res, 404, "Not Found", "Tile " + name + " is missing.");
-                return;
-            }
-            std::shared_ptr<const Tile> encoded = EncodedTile(*tile);
-            res.status = options_.tileStatus;
-            if (options_.truncate) {
-                res.set_content(encoded->bytes.substr(0, encoded->bytes.size() / 2),
-                                encoded->contentType);
-            } else if (options_.cutConnection || options_.stall) {
-                SendHalfThen(res, std::shared_ptr<const std::string>(encoded, &encoded->bytes),
-                             encoded->contentType, options_.stall, req.remote_port, goneClients_);
-            } else if (options_.trickle) {
-                Trickle(res, std::shared_ptr<const std::string>(encoded, &encoded->bytes),
-                        encoded->contentType, req.remote_port, goneClients_);
-            } else {
-                res.set_content(encoded->bytes, encoded->contentType);
-            }
-        });
+    // The service's own WMTS: its capabilities (at the REST address and by
+    // key-value request) and its tiles, which are the tiles of every form.
+    server.Get("/wmts/1.0.0/WMTSCapabilities.xml",
+               [](const httplib::Request& req, httplib::Response& res) {
+                   res.set_content(WmtsCapabilitiesXml("http://" + req.get_header_value("Host")),
+                                   "application/xml");
+               });
+    server.Get(R"(/(vt|kh|tiles|wmts)([/?].*)?)", [this](const httplib::Request& req,
+                                                         httplib::Response& res) {
+        if (req.path == "/wmts" && req.has_param("request") &&
+            req.get_param_value("request") == "GetCapabilities") {
+            res.set_content(WmtsCapabilitiesXml("http://" + req.get_header_value("Host")),
+                            "application/xml");
+            return;
+        }
+        ServeTile(req, res);
+    });
 
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty() && !res.content_provider_) {
@@ -234,6 +196,79 @@ void TileService::Install(httplib::Server& server) {
                 "text/html; charset=UTF-8");
         }
     });
+}
+
+bool TileService::LacksRequiredHeader(const httplib::Request& req) const {
+    const std::string& line = options_.requiredHeader;
+    if (line.empty()) {
+        return false;
+    }
+    const size_t colon = line.find(':');
+    const std::string name = line.substr(0, colon);
+    const size_t value = line.find_first_not_of(' ', colon + 1);
+    return req.get_header_value(name) !=
+           line.substr(value == std::string::npos ? line.size() : value);
+}
+
+void TileService::ServeTile(const httplib::Request& req, httplib::Response& res) {
+    if (options_.delayMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(options_.delayMs));
+    }
+    if (!options_.redirectTo.empty() && !req.has_param("hop")) {
+        Redirect(res, options_.redirectTo, req.target);
+        return;
+    }
+    if (LacksRequiredHeader(req)) {
+        SendError(res, 403, "Forbidden",
+                  "This service answers only requests that carry the header line '" +
+                      options_.requiredHeader + "'.");
+        return;
+    }
+    const int number = ServerNumberFromHost(req.get_header_value("Host"));
+    if (options_.errorServers.count(number) != 0) {
+        SendError(res, 503, "Service Unavailable",
+                  "Server " + std::to_string(number) + " is not serving tiles.");
+        return;
+    }
+    const std::optional<TileRequest> tile = ParseTileRequest(req.target);
+    if (!tile || !TileOnGrid(*tile)) {
+        SendError(res, 404, "Not Found", "There is no such tile.");
+        return;
+    }
+    if (!options_.requiredWord.empty() && tile->word != options_.requiredWord) {
+        SendError(res, 404, "Not Found", "Unknown server word.");
+        return;
+    }
+    const std::string name =
+        std::to_string(tile->zoom) + "/" + std::to_string(tile->x) + "/" + std::to_string(tile->y);
+    if (AnswerBusy(*tile, name)) {
+        const bool tooMany = options_.busyStatus == 429;
+        SendError(res, options_.busyStatus, tooMany ? "Too Many Requests" : "Service Unavailable",
+                  "Slow down.");
+        if (options_.retryAfterDate) {
+            res.set_header("Retry-After", HttpDate(std::stoi(options_.retryAfter)));
+        } else if (options_.retryAfter != "none") {
+            res.set_header("Retry-After", options_.retryAfter);
+        }
+        return;
+    }
+    if (options_.missingTiles.count(name) != 0) {
+        SendError(res, 404, "Not Found", "Tile " + name + " is missing.");
+        return;
+    }
+    std::shared_ptr<const Tile> encoded = EncodedTile(*tile);
+    res.status = options_.tileStatus;
+    if (options_.truncate) {
+        res.set_content(encoded->bytes.substr(0, encoded->bytes.size() / 2), encoded->contentType);
+    } else if (options_.cutConnection || options_.stall) {
+        SendHalfThen(res, std::shared_ptr<const std::string>(encoded, &encoded->bytes),
+                     encoded->contentType, options_.stall, req.remote_port, goneClients_);
+    } else if (options_.trickle) {
+        Trickle(res, std::shared_ptr<const std::string>(encoded, &encoded->bytes),
+                encoded->contentType, req.remote_port, goneClients_);
+    } else {
+        res.set_content(encoded->bytes, encoded->contentType);
+    }
 }
 
 } // namespace demomap

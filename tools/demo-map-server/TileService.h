@@ -11,7 +11,9 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+} // namespace httplib
 
 namespace demomap {
 
@@ -34,6 +36,10 @@ private:
     };
     using TileKey = std::tuple<int, int, int, int>;
 
+    // Answers one tile request of any form, with the faults asked for.
+    void ServeTile(const httplib::Request& req, httplib::Response& res);
+    // Whether the request lacks the header line tiles are answered only with.
+    bool LacksRequiredHeader(const httplib::Request& req) const;
     std::shared_ptr<const Tile> EncodedTile(const struct TileRequest& request);
     // True the first time a busy tile is asked for.
     bool AnswerBusy(const struct TileRequest& request, const std::string& name);
