@@ -12,8 +12,8 @@ packages=(
     zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev libgeotiff-dev
     # HTTP client and the bundled offline map service
     libcurl4-openssl-dev libcpp-httplib-dev curl libjs-leaflet
-    # tile source catalogue files
-    nlohmann-json3-dev
+    # tile source catalogue files, and WMTS capabilities documents
+    nlohmann-json3-dev libxml2-dev
     # desktop application (openbox: window captions in the README picture taken under Xvfb)
     qt6-base-dev qt6-webengine-dev libgl-dev xvfb xauth fonts-dejavu-core openbox
     # benchmark helpers

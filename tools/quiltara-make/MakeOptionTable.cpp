@@ -147,6 +147,11 @@ Complaint TakeSubfolder(GivenArguments& given, const OptionUse& use) {
     return std::nullopt;
 }
 
+Complaint TakeWmtsLayer(GivenArguments& given, const OptionUse& use) {
+    given.wmtsLayers.push_back(use.value);
+    return std::nullopt;
+}
+
 constexpr MakeOption kOptions[] = {
     {"--tiles", "X1,Y1,X2,Y2", Takes::Value,
      "first and last tile column and row at the output zoom", true, Note<&AreaArguments::tiles>},
@@ -171,6 +176,17 @@ constexpr MakeOption kOptions[] = {
     {"--list-sources", "", Takes::Alone,
      "list the tile sources: id, name and layers; then\nthe source files that could not be read",
      false, Note<&GivenArguments::listSources>},
+    {"--add-wmts", "URL|FILE", Takes::Value,
+     "read a WMTS capabilities document and list its\nlayers; with --wmts-layer, write a tile "
+     "source of\nthose layers into your sources folder (and make no\nmap)",
+     false, Note<&GivenArguments::addWmts>},
+    {"--wmts-layer", "[KIND=]ID", Takes::Value,
+     "a layer of --add-wmts for the source (repeatable);\nKIND is map, satellite, terrain or "
+     "hybrid, by\ndefault the first one still free",
+     false, TakeWmtsLayer},
+    {"--id", "ID", Takes::Value,
+     "the id of the source --add-wmts writes (default:\nmade from the service's title)", false,
+     Note<&GivenArguments::newSourceId>},
     {"--beyond-tile-limit", "", Takes::Nothing,
      "fetch even more tiles than the source's terms allow", false,
      Note<&GivenArguments::beyondTileLimit>},

@@ -33,6 +33,9 @@ struct GivenArguments {
     bool tiffCompressionGiven = false;
     bool helpAsked = false;
     bool listSources = false;
+    std::optional<std::string> addWmts; // a capabilities address or file
+    std::vector<std::string> wmtsLayers;
+    std::optional<std::string> newSourceId;
 };
 
 // How an option takes its value ("--name=value" or "--name value").

@@ -6,6 +6,7 @@
 #include <map>
 #include <system_error>
 
+#include "AddWmts.h"
 #include "ArgumentText.h"
 #include "MakeOptionTable.h"
 #include "run/CreateMapRun.h"
@@ -401,7 +402,10 @@ ParseOutcome ParseMakeArguments(const std::vector<std::string>& args,
     Complaint complaint = ReadArguments(args, given);
     outcome.helpAsked = given.helpAsked;
     outcome.listSources = given.listSources;
-    if (!complaint && !given.helpAsked && !given.listSources) {
+    if (!complaint && !given.helpAsked && !given.listSources &&
+        (given.addWmts || !given.wmtsLayers.empty() || given.newSourceId)) {
+        complaint = AddWmtsFrom(given, outcome.addWmts);
+    } else if (!complaint && !given.helpAsked && !given.listSources) {
         complaint = CompleteOptions(given, catalogue);
         if (!complaint) {
             outcome.options = std::move(given.options);

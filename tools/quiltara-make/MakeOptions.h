@@ -55,8 +55,17 @@ struct MakeOptions {
     TileRequestStyle RequestStyle() const;
 };
 
+// --add-wmts: a tile source to write from a capabilities document rather
+// than a map to make.
+struct AddWmtsRequest {
+    std::string location;            // an address or a file
+    std::vector<std::string> layers; // "ID" or "KIND=ID"; none: list the layers
+    std::string id;                  // empty: made from the service's title
+};
+
 struct ParseOutcome {
     std::optional<MakeOptions> options; // set when the arguments are usable
+    std::optional<AddWmtsRequest> addWmts;
     bool helpAsked = false;
     bool listSources = false;
     std::string error; // set when they are not

@@ -8,6 +8,7 @@
 #include <exception>
 #include <istream>
 
+#include "AddWmts.h"
 #include "HeadlessRun.h"
 #include "Interruption.h"
 #include "platform/AtomicFile.h"
@@ -60,6 +61,16 @@ int main(int argc, char** argv) {
             return kExitFailed;
         }
         return catalogue.problems.empty() ? kExitMade : kExitIncomplete;
+    }
+    if (parsed.addWmts) {
+        Console out(stdout, false);
+        Console errors(stderr, false);
+        try {
+            quiltara::CurlHttpClient http;
+            return RunAddWmts(*parsed.addWmts, out, errors, http);
+        } catch (const ConsoleWriteError&) {
+            return kExitFailed;
+        }
     }
     if (!parsed.options) {
         std::fprintf(stderr, "quiltara-make: %s\nTry 'quiltara-make --help'.\n",
