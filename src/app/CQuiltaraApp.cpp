@@ -69,6 +69,7 @@ bool CQuiltaraApp::InitInstance() {
         QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(interceptor_.get());
     }
     sourcePages_ = std::make_unique<QtSourcePageHandler>(settings_, catalogue_);
+    sourcePages_->SetHttpClients([this] { return CreateHttpClient(); });
     QWebEngineProfile::defaultProfile()->installUrlSchemeHandler(kSourcePageScheme,
                                                                  sourcePages_.get());
     frame_ = CreateFrame();

@@ -89,6 +89,11 @@ CControlPanel::CControlPanel(MapWindow* frame, ControlPanelServices services, QW
     if (CQuiltaraView* view = Frame() ? Frame()->GetActiveView() : nullptr) {
         view->SetPanelValues(&values_);
         connect(view, &CQuiltaraView::LocationChanged, this, &CControlPanel::OnLocationChanged);
+        connect(view, &CQuiltaraView::NoReadableTiles, this, [this] {
+            values_.detailsText = kNoReadableTilesText;
+            OnLocationChanged();
+            OfferSiteChooser(kNoReadableTilesHint);
+        });
     }
 }
 

@@ -104,6 +104,13 @@ public:
     // "Open Folder" after a run: the folder of the images it saved.
     void OnOpenFolder();
 
+    // Shows "1. Goto Google maps..." again, with hint, so that the site
+    // chooser's tile sources can be reached from an open page.
+    void OfferSiteChooser(const std::string& hint) {
+        state_.OfferSiteChooser(hint);
+        ShowState();
+    }
+
     // Whether the program may close now. During a run the user is asked
     // first; yes stops the run as Cancel does and waits for it to end.
     bool ConfirmQuit();

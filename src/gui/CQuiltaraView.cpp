@@ -8,12 +8,14 @@
 #include <QResizeEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include <optional>
 
 #include "gui/CSelectionOverlay.h"
 #include "gui/QtPageDocument.h"
+#include "gui/QtSourceHeaderInterceptor.h"
 #include "sources/SourcePage.h"
 #include "view/MapProbe.h"
 #include "view/PanelValues.h"
@@ -65,7 +67,11 @@ std::optional<InputEvent> Classify(const QEvent* event) {
 } // namespace
 
 CQuiltaraView::CQuiltaraView(const SourceCatalogue& catalogue, QWidget* parent)
-    : QWidget(parent), catalogue_(catalogue), browser_(new QWebEngineView(this)) {
+    : QWidget(parent),
+      catalogue_(catalogue),
+      browser_(new QWebEngineView(this)),
+      sourceHeaders_(new QtSourceHeaderInterceptor(this)) {
+    browser_->page()->setUrlRequestInterceptor(sourceHeaders_);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -87,9 +93,11 @@ void CQuiltaraView::Navigate(const std::string& url) {
                 shownSource_ = *source;
             }
         }
+        sourceHeaders_->SetSource(ShownSource());
         browser_->load(QUrl(QString::fromStdString(url)));
         return;
     }
+    sourceHeaders_->SetSource(nullptr);
     browser_->load(QUrl::fromUserInput(QString::fromStdString(url)));
 }
 
@@ -102,6 +110,7 @@ void CQuiltaraView::OnDocumentComplete(bool ok) {
     // is taken like any other, and probes simply find no tiles on it.
     static_cast<void>(ok);
     pageDocument_ = std::make_shared<QtPageDocument>(browser_->page());
+    sightings_.PageLoaded(ShownSource() == nullptr);
     WatchInputWidget();
     emit DocumentComplete(browser_->url());
 }
@@ -231,6 +240,10 @@ void CQuiltaraView::ReadLocationAt(QPoint point) {
     // or the view closed meanwhile.
     if (!alive || !readoutApplies()) {
         return;
+    }
+    if (sightings_.Moved(TileSightings::Clock::now(),
+                         TileOfElement(element, true, ShownSource()).column != -1)) {
+        emit NoReadableTiles();
     }
     std::optional<PanelValues> next =
         ReadLocation(element, point.x(), point.y(), *panelValues_, ShownSource());

@@ -12,6 +12,7 @@
 #include "gui/CSelectionOverlay.h"
 #include "sources/SourceCatalogue.h"
 #include "tiles/TileGrid.h"
+#include "view/TileSightings.h"
 
 class QPrinter;
 class QWebEngineView;
@@ -21,6 +22,7 @@ namespace quiltara {
 class PageDocument;
 class Prompts;
 class QtPageDocument;
+class QtSourceHeaderInterceptor;
 struct PanelValues;
 
 // The main frame's client area: the embedded browser that shows the map site.
@@ -88,6 +90,9 @@ signals:
     void DocumentComplete(const QUrl& url);
     // The location readout has changed the panel's values.
     void LocationChanged();
+    // The mouse has moved over a page of the map service for a while and
+    // found no tile image the probe can read (once per page).
+    void NoReadableTiles();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -104,6 +109,8 @@ private:
 
     const SourceCatalogue& catalogue_;
     QWebEngineView* browser_;
+    // The shown source's header lines on the page's own tile requests.
+    QtSourceHeaderInterceptor* sourceHeaders_;
     // Shared with a probe under way, which a page load must not cut short.
     std::shared_ptr<QtPageDocument> pageDocument_;
     QPointer<CSelectionOverlay> overlay_;
@@ -112,6 +119,7 @@ private:
     PanelValues* panelValues_ = nullptr;
     Prompts* prompts_ = nullptr;
     std::optional<TileSource> shownSource_;
+    TileSightings sightings_;
     // Mouse moves only leave their point here; the readout runs later for the
     // latest one, so moves that arrive while the page is asked do not pile up.
     QPoint latestMove_;

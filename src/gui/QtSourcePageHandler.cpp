@@ -2,11 +2,17 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QPointer>
+#include <QUrlQuery>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
+#include <chrono>
+
+#include "platform/CurlHttpClient.h"
 #include "sources/SourceCatalogue.h"
 #include "sources/SourcePage.h"
+#include "sources/SourcePageRequests.h"
 
 #ifndef QUILTARA_LEAFLET_DIR
 #define QUILTARA_LEAFLET_DIR "/usr/share/javascript/leaflet"
@@ -40,6 +46,8 @@ QtSourcePageHandler::QtSourcePageHandler(SettingsStore& settings, const SourceCa
                                          QObject* parent)
     : QWebEngineUrlSchemeHandler(parent), settings_(settings), catalogue_(catalogue) {}
 
+QtSourcePageHandler::~QtSourcePageHandler() = default; // the futures wait for their threads
+
 void QtSourcePageHandler::RegisterScheme() {
     QWebEngineUrlScheme scheme(kSourcePageScheme);
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
@@ -71,6 +79,11 @@ void QtSourcePageHandler::requestStarted(QWebEngineUrlRequestJob* job) {
         Reply(job, MimeOf(name), file.readAll());
         return;
     }
+    if (path == QLatin1String("/") + QLatin1String(kTileProblemPath) ||
+        path == QLatin1String(kTileProblemPath)) {
+        ExplainTileProblem(job);
+        return;
+    }
     if (RememberSourcePosition(address, settings_)) {
         Reply(job, "text/plain", {});
         return;
@@ -89,6 +102,46 @@ void QtSourcePageHandler::requestStarted(QWebEngineUrlRequestJob* job) {
             : SourcePageErrorHtml("There is no tile source '" + request->sourceId +
                                   "'. Its file goes in " + UserSourcesFolder().string() + ".");
     Reply(job, "text/html; charset=utf-8", QByteArray::fromStdString(html));
+}
+
+void QtSourcePageHandler::ExplainTileProblem(QWebEngineUrlRequestJob* job) {
+    const QUrlQuery query(job->requestUrl());
+    const TileSource* found =
+        catalogue_.Find(query.queryItemValue(QStringLiteral("source")).toStdString());
+    const std::string key =
+        query.queryItemValue(QStringLiteral("key"), QUrl::FullyDecoded).toStdString();
+    const std::string url =
+        query.queryItemValue(QStringLiteral("url"), QUrl::FullyDecoded).toStdString();
+    // Only a tile of the source on the page is ever asked for.
+    if (found == nullptr || !TileProblemText(*found, url, TileCheck{}).has_value()) {
+        job->fail(QWebEngineUrlRequestJob::RequestDenied);
+        return;
+    }
+    questions_.remove_if([](const std::future<void>& question) {
+        return question.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    });
+    std::unique_ptr<HttpClient> http;
+    if (makeHttpClient_) {
+        http = makeHttpClient_();
+    } else {
+        http = std::make_unique<CurlHttpClient>();
+    }
+    const QPointer<QWebEngineUrlRequestJob> waiting(job);
+    questions_.push_back(std::async(
+        std::launch::async, [this, waiting, source = *found, key, url, http = std::move(http)] {
+            const TileCheck check = CheckTileAddress(source, url, *http);
+            const QByteArray script = QByteArray::fromStdString(
+                TileProblemScript(key, TileProblemText(source, url, check).value_or("")));
+            // Replied on the handler's thread; a job the page gave up is gone.
+            QMetaObject::invokeMethod(
+                this,
+                [waiting, script] {
+                    if (waiting) {
+                        Reply(waiting, "text/javascript", script);
+                    }
+                },
+                Qt::QueuedConnection);
+        }));
 }
 
 } // namespace quiltara

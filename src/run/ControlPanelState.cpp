@@ -24,6 +24,12 @@ ControlPanelState::ControlPanelState() : zoomEntries_(InitialZoomEntries()) {}
 
 void ControlPanelState::SiteOpened() {
     siteOpen_ = true;
+    chooserOffered_ = false;
+}
+
+void ControlPanelState::OfferSiteChooser(std::string hint) {
+    chooserOffered_ = siteOpen_;
+    hint_ = std::move(hint);
 }
 
 bool ControlPanelState::ToggleSelectArea(SelectionState* overlay) {

@@ -22,6 +22,13 @@ inline constexpr const char* kSelectionMadeHint = "Your selection is made, choos
 inline constexpr const char* kNewLocationHint = "Choose your new location";
 inline constexpr const char* kSelectAreaText = "2. Select Area";
 inline constexpr const char* kDoneText = "3. Done";
+inline constexpr const char* kNoReadableTilesText =
+    "No map tiles that Quiltara can read on this page: the site draws its map in a way the "
+    "position probe cannot see. Choose one of the tile sources listed after the sites in "
+    "\"1. Goto Google maps...\".";
+inline constexpr const char* kNoReadableTilesHint = "Try a tile source: \"1. Goto Google maps...\"";
+inline constexpr const char* kTileSourceAddedHint =
+    "Tile source added: choose it in \"1. Goto Google maps...\"";
 inline constexpr const char* kChooseZoomMessage =
     "Choose the zoom of the map image in the zoom list first.";
 
@@ -53,6 +60,10 @@ public:
 
     // A map site was opened through "1. Goto Google maps...".
     void SiteOpened();
+    // "1. Goto Google maps..." is offered again, with hint, while the page
+    // stays usable: the page showed no tile the probe can read, or a tile
+    // source was added. Opening a site takes it away again.
+    void OfferSiteChooser(std::string hint);
     // "2. Select Area", or "3. Done" while it reads so. overlay: the selection
     // overlay's flags (none without a map view). Whether a selection was armed.
     bool ToggleSelectArea(SelectionState* overlay);
@@ -84,7 +95,7 @@ public:
     bool Enabled(PanelControl control) const;
     // The button Enter presses: the next step the user would take.
     PanelControl DefaultButton() const;
-    bool GotoSiteShown() const { return !siteOpen_; }
+    bool GotoSiteShown() const { return !siteOpen_ || chooserOffered_; }
     bool DetailsShown() const { return detailsShown_; }
     const std::string& SelectAreaText() const { return selectAreaText_; }
     const std::string& Hint() const { return hint_; }
@@ -107,6 +118,7 @@ private:
     void ForgetRange();
 
     bool siteOpen_ = false;
+    bool chooserOffered_ = false;
     bool selecting_ = false;
     bool selectionStands_ = false; // a drag ended and the map is still locked on it
     bool newLocationEnabled_ = false;

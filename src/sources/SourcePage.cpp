@@ -189,6 +189,9 @@ std::string SourcePageHtml(const TileSource& source, const MapPosition& start) {
 <html>
 <head>
 <meta charset="utf-8">
+<!-- The browser would drop a source's own Referer line from tile requests
+     to other origins (and cancel them); the page sends none of its own. -->
+<meta name="referrer" content="unsafe-url">
 <title>)html" +
            HtmlEscaped(source.name) +
            R"html(</title>
@@ -200,10 +203,15 @@ html, body { margin: 0; padding: 0; height: 100%; }
 /* The probe asks the page which element lies under a point: that must be the
    tile image, which Leaflet would otherwise let hit-tests pass through. */
 .leaflet-tile-container, .leaflet-tile { pointer-events: auto; }
+/* Why the map stays blank; hit-tests pass through it to the tiles. */
+#problem { display: none; position: absolute; top: 0; left: 0; right: 0; z-index: 1000;
+  pointer-events: none; padding: 6px 10px; font: 13px sans-serif; color: #fff;
+  background: rgba(150, 20, 20, 0.85); }
 </style>
 </head>
 <body>
 <div id="map"></div>
+<div id="problem"></div>
 <script>
 (function () {
     var config = )html" +
@@ -236,12 +244,59 @@ html, body { margin: 0; padding: 0; height: 100%; }
         new Image().src = 'quiltara:/remember?source=' + encodeURIComponent(config.id) +
             '&lat=' + c.lat.toFixed(6) + '&lon=' + c.lng.toFixed(6) + '&zoom=' + map.getZoom();
     });
+    // A tile that does not load is asked about once per layer and zoom: the
+    // program requests it as a download would and says what came back.
+    var problem = document.getElementById('problem');
+    var answers = {};
+    var shown = null;
+    function key() { return shown + ' ' + map.getZoom(); }
+    function show() {
+        var text = answers[key()];
+        var told = typeof text === 'string' && text !== '';
+        problem.textContent = told ? text : '';
+        problem.style.display = told ? 'block' : 'none';
+    }
+    window.quiltaraTileProblem = function (asked, text) { answers[asked] = text; show(); };
+    function explain(url) {
+        var asked = key();
+        if (asked in answers) {
+            return;
+        }
+        answers[asked] = true;
+        var script = document.createElement('script');
+        script.src = 'quiltara:/tile-problem?source=' + encodeURIComponent(config.id) +
+            '&key=' + encodeURIComponent(asked) + '&url=' + encodeURIComponent(url);
+        document.head.appendChild(script);
+    }
+    var slow = null;
+    Object.keys(layers).forEach(function (name) {
+        var layer = layers[name];
+        layer.on('tileerror', function (e) { explain(e.tile.src); });
+        // A server that never answers leaves no error to see: ask about the
+        // tile in the middle when nothing has come for a while.
+        layer.on('loading', function () {
+            clearTimeout(slow);
+            slow = setTimeout(function () {
+                var middle = map.project(map.getCenter()).divideBy(256).floor();
+                middle.z = map.getZoom();
+                explain(layer.getTileUrl(middle));
+            }, 15000);
+        });
+        layer.on('tileload load', function () { clearTimeout(slow); });
+    });
+    map.on('baselayerchange', function (e) { shown = e.name; show(); });
+    map.on('zoomend', show);
+    shown = config.layers[0].name;
     window.sourceMap = map;
 })();
 </script>
 </body>
 </html>
 )html";
+}
+
+std::string TileProblemScript(const std::string& key, const std::string& text) {
+    return "window.quiltaraTileProblem(" + ScriptJson(key) + ", " + ScriptJson(text) + ");\n";
 }
 
 std::string SourcePageErrorHtml(const std::string& message) {

@@ -39,6 +39,12 @@ bool RememberSourcePosition(std::string_view address, SettingsStore& settings);
 // retina doubling), so that one screen pixel is one tile pixel for the probe.
 std::string SourcePageHtml(const TileSource& source, const MapPosition& start);
 
+// The page asks "quiltara:/tile-problem?source=ID&key=KEY&url=TILE" with a
+// script element when a tile of its layer does not load; the answer is this
+// script, which shows text over the map for the layer and zoom of key.
+inline constexpr const char* kTileProblemPath = "tile-problem";
+std::string TileProblemScript(const std::string& key, const std::string& text);
+
 // A small page saying why no map can be shown for the address.
 std::string SourcePageErrorHtml(const std::string& message);
 
