@@ -38,6 +38,8 @@ const std::vector<MenuTable>& Menus() {
           {"&Save\tCtrl+S", kIdFileSave},
           {"Save &As...", kIdFileSaveAs},
           {nullptr, 0},
+          {"Add &Tile Source...", kIdFileAddTileSource},
+          {nullptr, 0},
           {"&Print...\tCtrl+P", kIdFilePrint},
           {"Print Pre&view", kIdFilePrintPreview},
           {"P&rint Setup...", kIdFilePrintSetup},

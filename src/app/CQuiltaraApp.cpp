@@ -17,6 +17,7 @@
 #include "app/CQuiltaraDoc.h"
 #include "app/CommandIds.h"
 #include "app/StartCounter.h"
+#include "gui/CAddTileSourceDlg.h"
 #include "gui/CControlPanel.h"
 #include "gui/DialogUnits.h"
 #include "gui/QtMapServiceInterceptor.h"
@@ -157,6 +158,8 @@ void CQuiltaraApp::BindApplicationCommands() {
             &CQuiltaraApp::OnFilePrintSetup);
     connect(frame_->Command(kIdViewToolbar), &QAction::triggered, this,
             &CQuiltaraApp::OnViewToolbar);
+    connect(frame_->Command(kIdFileAddTileSource), &QAction::triggered, this,
+            &CQuiltaraApp::OnFileAddTileSource);
 }
 
 void CQuiltaraApp::PlaceControlPanel() {
@@ -213,6 +216,18 @@ void CQuiltaraApp::OnViewToolbar() {
         panel_->show();
         panel_->raise();
         panel_->activateWindow();
+    }
+}
+
+void CQuiltaraApp::OnFileAddTileSource() {
+    CAddTileSourceDlg dialog(
+        prompts_, [this] { return CreateHttpClient(); }, frame_.get());
+    if (!dialog.DoModal()) {
+        return;
+    }
+    LoadCatalogue();
+    if (panel_) {
+        panel_->OfferSiteChooser(kTileSourceAddedHint);
     }
 }
 

@@ -62,6 +62,9 @@ public:
     void OnFileNew();
     void OnFileOpen();
     void OnFilePrintSetup();
+    // "Add Tile Source...": the dialog, then the catalogue read again, so
+    // the site chooser lists the new source, and the panel offers it.
+    void OnFileAddTileSource();
     // "&Toolbar" in the View menu: the control panel shown and brought forward.
     void OnViewToolbar();
 

@@ -20,6 +20,8 @@ inline constexpr int kIdAppAbout = 57664;
 inline constexpr int kIdAppExit = 57665;
 inline constexpr int kIdNextPane = 57680;
 inline constexpr int kIdPrevPane = 57681;
+// "Add Tile Source...": a WMTS service's layers become a catalogue source.
+inline constexpr int kIdFileAddTileSource = 32771;
 // Shows the "Toolbar" panel again after Escape or its close box hid it.
 inline constexpr int kIdViewToolbar = 59392;
 

@@ -80,6 +80,8 @@ TEST_F(MainFrameTest, MenusCarryTheirTextsIdsSeparatorsAndAccelerators) {
               "  &Save\tCtrl+S|57603|1|Ctrl+S\n"
               "  Save &As...|57604|1|\n"
               "  -\n"
+              "  Add &Tile Source...|32771|1|\n"
+              "  -\n"
               "  &Print...\tCtrl+P|57607|1|Ctrl+P\n"
               "  Print Pre&view|57609|1|\n"
               "  P&rint Setup...|57606|1|\n"

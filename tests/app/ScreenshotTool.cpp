@@ -5,7 +5,8 @@
 // Run it under xvfb-run, with a window manager for the window captions.
 //
 //   quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL | --site URL]
-//       [--about | --number | --map-sources | --site-chooser] [--wait MS]
+//       [--about | --number | --map-sources | --site-chooser | --add-tile-source URL]
+//       [--wait MS]
 //       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z [--run FOLDER --run-wait MS]]
 //
 // --url sends the map view to URL directly; --site goes there the user's way,
@@ -14,6 +15,8 @@
 // control panel, as a user would: "2. Select Area", a drag over the browser,
 // the zoom Z chosen in the zoom list and "Draw Helper", which draws the
 // outlines of the tiles the map needs.
+// --add-tile-source shows "Add Tile Source" with URL read and its first
+// usable layers given to the road map and satellite.
 // --run then presses "4. Create Map Image", saves into FOLDER with the road
 // map and satellite layers, and takes the control panel alone MS into the
 // downloads (use a slow offline service: demo-map-server --delay-ms).
@@ -32,6 +35,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -40,6 +44,7 @@
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/CQuiltaraApp.h"
+#include "gui/CAddTileSourceDlg.h"
 #include "gui/CControlPanel.h"
 #include "gui/CMapSourcesDlg.h"
 #include "gui/CNumberInputDlg.h"
@@ -49,6 +54,7 @@
 #include "gui/QtSettingsStore.h"
 #include "gui/QtSourcePageHandler.h"
 #include "platform/BrowserSandbox.h"
+#include "platform/CurlHttpClient.h"
 #include "sources/MapServiceRoute.h"
 
 namespace {
@@ -153,7 +159,8 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr,
                      "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT]\n"
                      "       [--url URL | --site URL]\n"
-                     "       [--about|--number|--map-sources|--site-chooser] [--wait MS]\n"
+                     "       [--about|--number|--map-sources|--site-chooser|\n"
+                     "        --add-tile-source URL] [--wait MS]\n"
                      "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z\n"
                      "        [--run FOLDER --run-wait MS]]\n");
         return 2;
@@ -190,6 +197,9 @@ int main(int argc, char* argv[]) {
             runWaitMs = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--outline-zoom") && i + 1 < args.size()) {
             outlineZoom = args[++i].toInt();
+        } else if (args[i] == QStringLiteral("--add-tile-source") && i + 1 < args.size()) {
+            dialog = args[i];
+            url = args[++i];
         } else if (args[i] == QStringLiteral("--about") || args[i] == QStringLiteral("--number") ||
                    args[i] == QStringLiteral("--map-sources") ||
                    args[i] == QStringLiteral("--site-chooser")) {
@@ -206,7 +216,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "start-up failed\n");
         return 1;
     }
-    if (!url.isEmpty() || !site.isEmpty()) {
+    if ((!url.isEmpty() || !site.isEmpty()) && dialog != QStringLiteral("--add-tile-source")) {
         quiltara::CQuiltaraView* view = app.MainFrame()->GetActiveView();
         QEventLoop loaded;
         QObject::connect(view, &quiltara::CQuiltaraView::DocumentComplete, &loaded,
@@ -235,6 +245,19 @@ int main(int argc, char* argv[]) {
             shown->findChild<QCheckBox*>(QString::fromLatin1(id))->click();
         }
         shown->findChild<QLineEdit*>(QStringLiteral("1020"))->setText(QStringLiteral("satellite"));
+    }
+    if (dialog == QStringLiteral("--add-tile-source")) {
+        auto add = std::make_unique<quiltara::CAddTileSourceDlg>(
+            prompts, [] { return std::make_unique<quiltara::CurlHttpClient>(); }, app.MainFrame());
+        add->findChild<QLineEdit*>(QStringLiteral("location"))->setText(url);
+        QEventLoop read;
+        QObject::connect(add.get(), &quiltara::CAddTileSourceDlg::ServiceRead, &read,
+                         &QEventLoop::quit);
+        add->OnRead();
+        read.exec();
+        auto* satellite = add->findChild<QComboBox*>(QStringLiteral("satellite"));
+        satellite->setCurrentIndex(std::min(2, satellite->count() - 1));
+        shown = std::move(add);
     }
     if (dialog == QStringLiteral("--site-chooser")) {
         shown = std::make_unique<quiltara::CSiteChooserDlg>(app.Catalogue(), app.MainFrame());

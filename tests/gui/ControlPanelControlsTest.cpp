@@ -31,6 +31,7 @@ namespace quiltara {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ConfigHomeAt;
 using test::ControlPanel;
 using test::FindById;
 using ::testing::ElementsAre;
@@ -169,30 +170,6 @@ TEST_F(ControlPanel, SiteChooserAnswersThatOpenNothing) {
     EXPECT_FALSE(Control(CControlPanel::kIdSelectArea)->isEnabled());
     EXPECT_TRUE(server_.Requests().empty());
 }
-
-// Points the user's configuration folder (and so the user's sources) at
-// folder while it lives.
-class ConfigHomeAt {
-public:
-    explicit ConfigHomeAt(const fs::path& folder) {
-        if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
-            saved_ = old;
-        }
-        setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
-    }
-    ~ConfigHomeAt() {
-        if (saved_) {
-            setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
-        } else {
-            unsetenv("XDG_CONFIG_HOME");
-        }
-    }
-    ConfigHomeAt(const ConfigHomeAt&) = delete;
-    ConfigHomeAt& operator=(const ConfigHomeAt&) = delete;
-
-private:
-    std::optional<std::string> saved_;
-};
 
 // The catalogue is read again whenever the chooser opens: a source file added
 // while the program runs is offered, its map page opens, and a broken one is

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -48,6 +49,30 @@ public:
 
 private:
     void NoteThread() { offGuiThread += QThread::currentThread() != qApp->thread() ? 1 : 0; }
+};
+
+// Points the user's configuration folder (and so the user's sources) at
+// folder while it lives.
+class ConfigHomeAt {
+public:
+    explicit ConfigHomeAt(const std::filesystem::path& folder) {
+        if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
+            saved_ = old;
+        }
+        setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    }
+    ~ConfigHomeAt() {
+        if (saved_) {
+            setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
+        } else {
+            unsetenv("XDG_CONFIG_HOME");
+        }
+    }
+    ConfigHomeAt(const ConfigHomeAt&) = delete;
+    ConfigHomeAt& operator=(const ConfigHomeAt&) = delete;
+
+private:
+    std::optional<std::string> saved_;
 };
 
 class ControlPanel : public ::testing::Test {
