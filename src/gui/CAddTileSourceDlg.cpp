@@ -39,6 +39,7 @@ CAddTileSourceDlg::CAddTileSourceDlg(Prompts& prompts, HttpClientFactory makeHtt
       read_(new QPushButton(QStringLiteral("&Read"), this)),
       status_(new QLabel(this)),
       layers_(new QTreeWidget(this)),
+      refusals_(new QLabel(this)),
       id_(new QLineEdit(this)),
       name_(new QLineEdit(this)),
       save_(nullptr) {
@@ -67,6 +68,11 @@ CAddTileSourceDlg::CAddTileSourceDlg(Prompts& prompts, HttpClientFactory makeHtt
     layers_->setRootIsDecorated(false);
     layers_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     layout->addWidget(layers_, 1);
+    // Each refusal in full: a sentence does not fit the list's column.
+    refusals_->setObjectName(QStringLiteral("refusals"));
+    refusals_->setWordWrap(true);
+    refusals_->setTextFormat(Qt::PlainText);
+    layout->addWidget(refusals_);
 
     auto* form = new QFormLayout;
     for (MapLayer kind : kAllLayers) {
@@ -87,7 +93,7 @@ CAddTileSourceDlg::CAddTileSourceDlg(Prompts& prompts, HttpClientFactory makeHtt
     save_->setObjectName(QStringLiteral("1"));
     save_->setEnabled(false);
     layout->addWidget(buttons);
-    resize(DialogUnits(font()).Size(330, 260));
+    resize(DialogUnits(font()).Size(330, 290));
 
     connect(read_, &QPushButton::clicked, this, &CAddTileSourceDlg::OnRead);
     connect(location_, &QLineEdit::returnPressed, this, &CAddTileSourceDlg::OnRead);
@@ -146,6 +152,7 @@ void CAddTileSourceDlg::ShowService(const std::optional<WmtsService>& service,
     read_->setEnabled(true);
     service_ = service;
     layers_->clear();
+    refusals_->clear();
     for (QComboBox* choice : choices_) {
         choice->clear();
         choice->addItem(QStringLiteral("(none)"));
@@ -158,13 +165,17 @@ void CAddTileSourceDlg::ShowService(const std::optional<WmtsService>& service,
         return;
     }
     int usable = 0;
+    QStringList refused;
     for (const WmtsLayer& layer : service->layers) {
+        if (!layer.Usable()) {
+            refused << QStringLiteral("%1: %2").arg(Text(layer.identifier), Text(layer.refusal));
+        }
         const QString detail = layer.Usable()
                                    ? QStringLiteral("zoom %1 to %2, %3")
                                          .arg(layer.minZoom)
                                          .arg(layer.maxZoom)
                                          .arg(Text(layer.format))
-                                   : QStringLiteral("cannot be used: %1").arg(Text(layer.refusal));
+                                   : QStringLiteral("cannot be used (below)");
         auto* item =
             new QTreeWidgetItem(layers_, {Text(layer.identifier), Text(layer.title), detail});
         item->setDisabled(!layer.Usable());
@@ -176,6 +187,7 @@ void CAddTileSourceDlg::ShowService(const std::optional<WmtsService>& service,
             }
         }
     }
+    refusals_->setText(refused.join(QLatin1Char('\n')));
     status_->setText(QStringLiteral("%1: %2 layers, %3 of them usable")
                          .arg(Text(service->title))
                          .arg(service->layers.size())

@@ -65,6 +65,7 @@ private:
     QPushButton* read_;
     QLabel* status_;
     QTreeWidget* layers_;
+    QLabel* refusals_;
     std::array<QComboBox*, 4> choices_{};
     QLineEdit* id_;
     QLineEdit* name_;
