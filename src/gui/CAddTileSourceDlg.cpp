@@ -170,12 +170,11 @@ void CAddTileSourceDlg::ShowService(const std::optional<WmtsService>& service,
         if (!layer.Usable()) {
             refused << QStringLiteral("%1: %2").arg(Text(layer.identifier), Text(layer.refusal));
         }
-        const QString detail = layer.Usable()
-                                   ? QStringLiteral("zoom %1 to %2, %3")
-                                         .arg(layer.minZoom)
-                                         .arg(layer.maxZoom)
-                                         .arg(Text(layer.format))
-                                   : QStringLiteral("cannot be used (below)");
+        const QString detail = layer.Usable() ? QStringLiteral("zoom %1 to %2, %3")
+                                                    .arg(layer.minZoom)
+                                                    .arg(layer.maxZoom)
+                                                    .arg(Text(layer.format))
+                                              : QStringLiteral("cannot be used (below)");
         auto* item =
             new QTreeWidgetItem(layers_, {Text(layer.identifier), Text(layer.title), detail});
         item->setDisabled(!layer.Usable());

@@ -20,11 +20,10 @@
 #include "Console.h"
 #include "DemoServer.h"
 #include "HeadlessRun.h"
-#include "SamePixels.h"
+#include "QuiltaraMakeFixture.h"
 #include "TerminalPrompts.h"
 #include "TestPaths.h"
 #include "download/TileDownloader.h"
-#include "image/RasterImage.h"
 #include "platform/CurlHttpClient.h"
 #include "run/CreateMapRun.h"
 
@@ -38,66 +37,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 using test::ReadFile;
-
-std::string Quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
-struct Finished {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-class QuiltaraMake : public ::testing::Test {
-protected:
-    Finished Make(const std::vector<std::string>& args, const std::string& input = "") {
-        const fs::path program = test::BinaryDir() / "tools" / "quiltara-make" / "quiltara-make";
-        std::ofstream(dir_ / "stdin.txt") << input;
-        std::string command = Quoted(program.string());
-        for (const std::string& arg : args) {
-            command += " " + Quoted(arg);
-        }
-        command = shellPrefix_ + command;
-        command += " <" + Quoted((dir_ / "stdin.txt").string()) + " >" +
-                   Quoted((dir_ / "stdout.txt").string()) + " 2>" +
-                   Quoted((dir_ / "stderr.txt").string());
-        const int raw = std::system(command.c_str());
-        Finished finished;
-        finished.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        finished.out = ReadFile(dir_ / "stdout.txt");
-        finished.err = ReadFile(dir_ / "stderr.txt");
-        return finished;
-    }
-
-    std::vector<std::string> AreaAndTemplates(const DemoServer& server) {
-        std::vector<std::string> args = {"--tiles=10,20,12,21", "--zoom=5"};
-        for (MapLayer layer : kAllLayers) {
-            args.push_back(std::string("--template-") + LayerOptionName(layer) + "=" +
-                           server.Template(layer));
-        }
-        return args;
-    }
-
-    std::set<std::string> Images() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::recursive_directory_iterator(out_)) {
-            names.insert(fs::relative(entry.path(), out_).string());
-        }
-        return names;
-    }
-
-    std::string shellPrefix_; // shell commands run before the program ("ulimit -f 1; ")
-    test::TempDir dir_;
-    fs::path out_ = [this] {
-        fs::create_directory(dir_ / "maps");
-        return dir_ / "maps";
-    }();
-};
 
 TEST_F(QuiltaraMake, MakesTheImagesPrintsTheRunAndDeletesTheTiles) {
     DemoServer server;
@@ -556,31 +495,6 @@ TEST_F(QuiltaraMake, ListSourcesNamesUnreadableFilesAndListsTheRest) {
                           ": not valid JSON"));
 }
 
-// A user's sources folder as a run finds it: XDG_CONFIG_HOME for the
-// program, set in its command's shell prefix.
-class UserSources {
-public:
-    fs::path Folder() const { return config_ / "Quiltara" / "sources"; }
-    std::string Prefix() const {
-        // timeout: a run that hangs on a file fails here rather than the whole test.
-        return "XDG_CONFIG_HOME=" + Quoted(config_.Path().string()) + " timeout 60 ";
-    }
-    void Write(const std::string& name, const std::string& text) const {
-        std::ofstream(Folder() / name) << text;
-    }
-    // A path-style source of the demo server, under subdomains a and b.
-    std::string Source(const DemoServer& server, const std::string& name,
-                       const std::string& extra = "") const {
-        return R"({"id": "mine", "name": ")" + name +
-               R"(", "subdomains": "ab", "layers": {"map": "http://{s}.mine.localhost:)" +
-               std::to_string(server.Port()) + R"(/tiles/map/{z}/{x}/{y}.png"})" + extra + "}";
-    }
-
-private:
-    test::TempDir config_;
-    bool made_ = fs::create_directories(config_ / "Quiltara" / "sources");
-};
-
 // No file in the user's folder crashes or hangs a run: each is named, on a
 // line of its own whatever its name holds, and the good source still runs.
 TEST_F(QuiltaraMake, HostileSourceFilesAreNamedAndAGoodSourceStillRuns) {
@@ -648,48 +562,6 @@ TEST_F(QuiltaraMake, ASourcesFailedTilesAreToldWithItsNameAndTheWaitItAskedFor) 
     EXPECT_EQ(dry.status, 0) << dry.err;
     EXPECT_THAT(dry.out, HasSubstr("this map needs 4 tiles, but the terms of use of 'My tiles' "
                                    "allow at most 3 at a time"));
-}
-
-// A person with only a WMTS capabilities address: the layers are listed,
-// those the stitch cannot use with the reason; the named ones become a
-// source file, and the map made of it is the service's tiles, pixel for
-// pixel, whatever the service calls its zoom levels.
-TEST_F(QuiltaraMake, AddsAWmtsServiceByItsCapabilitiesAndMapsIt) {
-    DemoServer server;
-    const UserSources user;
-    shellPrefix_ = user.Prefix();
-    const std::string capabilities = server.BaseUrl() + "/wmts/1.0.0/WMTSCapabilities.xml";
-    const Finished listed = Make({"--add-wmts", capabilities});
-    EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_THAT(listed.out, HasSubstr("demo-road    Demo road map (zoom 0 to 19, image/png)"));
-    EXPECT_THAT(listed.out, HasSubstr("demo-relief  Demo relief (zoom 2 to 16, image/png, "
-                                      "key-value)"));
-    EXPECT_THAT(listed.out, HasSubstr("uses EPSG:25832; Quiltara stitches Web Mercator "
-                                      "(EPSG:3857) tiles only"));
-    EXPECT_THAT(listed.out, HasSubstr("has 512 x 512 tiles"));
-
-    const Finished added =
-        Make({"--add-wmts", capabilities, "--wmts-layer", "demo-road", "--wmts-layer",
-              "terrain=demo-relief", "--wmts-layer", "satellite=demo-photo", "--id", "wmts"});
-    EXPECT_EQ(added.status, 0) << added.err;
-    EXPECT_THAT(added.out, HasSubstr((user.Folder() / "wmts.json").string()));
-    EXPECT_THAT(ReadFile(user.Folder() / "wmts.json"), HasSubstr("\"5\": \"EPSG:3857:5\""));
-    EXPECT_EQ(Make({"--add-wmts", capabilities, "--wmts-layer", "demo-utm"}).status, 1);
-    EXPECT_EQ(Make({"--wmts-layer", "demo-road"}).status, 2);
-
-    const Finished run = Make({"--source", "wmts", "--tiles=10,20,12,21", "--zoom=5",
-                               "--layers=map,satellite,terrain", "--keep-tiles", "--quiet", "-o",
-                               (out_ / "w.png").string()});
-    EXPECT_EQ(run.status, 0) << run.err;
-    std::vector<std::string> direct = AreaAndTemplates(server);
-    direct.insert(direct.end(), {"--layers=map,satellite,terrain", "--keep-tiles", "--quiet", "-o",
-                                 (out_ / "d.png").string()});
-    ASSERT_EQ(Make(direct).status, 0);
-    for (const char* prefix : {"Map_", "Sat_", "Ter_"}) {
-        test::ExpectSamePixels(
-            RasterImage((out_ / (prefix + std::string("d.png"))).string(), kFormatPng),
-            RasterImage((out_ / (prefix + std::string("w.png"))).string(), kFormatPng), prefix);
-    }
 }
 
 } // namespace
