@@ -248,7 +248,8 @@ TEST_F(SiteChooser, GoTakesTheFirstPresetUntouched) {
                   EXPECT_FALSE(list->isEditable());
                   // The five sites, then the catalogue's sources.
                   EXPECT_EQ(list->count(), 5 + static_cast<int>(catalogue_.sources.size()));
-                  EXPECT_EQ(list->itemText(5).left(12), QStringLiteral("Offline demo"));
+                  EXPECT_EQ(list->itemText(5),
+                            QString::fromStdString(catalogue_.sources.front().name));
                   EXPECT_EQ(list->currentIndex(), 0);
                   EXPECT_EQ(FindById<QLineEdit>(dialog, 1018)->text(), QString());
                   PressGo(dialog);
