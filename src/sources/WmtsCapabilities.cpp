@@ -26,6 +26,8 @@ constexpr double kScaleTolerance = 1e-3;
 constexpr double kCornerTolerance = 1.0;
 constexpr int kDeepestZoom = 30;
 constexpr int kTileSize = 256;
+// libxml2 takes a document's length as an int.
+constexpr std::size_t kLargestDocument = 1u << 30;
 
 const xmlChar* Xml(const char* text) {
     return reinterpret_cast<const xmlChar*>(text);
@@ -152,15 +154,20 @@ struct TileMatrixSet {
     std::vector<TileMatrix> matrices;
 };
 
+// A tile size as the document gives it; 0 for anything that is none.
+int TileSize(const std::string& text) {
+    const double value = Number(text).value_or(0.0);
+    return value >= 1.0 && value <= 1e6 ? static_cast<int>(value) : 0;
+}
+
 TileMatrixSet ReadMatrixSet(const xmlNode* node) {
     TileMatrixSet set{ChildText(node, "Identifier"), ChildText(node, "SupportedCRS"), {}};
     for (const xmlNode* matrix : Children(node, "TileMatrix")) {
-        set.matrices.push_back(
-            {ChildText(matrix, "Identifier"),
-             Number(ChildText(matrix, "ScaleDenominator")).value_or(0.0),
-             Numbers(ChildText(matrix, "TopLeftCorner")),
-             static_cast<int>(Number(ChildText(matrix, "TileWidth")).value_or(0)),
-             static_cast<int>(Number(ChildText(matrix, "TileHeight")).value_or(0))});
+        set.matrices.push_back({ChildText(matrix, "Identifier"),
+                                Number(ChildText(matrix, "ScaleDenominator")).value_or(0.0),
+                                Numbers(ChildText(matrix, "TopLeftCorner")),
+                                TileSize(ChildText(matrix, "TileWidth")),
+                                TileSize(ChildText(matrix, "TileHeight"))});
     }
     return set;
 }
@@ -200,7 +207,8 @@ std::optional<std::map<int, std::string>> MercatorZooms(const TileMatrixSet& set
             return std::nullopt;
         }
         const double level = matrix.scale > 0.0 ? std::log2(kZoomZeroScale / matrix.scale) : -1.0;
-        const long zoom = std::lround(level);
+        // Only a level within the grid's zooms is rounded to one.
+        const long zoom = level > -0.5 && level < kDeepestZoom + 0.5 ? std::lround(level) : -1;
         if (zoom < 0 || zoom > kDeepestZoom ||
             std::abs(matrix.scale * std::exp2(static_cast<double>(zoom)) / kZoomZeroScale - 1.0) >
                 kScaleTolerance ||
@@ -493,6 +501,10 @@ const WmtsLayer* WmtsService::Find(std::string_view identifier) const {
 std::optional<WmtsService> ReadWmtsCapabilities(std::string_view xml, const std::string& location,
                                                 std::string& error) {
     StartLibxml();
+    if (xml.size() > kLargestDocument) {
+        error = "larger than any capabilities document";
+        return std::nullopt;
+    }
     const std::unique_ptr<xmlParserCtxt, ContextFree> context(xmlNewParserCtxt());
     if (!context) {
         error = "out of memory";
