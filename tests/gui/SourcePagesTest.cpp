@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTreeWidget>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -128,6 +129,26 @@ TEST_F(ReferringPages, ASourceWhoseServerAnswers403SaysWhyOverTheMap) {
     for (const LoggedRequest& request : server_.Requests()) {
         EXPECT_EQ(request.Header("Referer"), "") << request.Target();
     }
+}
+
+// A site of the map service that draws no tile image the probe can read:
+// after a few seconds of mouse movement the panel says so and offers the
+// site chooser again, for its tile sources.
+TEST_F(SourcePages, APageWithoutReadableTilesSendsTheUserToTheTileSources) {
+    OpenFirstSite();
+    ASSERT_FALSE(Control(CControlPanel::kIdGotoSite)->isVisible());
+    QSignalSpy loaded(View(), &CQuiltaraView::DocumentComplete);
+    View()->Navigate("http://maps.google.com/no-map-here");
+    ASSERT_TRUE(loaded.wait(30000));
+    ASSERT_TRUE(WaitUntil(
+        [this] {
+            SendMouse(QEvent::MouseMove, QPoint(150, 120));
+            return Control(CControlPanel::kIdGotoSite)->isVisible();
+        },
+        30000));
+    EXPECT_EQ(Text(CControlPanel::kIdDetails).toStdString(), kNoReadableTilesText);
+    EXPECT_EQ(Text(CControlPanel::kIdHint).toStdString(), kNoReadableTilesHint);
+    EXPECT_TRUE(Control(CControlPanel::kIdSelectArea)->isEnabled());
 }
 
 TEST_F(SourcePages, AWmtsServiceAddedInTheWindowMakesAPixelExactMap) {
