@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/SettingsStore.h"
 #include "tiles/MapLayer.h"
@@ -17,6 +18,23 @@ struct LayerSource {
     std::string subfolder; // empty: the output folder itself
 };
 
+// An image of an overlay layer laid over a base layer of the same source,
+// made beside the two layers' own images.
+struct CompositeLayers {
+    MapLayer base = MapLayer::Satellite;
+    MapLayer overlay = MapLayer::Hybrid;
+
+    bool operator==(const CompositeLayers&) const = default;
+};
+
+// What a run does with its images beyond the layers: the credit drawn on
+// them, the composites made. Chosen in the map sources dialog or on the
+// command line, for the whole run.
+struct PublishChoices {
+    bool stampAttribution = false; // the source's attribution drawn in each image's corner
+    std::vector<CompositeLayers> composites;
+};
+
 // The map sources values of one create-map run: one entry per map layer.
 // A layer that is not downloaded is neither fetched, nor stitched, nor are
 // its tiles deleted.
@@ -27,6 +45,8 @@ public:
 
     bool IsDownloaded(MapLayer layer) const { return (*this)[layer].download; }
     bool AnyDownloaded() const;
+
+    PublishChoices publish;
 
 private:
     static std::size_t Index(MapLayer layer) { return static_cast<std::size_t>(layer); }
