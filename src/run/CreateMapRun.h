@@ -33,7 +33,11 @@ struct CreateMapInputs {
     std::span<const CTileCell> tiles; // rows top to bottom, columns left to right
     TileRange range;
     int outputZoom = 0; // the zoom list's current entry
+    // The shallowest zoom of a package (-1: outputZoom alone). Packages hold
+    // the area at every zoom from here to outputZoom; images take outputZoom.
+    int firstZoom = -1;
 };
+
 
 // The collaborators of a run: the questions to the user, the map sources, the
 // progress list, the tile downloads and the stitcher that makes the images.

@@ -7,7 +7,8 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
                                                        const MapSourcesValues& sources,
                                                        const TileRange& range, int zoom,
                                                        Prompts& prompts, ProgressSink& progress,
-                                                       const CancelFlag* cancel) {
+                                                       const CancelFlag* cancel,
+                                                       int firstZoom) {
     std::vector<StitchedLayer> result;
     bool goOn = true;
     for (MapLayer layer : kAllLayers) {
@@ -28,7 +29,8 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
             continue;
         }
         progress.StitchStarted(layer, stitched.path);
-        const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom};
+        const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom,
+                               TakesZoomRange() ? firstZoom : -1};
         goOn = StitchLayer(tiles, stitched, prompts, cancel);
         result.push_back(stitched);
         progress.StitchFinished(layer, stitched.path, stitched.saved);

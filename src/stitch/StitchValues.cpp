@@ -19,8 +19,8 @@ std::string LayerImagePath(const std::string& outputFolder, const std::string& f
     return LayerFolder(outputFolder, subfolder) + LayerPrefix(layer) + fileName;
 }
 
-std::string LayerTiles::FileName(int column, int row) const {
-    return LayerPrefix(layer) + TileFileName(column, row, zoom);
+std::string LayerTiles::FileName(int column, int row, int atZoom) const {
+    return LayerPrefix(layer) + TileFileName(column, row, atZoom);
 }
 
 bool AnyTilePlaced(const std::vector<TileProblem>& problems, const TileRange& range) {

@@ -27,8 +27,13 @@ struct LayerTiles {
     MapLayer layer = MapLayer::Map;
     TileRange range;
     int zoom = 0;
+    // A package's shallowest zoom (its tiles at every zoom from here to zoom
+    // cover range); -1: zoom alone, as for every image.
+    int firstZoom = -1;
 
-    std::string FileName(int column, int row) const;
+    std::string FileName(int column, int row) const { return FileName(column, row, zoom); }
+    std::string FileName(int column, int row, int atZoom) const;
+    int FirstZoom() const { return firstZoom < 0 ? zoom : firstZoom; }
 };
 
 // A tile file of the range that did not go into the image as it came.
@@ -66,8 +71,13 @@ struct StitchedLayer {
 bool AnyTilePlaced(const std::vector<TileProblem>& problems, const TileRange& range);
 
 // What a streamed image is written as. Chosen by the user, never by the
-// name's extension.
-enum class ImageFileFormat { Png, GeoTiff };
+// name's extension. The packages are no image: they hold the tiles as the
+// server sent them, over a range of zooms.
+enum class ImageFileFormat { Png, GeoTiff, Mbtiles, GeoPackage };
+
+inline bool IsPackage(ImageFileFormat format) {
+    return format == ImageFileFormat::Mbtiles || format == ImageFileFormat::GeoPackage;
+}
 
 struct StreamingOptions {
     ImageFileFormat format = ImageFileFormat::Png;
@@ -87,6 +97,8 @@ struct StreamingOptions {
     std::size_t partBytes = std::size_t{2} << 20;
     // Looked at as the work goes on: a stop ends the image unwritten.
     const CancelFlag* cancel = nullptr;
+    // Who the tiles are from, recorded in packages; empty: not known.
+    std::string tileAttribution;
 };
 
 // What became of one layer's streamed image.

@@ -7,6 +7,7 @@
 #include "platform/AtomicFile.h"
 #include "stitch/BandPipeline.h"
 #include "stitch/GeoTiffBandSink.h"
+#include "stitch/PackageLayer.h"
 #include "stitch/PngBandSink.h"
 
 namespace quiltara {
@@ -24,6 +25,9 @@ StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string&
     try {
         if (options.format == ImageFileFormat::GeoTiff) {
             return StreamGeoTiffToFile(tiles, path, options);
+        }
+        if (IsPackage(options.format)) {
+            return WritePackageToFile(tiles, path, options);
         }
         AtomicFile file(path);
         FileStream stream(file.Stream());
@@ -49,7 +53,11 @@ std::string StreamingStitcher::SaveFilter() const {
 
 void StreamingStitcher::UseSaveType(int filterIndex) {
     if (offerTypes_) {
-        options_.format = filterIndex == 1 ? ImageFileFormat::GeoTiff : ImageFileFormat::Png;
+        static constexpr ImageFileFormat kTypes[] = {ImageFileFormat::Png, ImageFileFormat::GeoTiff,
+                                                     ImageFileFormat::Mbtiles,
+                                                     ImageFileFormat::GeoPackage};
+        options_.format = filterIndex >= 0 && filterIndex < 4 ? kTypes[filterIndex]
+                                                              : ImageFileFormat::Png;
     }
 }
 
@@ -64,7 +72,8 @@ bool StreamingStitcher::StitchLayer(const LayerTiles& tiles, StitchedLayer& stit
     stitched.tileProblems = streamed.tileProblems;
     stitched.noTilePlaced = streamed.noTilePlaced;
     stitched.stopped = streamed.stopped;
-    stitched.georeferenced = options_.format == ImageFileFormat::GeoTiff;
+    // A GeoTIFF and the packages hold their place themselves.
+    stitched.georeferenced = options_.format != ImageFileFormat::Png;
     return true; // a layer that did not fit leaves room for the next one
 }
 
