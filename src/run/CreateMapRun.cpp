@@ -347,10 +347,9 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
         }
         services.prompts.ShowMessage(text, MessageButtons::Ok);
     }
-    outcome.images = services.stitcher.StitchLayers(outcome.outputFolder, outcome.fileName, sources,
-                                                    inputs.range, zoom, services.prompts,
-                                                    services.progress, services.cancel,
-                                                    zooms.front().zoom);
+    outcome.images = services.stitcher.StitchLayers(
+        outcome.outputFolder, outcome.fileName, sources, inputs.range, zoom, services.prompts,
+        services.progress, services.cancel, zooms.front().zoom);
     if (std::any_of(outcome.images.begin(), outcome.images.end(),
                     [](const StitchedLayer& image) { return image.stopped; })) {
         // Stopped while stitching: the images finished before the stop stand

@@ -38,7 +38,6 @@ struct CreateMapInputs {
     int firstZoom = -1;
 };
 
-
 // The collaborators of a run: the questions to the user, the map sources, the
 // progress list, the tile downloads and the stitcher that makes the images.
 struct CreateMapServices {

@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
-#include <algorithm>
 #include <cmath>
 
 #include "run/ProgressMeter.h"
@@ -91,9 +91,8 @@ std::string EstimateText(const RunEstimate& e) {
         }
         text += " (" + perZoom + ")";
     }
-    text += " x " +
-                       Counted(e.layers, "layer") + " = " + Counted(e.downloads, "download") +
-                       ", roughly " + ByteSizeText(e.downloadBytes);
+    text += " x " + Counted(e.layers, "layer") + " = " + Counted(e.downloads, "download") +
+            ", roughly " + ByteSizeText(e.downloadBytes);
     if (e.requestRate > 0.0 && e.downloads > 0) {
         // The source's terms set the pace: the time it takes is worth knowing first.
         text += FormatText(", at most %g requests a second: at least ", e.requestRate) +

@@ -7,8 +7,7 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
                                                        const MapSourcesValues& sources,
                                                        const TileRange& range, int zoom,
                                                        Prompts& prompts, ProgressSink& progress,
-                                                       const CancelFlag* cancel,
-                                                       int firstZoom) {
+                                                       const CancelFlag* cancel, int firstZoom) {
     std::vector<StitchedLayer> result;
     bool goOn = true;
     for (MapLayer layer : kAllLayers) {

@@ -44,10 +44,10 @@ PackageDescription Describe(const LayerTiles& tiles, const std::string& path,
     d.description = d.firstZoom == d.lastZoom
                         ? FormatText("The %s layer of %s at zoom %i, as the tile server sent it",
                                      LayerName(tiles.layer), d.name.c_str(), d.lastZoom)
-                        : FormatText("The %s layer of %s at zooms %i to %i, as the tile server "
-                                     "sent it",
-                                     LayerName(tiles.layer), d.name.c_str(), d.firstZoom,
-                                     d.lastZoom);
+                        : FormatText(
+                              "The %s layer of %s at zooms %i to %i, as the tile server "
+                              "sent it",
+                              LayerName(tiles.layer), d.name.c_str(), d.firstZoom, d.lastZoom);
     return d;
 }
 
@@ -71,9 +71,9 @@ bool AddTiles(const LayerTiles& tiles, TilePackageWriter& writer, StreamingOptio
                 }
                 const std::string path = tiles.folder + tiles.FileName(column, row, zoom);
                 if (!ReadTileFile(path, bytes)) {
-                    result.tileProblems.push_back(TileProblem{
-                        path, AnythingAt(path) ? TileProblem::Kind::Unreadable
-                                               : TileProblem::Kind::Missing});
+                    result.tileProblems.push_back(
+                        TileProblem{path, AnythingAt(path) ? TileProblem::Kind::Unreadable
+                                                           : TileProblem::Kind::Missing});
                     continue;
                 }
                 const TileDataFormat format = SniffTileData(bytes);

@@ -48,9 +48,9 @@ SqliteStatement& SqliteStatement::BindNull(int place) {
 }
 
 SqliteStatement& SqliteStatement::BindBlob(int place, std::span<const unsigned char> bytes) {
-    Check(sqlite3_bind_blob64(statement_.get(), place, bytes.data(), bytes.size(),
-                              SQLITE_TRANSIENT),
-          "cannot bind the tile's bytes");
+    Check(
+        sqlite3_bind_blob64(statement_.get(), place, bytes.data(), bytes.size(), SQLITE_TRANSIENT),
+        "cannot bind the tile's bytes");
     return *this;
 }
 
@@ -83,23 +83,22 @@ std::int64_t SqliteStatement::Integer(int column) const {
 std::string SqliteStatement::Text(int column) const {
     const unsigned char* text = sqlite3_column_text(statement_.get(), column);
     const int size = sqlite3_column_bytes(statement_.get(), column);
-    return text != nullptr ? std::string(reinterpret_cast<const char*>(text),
-                                         static_cast<std::size_t>(size))
-                           : std::string();
+    return text != nullptr
+               ? std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size))
+               : std::string();
 }
 
 std::span<const unsigned char> SqliteStatement::Blob(int column) const {
     const void* data = sqlite3_column_blob(statement_.get(), column);
     const int size = sqlite3_column_bytes(statement_.get(), column);
-    return data != nullptr ? std::span<const unsigned char>(
-                                 static_cast<const unsigned char*>(data),
-                                 static_cast<std::size_t>(size))
+    return data != nullptr ? std::span<const unsigned char>(static_cast<const unsigned char*>(data),
+                                                            static_cast<std::size_t>(size))
                            : std::span<const unsigned char>();
 }
 
 SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) {
-    const int flags = mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY
-                                             : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int flags =
+        mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     sqlite3* db = nullptr;
     const int result = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
     db_.reset(db); // a handle comes back even when the open fails, and must be closed

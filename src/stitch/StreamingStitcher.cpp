@@ -56,8 +56,8 @@ void StreamingStitcher::UseSaveType(int filterIndex) {
         static constexpr ImageFileFormat kTypes[] = {ImageFileFormat::Png, ImageFileFormat::GeoTiff,
                                                      ImageFileFormat::Mbtiles,
                                                      ImageFileFormat::GeoPackage};
-        options_.format = filterIndex >= 0 && filterIndex < 4 ? kTypes[filterIndex]
-                                                              : ImageFileFormat::Png;
+        options_.format =
+            filterIndex >= 0 && filterIndex < 4 ? kTypes[filterIndex] : ImageFileFormat::Png;
     }
 }
 

@@ -44,17 +44,17 @@ public:
 
     void Finish(const PackageDescription& d) override {
         const AreaBounds b = DegreeBounds(d.range, d.lastZoom);
-        const double centreRow =
-            (GridFraction(d.range.yFirst, d.lastZoom) + GridFraction(d.range.yLast + 1, d.lastZoom)) /
-            2.0;
+        const double centreRow = (GridFraction(d.range.yFirst, d.lastZoom) +
+                                  GridFraction(d.range.yLast + 1, d.lastZoom)) /
+                                 2.0;
         SqliteStatement add = db_.Prepare("INSERT INTO metadata (name, value) VALUES (?1, ?2)");
         auto put = [&add](const std::string& name, const std::string& value) {
             add.Bind(1, name).Bind(2, value).Run();
         };
         put("name", d.name);
         put("format", d.format == TileDataFormat::Jpeg ? "jpg" : "png");
-        put("bounds", Number(b.west) + "," + Number(b.south) + "," + Number(b.east) + "," +
-                          Number(b.north));
+        put("bounds",
+            Number(b.west) + "," + Number(b.south) + "," + Number(b.east) + "," + Number(b.north));
         // The middle of the area as seen on the map (the Mercator middle), at
         // the shallowest zoom, where the whole area is in view.
         put("center", Number((b.west + b.east) / 2.0) + "," + Number(LatitudeAt(centreRow)) + "," +
@@ -185,7 +185,8 @@ private:
 
 TileDataFormat SniffTileData(std::span<const unsigned char> bytes) {
     static constexpr unsigned char kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (bytes.size() >= sizeof kPng && std::equal(std::begin(kPng), std::end(kPng), bytes.begin())) {
+    if (bytes.size() >= sizeof kPng &&
+        std::equal(std::begin(kPng), std::end(kPng), bytes.begin())) {
         return TileDataFormat::Png;
     }
     if (bytes.size() >= 3 && bytes[0] == 0xff && bytes[1] == 0xd8 && bytes[2] == 0xff) {

@@ -73,9 +73,9 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         out.Line(EstimateText(estimate));
         const auto layers = static_cast<std::size_t>(
             std::count(options.layers.begin(), options.layers.end(), true));
-        if (const auto excess =
-                options.source ? TileLimitExcess(*options.source, options.TileCount() * layers)
-                               : std::nullopt) {
+        if (const auto excess = options.source
+                                    ? TileLimitExcess(*options.source, options.TileCount() * layers)
+                                    : std::nullopt) {
             out.Line("Beyond the source's terms: " + *excess +
                      "; a run goes ahead only with --beyond-tile-limit.");
         }

@@ -171,7 +171,8 @@ constexpr MakeOption kOptions[] = {
     {"--page-zoom", "N", Takes::Value, "the zoom the selection was measured at", true,
      Note<&AreaArguments::pageZoom>},
     {"--zoom", "Z|A-B", Takes::Value,
-     "the output zoom; A-B: every zoom from A to B (for\n--format mbtiles or gpkg), the area at each",
+     "the output zoom; A-B: every zoom from A to B (for\n--format mbtiles or gpkg), the area at "
+     "each",
      true, Note<&AreaArguments::zoom>},
 
     {"-o, --output", "FILE", Takes::Value, "the map image name; its folder must exist", false,

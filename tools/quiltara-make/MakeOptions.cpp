@@ -52,8 +52,8 @@ bool ReadZooms(const std::string& text, int& zoom, int& firstZoom, std::string& 
         if (ParseInt(text, zoom) && zoom >= 0 && zoom <= kMaxZoom) {
             return true;
         }
-    } else if (ParseInt(text.substr(0, dash), firstZoom) &&
-               ParseInt(text.substr(dash + 1), zoom) && firstZoom >= 0 && zoom <= kMaxZoom) {
+    } else if (ParseInt(text.substr(0, dash), firstZoom) && ParseInt(text.substr(dash + 1), zoom) &&
+               firstZoom >= 0 && zoom <= kMaxZoom) {
         if (firstZoom <= zoom) {
             firstZoom = firstZoom == zoom ? -1 : firstZoom;
             return true;
@@ -61,8 +61,8 @@ bool ReadZooms(const std::string& text, int& zoom, int& firstZoom, std::string& 
         error = "--zoom A-B: the first zoom must not be deeper than the last";
         return false;
     }
-    error = FormatText("the output zoom must be a whole number from 0 to %i, or a range A-B of them",
-                       kMaxZoom);
+    error = FormatText(
+        "the output zoom must be a whole number from 0 to %i, or a range A-B of them", kMaxZoom);
     return false;
 }
 

@@ -25,8 +25,8 @@ enum class DeletePolicy { Ask, Delete, Keep };
 struct MakeOptions {
     std::vector<CTileCell> tiles; // rows top to bottom, columns left to right
     TileRange range;
-    int zoom = 0;       // the output zoom; with a range, its deepest
-    int firstZoom = -1; // --zoom A-B: A, the shallowest zoom of a package; -1: zoom alone
+    int zoom = 0;         // the output zoom; with a range, its deepest
+    int firstZoom = -1;   // --zoom A-B: A, the shallowest zoom of a package; -1: zoom alone
     std::string areaText; // the area as the user gave it, for the report
 
     std::string outputPath; // the chosen file, absolute
