@@ -36,6 +36,7 @@ class HttpClient;
 class Prompts;
 struct SelectionState;
 class SettingsStore;
+class ZoomRangeChoice;
 
 inline constexpr const char* kStopAndQuitQuestion = "A map is being made. Stop it and quit?";
 
@@ -134,6 +135,7 @@ public:
     const std::vector<CTileCell>& TileList() const { return state_.TileList(); }
     const TileRange& Range() const { return state_.Range(); }
     const OverwriteRunState& RunState() const { return runState_; }
+    const ZoomRangeChoice& FromZoom() const { return *fromZoom_; }
     // What the location readout wrote last.
     const PanelValues& Values() const { return values_; }
 
@@ -177,6 +179,7 @@ private:
     QPushButton* stitch_ = nullptr;
     QPushButton* drawHelper_ = nullptr;
     QComboBox* zoomList_ = nullptr;
+    ZoomRangeChoice* fromZoom_ = nullptr; // a package's first zoom, beside the list
     QListWidget* progress_ = nullptr;
     QLabel* runStatus_ = nullptr;
     QProgressBar* runProgress_ = nullptr;

@@ -185,6 +185,11 @@ std::optional<std::string> SubfolderError(MapLayer layer, const std::string& sub
            "without '/' and other than '.' or '..', or leave it empty for the output folder.";
 }
 
+std::size_t TilesOfRun(const CreateMapInputs& inputs) {
+    return TilesOverZooms(
+        RunZooms(inputs.range, inputs.outputZoom, inputs.firstZoom, inputs.tiles.size()));
+}
+
 void SplitChosenPath(const std::string& path, std::string& folder, std::string& fileName) {
     const auto slash = path.find_last_of('/');
     const std::string::size_type nameStart = slash == std::string::npos ? 0 : slash + 1;
@@ -250,11 +255,13 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     const std::string filter = services.stitcher.SaveFilter();
     if (!filter.empty()) {
         dialog.filter = filter;
+        dialog.filterIndex = inputs.saveType;
     }
     const std::optional<SaveChoice> chosen = services.prompts.AskSaveFile(dialog);
     if (!chosen) {
         return outcome;
     }
+    outcome.saveType = chosen->filterIndex;
     services.stitcher.UseSaveType(chosen->filterIndex);
     const std::optional<MapSourcesValues> asked = services.mapSources.AskMapSources();
     if (!asked) {

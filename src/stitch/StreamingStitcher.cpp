@@ -47,17 +47,20 @@ StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string&
     return result;
 }
 
+ImageFileFormat SaveTypeFormat(int filterIndex) {
+    static constexpr ImageFileFormat kTypes[] = {ImageFileFormat::Png, ImageFileFormat::GeoTiff,
+                                                 ImageFileFormat::Mbtiles,
+                                                 ImageFileFormat::GeoPackage};
+    return filterIndex >= 0 && filterIndex < 4 ? kTypes[filterIndex] : ImageFileFormat::Png;
+}
+
 std::string StreamingStitcher::SaveFilter() const {
     return offerTypes_ ? kStreamedMapFileFilter : "";
 }
 
 void StreamingStitcher::UseSaveType(int filterIndex) {
     if (offerTypes_) {
-        static constexpr ImageFileFormat kTypes[] = {ImageFileFormat::Png, ImageFileFormat::GeoTiff,
-                                                     ImageFileFormat::Mbtiles,
-                                                     ImageFileFormat::GeoPackage};
-        options_.format =
-            filterIndex >= 0 && filterIndex < 4 ? kTypes[filterIndex] : ImageFileFormat::Png;
+        options_.format = SaveTypeFormat(filterIndex);
     }
 }
 

@@ -36,6 +36,9 @@ inline constexpr const char* kStreamedMapFileFilter =
     "PNG image (*.png)|*.png|GeoTIFF (*.tif)|*.tif|MBTiles (*.mbtiles)|*.mbtiles|"
     "GeoPackage (*.gpkg)|*.gpkg||";
 
+// The format of a type of kStreamedMapFileFilter, by its place there (from 0).
+ImageFileFormat SaveTypeFormat(int filterIndex);
+
 // The layers of a run, each streamed into its file. The result carries each
 // layer's tile problems and save error as the in-memory stitcher gives them,
 // so the run reports them the same way.
