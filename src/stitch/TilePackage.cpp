@@ -27,6 +27,15 @@ std::string Number(double value) {
     return FormatText("%.17g", value);
 }
 
+// MBTiles takes the attribution as HTML: the source's plain text, escaped.
+std::string HtmlText(const std::string& text) {
+    std::string html;
+    for (char c : text) {
+        html += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+    }
+    return html;
+}
+
 // MBTiles 1.3: a metadata table of names and values and one tiles table,
 // rows counted from the bottom (the TMS order the format was made with).
 class MbtilesWriter : public TilePackageWriter {
@@ -62,7 +71,7 @@ public:
         put("minzoom", std::to_string(d.firstZoom));
         put("maxzoom", std::to_string(d.lastZoom));
         if (!d.attribution.empty()) {
-            put("attribution", d.attribution);
+            put("attribution", HtmlText(d.attribution));
         }
         put("description", d.description);
         put("type", d.overlay ? "overlay" : "baselayer");
