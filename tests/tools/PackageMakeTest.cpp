@@ -127,6 +127,7 @@ TEST_P(Packages, HoldEveryZoomOfTheAreaAsTheServerSentIt) {
     ASSERT_EQ(run.status, missesOne ? 3 : 0) << run.out << run.err;
     EXPECT_EQ(run.out.find("There were errors downloading some of the images") != std::string::npos,
               missesOne);
+    EXPECT_EQ(run.err.find("the packages lack them") != std::string::npos, missesOne);
 
     // Shallow zooms were asked for first.
     int lastZoom = -1;

@@ -142,7 +142,10 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     const bool anySaved = std::any_of(outcome.images.begin(), outcome.images.end(),
                                       [](const StitchedLayer& image) { return image.saved; });
     if (outcome.tilesFailed && anySaved) {
-        errors.Line("quiltara-make: some tiles could not be downloaded; their squares are black");
+        errors.Line(
+            IsPackage(options.format)
+                ? "quiltara-make: some tiles could not be downloaded; the packages lack them"
+                : "quiltara-make: some tiles could not be downloaded; their squares are black");
     }
     if (!outcome.tileProblems.empty()) {
         const std::size_t count = outcome.tileProblems.size();
