@@ -33,6 +33,8 @@ namespace quiltara {
 
 class CSelectionOverlay;
 class HttpClient;
+class RunImagesList;
+struct RunImage;
 class Prompts;
 struct SelectionState;
 class SettingsStore;
@@ -159,7 +161,8 @@ private:
     void SetRunning(bool running);
     void RunCreateMap(const CreateMapInputs& inputs, const std::string& languageCode,
                       const QPointer<QWidget>& owner, int connections);
-    void FinishRun(const CreateMapOutcome& outcome, const std::string& failure);
+    void FinishRun(const CreateMapOutcome& outcome, const std::string& failure,
+                   const std::vector<RunImage>& made);
     void ShowSavedImages(const CreateMapOutcome& outcome);
     QLabel* Label(int id) const;
 
@@ -182,6 +185,7 @@ private:
     QProgressBar* runProgress_ = nullptr;
     QPushButton* cancelRun_ = nullptr;
     QPushButton* openFolder_ = nullptr;
+    RunImagesList* images_ = nullptr; // what the last run saved
     std::string savedFolder_; // where the last run saved its images
     CancelFlag cancel_;
     QLabel* details_ = nullptr;

@@ -65,7 +65,7 @@ public:
     explicit RgbaReader(TIFF* tif) {
         char message[1024] = {};
         began_ = TIFFRGBAImageOK(tif, message) != 0 &&
-                 TIFFRGBAImageBegin(&image_, tif, 0, message) != 0;
+                 TIFFRGBAImageBegin(&image_, tif, 1, message) != 0;
     }
     RgbaReader(const RgbaReader&) = delete;
     RgbaReader& operator=(const RgbaReader&) = delete;

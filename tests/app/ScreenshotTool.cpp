@@ -7,7 +7,8 @@
 //   quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL | --site URL]
 //       [--about | --number | --map-sources | --site-chooser | --add-tile-source URL]
 //       [--wait MS]
-//       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z [--run FOLDER --run-wait MS]]
+//       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z
+//        [--run FOLDER (--run-wait MS | --run-end)]]
 //
 // --url sends the map view to URL directly; --site goes there the user's way,
 // with "1. Goto Google maps..." and URL typed into the site chooser.
@@ -19,7 +20,8 @@
 // usable layers given to the road map and satellite.
 // --run then presses "4. Create Map Image", saves into FOLDER with the road
 // map and satellite layers, and takes the control panel alone MS into the
-// downloads (use a slow offline service: demo-map-server --delay-ms).
+// downloads (use a slow offline service: demo-map-server --delay-ms);
+// with --run-end, once the run is over (the tiles kept), with its images listed.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,6 +30,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -146,6 +149,25 @@ void StartRunThroughPanel(quiltara::CQuiltaraApp& app, const QString& folder) {
         ->click();
 }
 
+// Waits for the run to end, keeping the tiles when asked.
+void WaitForRunEnd(quiltara::CQuiltaraApp& app) {
+    QTimer answer;
+    answer.setInterval(50);
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            QAbstractButton* no = box->button(QMessageBox::No);
+            (no != nullptr ? no : box->buttons().front())->click();
+        }
+    });
+    answer.start();
+    QEventLoop ended;
+    QObject::connect(app.ControlPanel(), &quiltara::CControlPanel::CreateMapFinished, &ended,
+                     &QEventLoop::quit);
+    QTimer::singleShot(120000, &ended, &QEventLoop::quit);
+    ended.exec();
+    Wait(300);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -162,7 +184,7 @@ int main(int argc, char* argv[]) {
                      "       [--about|--number|--map-sources|--site-chooser|\n"
                      "        --add-tile-source URL] [--wait MS]\n"
                      "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z\n"
-                     "        [--run FOLDER --run-wait MS]]\n");
+                     "        [--run FOLDER (--run-wait MS | --run-end)]]\n");
         return 2;
     }
     const QString out = args[1];
@@ -175,6 +197,7 @@ int main(int argc, char* argv[]) {
     int outlineZoom = 0;
     QString runFolder;
     int runWaitMs = 3000;
+    bool runEnd = false;
     for (qsizetype i = 2; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--url") && i + 1 < args.size()) {
             url = args[++i];
@@ -193,6 +216,8 @@ int main(int argc, char* argv[]) {
             select = args[++i].split(QLatin1Char(','));
         } else if (args[i] == QStringLiteral("--run") && i + 1 < args.size()) {
             runFolder = args[++i];
+        } else if (args[i] == QStringLiteral("--run-end")) {
+            runEnd = true;
         } else if (args[i] == QStringLiteral("--run-wait") && i + 1 < args.size()) {
             runWaitMs = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--outline-zoom") && i + 1 < args.size()) {
@@ -270,7 +295,11 @@ int main(int argc, char* argv[]) {
         SelectThroughPanel(app, select, outlineZoom);
         if (!runFolder.isEmpty()) {
             StartRunThroughPanel(app, runFolder);
-            Wait(runWaitMs);
+            if (runEnd) {
+                WaitForRunEnd(app);
+            } else {
+                Wait(runWaitMs);
+            }
         }
     }
     // A dialog is taken on its own: on a virtual X server the browser's
