@@ -264,9 +264,11 @@ int main(int argc, char* argv[]) {
             app.MainFrame());
     } else if (dialog == QStringLiteral("--map-sources")) {
         shown = std::make_unique<quiltara::CMapSourcesDlg>(settings, app.MainFrame());
-        // As a user would have it: road map and satellite chosen, satellite
-        // into a folder of its own.
-        for (const char* id : {"1029", "1031", "1036"}) {
+        // As a user would have it: road map, satellite and hybrid chosen,
+        // satellite into a folder of its own, the hybrid laid over it and
+        // the attribution drawn.
+        for (const char* id :
+             {"1029", "1031", "1036", "1041", "satelliteHybrid", "stampAttribution"}) {
             shown->findChild<QCheckBox*>(QString::fromLatin1(id))->click();
         }
         shown->findChild<QLineEdit*>(QStringLiteral("1020"))->setText(QStringLiteral("satellite"));
