@@ -185,11 +185,11 @@ private:
     QProgressBar* runProgress_ = nullptr;
     QPushButton* cancelRun_ = nullptr;
     QPushButton* openFolder_ = nullptr;
-    RunImagesList* images_ = nullptr; // what the last run saved
     std::string savedFolder_; // where the last run saved its images
     CancelFlag cancel_;
     QLabel* details_ = nullptr;
     std::vector<QWidget*> selectionDetails_;
+    RunImagesList* images_ = nullptr; // what the last run saved
 
     ControlPanelState state_;
     OverwriteRunState runState_;

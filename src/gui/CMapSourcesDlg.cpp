@@ -205,8 +205,8 @@ void CMapSourcesDlg::accept() {
         source.sourceUrl = c.url->text().toStdString();
         source.subfolder = c.folder->text().toStdString();
     }
-    values_.publish = ChosenPublishing(values_, stampAttribution_->isChecked(),
-                                       satelliteHybrid_->isChecked());
+    values_.publish =
+        ChosenPublishing(values_, stampAttribution_->isChecked(), satelliteHybrid_->isChecked());
     StoreStampAttribution(store_, stampAttribution_->isChecked());
     if (source_ == nullptr) {
         // A catalogue source's templates belong to its file; an edited one

@@ -134,8 +134,7 @@ std::optional<ImagePreview> ReadPngPreview(const std::string& path, std::uint32_
         return std::nullopt;
     }
     PngPreviewHandles handles;
-    handles.png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+    handles.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
     if (handles.png == nullptr) {
         return std::nullopt;
     }
@@ -165,10 +164,10 @@ PreviewKind KindOf(const std::string& path) {
         return PreviewKind::Png;
     }
     // Classic and big TIFF, either byte order.
-    const bool intel = head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) &&
-                       head[3] == 0;
-    const bool motorola = head[0] == 'M' && head[1] == 'M' && head[2] == 0 &&
-                          (head[3] == 42 || head[3] == 43);
+    const bool intel =
+        head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0;
+    const bool motorola =
+        head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43);
     return intel || motorola ? PreviewKind::Tiff : PreviewKind::None;
 }
 
@@ -178,12 +177,12 @@ std::optional<ImagePreview> ReadImagePreview(const std::string& path, std::uint3
                                              const StopRequested& stop) {
     try {
         switch (KindOf(path)) {
-        case PreviewKind::Png:
-            return ReadPngPreview(path, maxSide, stop);
-        case PreviewKind::Tiff:
-            return ReadTiffPreview(path, maxSide, stop);
-        case PreviewKind::None:
-            break;
+            case PreviewKind::Png:
+                return ReadPngPreview(path, maxSide, stop);
+            case PreviewKind::Tiff:
+                return ReadTiffPreview(path, maxSide, stop);
+            case PreviewKind::None:
+                break;
         }
     } catch (const std::bad_alloc&) {
         // An image whose rows do not fit has no preview.

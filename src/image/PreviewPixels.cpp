@@ -77,7 +77,8 @@ ImagePreview PreviewAccumulator::Finish(std::uint32_t imageWidth, std::uint32_t 
             continue;
         }
         for (int c = 0; c < 3; ++c) {
-            out[c] = static_cast<std::uint8_t>(std::min<std::uint64_t>((sum[c] + alpha / 2) / alpha, 255));
+            out[c] = static_cast<std::uint8_t>(
+                std::min<std::uint64_t>((sum[c] + alpha / 2) / alpha, 255));
         }
         out[3] = static_cast<std::uint8_t>((alpha + counts_[i] / 2) / counts_[i]);
     }

@@ -64,8 +64,8 @@ class RgbaReader {
 public:
     explicit RgbaReader(TIFF* tif) {
         char message[1024] = {};
-        began_ = TIFFRGBAImageOK(tif, message) != 0 &&
-                 TIFFRGBAImageBegin(&image_, tif, 1, message) != 0;
+        began_ =
+            TIFFRGBAImageOK(tif, message) != 0 && TIFFRGBAImageBegin(&image_, tif, 1, message) != 0;
     }
     RgbaReader(const RgbaReader&) = delete;
     RgbaReader& operator=(const RgbaReader&) = delete;
@@ -95,7 +95,8 @@ std::uint32_t BandRows(TIFF* tif, std::uint32_t width) {
     } else {
         TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
     }
-    const std::uint64_t most = std::max<std::uint64_t>(kMostBandBytes / (std::uint64_t{width} * 4), 1);
+    const std::uint64_t most =
+        std::max<std::uint64_t>(kMostBandBytes / (std::uint64_t{width} * 4), 1);
     return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(rows, 1, most));
 }
 

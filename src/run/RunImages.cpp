@@ -30,12 +30,12 @@ std::string RunImage::SizeText() const {
     if (!preview) {
         return size;
     }
-    return std::to_string(preview->width) + " x " + std::to_string(preview->height) +
-           " pixels, " + size;
+    return std::to_string(preview->width) + " x " + std::to_string(preview->height) + " pixels, " +
+           size;
 }
 
-std::vector<RunImage> DescribeRunImages(const CreateMapOutcome& outcome,
-                                        std::uint32_t previewSide, const CancelFlag* cancel) {
+std::vector<RunImage> DescribeRunImages(const CreateMapOutcome& outcome, std::uint32_t previewSide,
+                                        const CancelFlag* cancel) {
     namespace fs = std::filesystem;
     std::vector<RunImage> images;
     for (const StitchedLayer& stitched : outcome.images) {

@@ -41,7 +41,8 @@ std::vector<ListedImage> ListedImages(CControlPanel* panel) {
         ListedImage image;
         image.entry = entry;
         // The name is shown with zero-width break points; they are not part of it.
-        image.name = entry->findChild<QLabel*>(QStringLiteral("name"))->text().remove(QChar(0x200B));
+        image.name =
+            entry->findChild<QLabel*>(QStringLiteral("name"))->text().remove(QChar(0x200B));
         image.size = entry->findChild<QLabel*>(QStringLiteral("size"))->text();
         const QIcon icon = entry->findChild<QToolButton*>(QStringLiteral("preview"))->icon();
         if (!icon.isNull()) {
@@ -76,7 +77,9 @@ void ExpectSizeText(const QString& text, const fs::path& file) {
     ASSERT_TRUE(text.startsWith(pixels)) << text.toStdString();
     const QStringList size = text.mid(pixels.size()).split(QLatin1Char(' '));
     ASSERT_EQ(size.size(), 2) << text.toStdString();
-    const double scale = size[1] == QStringLiteral("kB") ? 1e3 : size[1] == QStringLiteral("MB") ? 1e6 : 0;
+    const double scale = size[1] == QStringLiteral("kB")   ? 1e3
+                         : size[1] == QStringLiteral("MB") ? 1e6
+                                                           : 0;
     ASSERT_GT(scale, 0) << text.toStdString();
     EXPECT_NEAR(size[0].toDouble() * scale, static_cast<double>(fs::file_size(file)), scale / 20);
 }
@@ -103,7 +106,8 @@ TEST_F(ControlPanel, AfterARunEveryImageIsListedWithItsSizesAPreviewAndWaysToOpe
     for (const QPoint at : {QPoint(0, 0), QPoint(36, 20), QPoint(71, 71)}) {
         const QColor expected = MeanUnder(map, at.x(), at.y(), 72);
         const QColor shown = listed[0].preview.pixelColor(at);
-        EXPECT_LE(std::abs(shown.red() - expected.red()) + std::abs(shown.green() - expected.green()) +
+        EXPECT_LE(std::abs(shown.red() - expected.red()) +
+                      std::abs(shown.green() - expected.green()) +
                       std::abs(shown.blue() - expected.blue()),
                   6)
             << at.x() << "," << at.y();
@@ -132,7 +136,7 @@ TEST_F(ControlPanel, AfterARunEveryImageIsListedWithItsSizesAPreviewAndWaysToOpe
     prompts_.QueueAnswer(MessageAnswer::No);
     AnswerMapSourcesWithAllLayers();
     Press(CControlPanel::kIdCreateMap);
-    ASSERT_TRUE(panel_->IsRunning()); // it waits for the map sources, asked on this thread
+    ASSERT_TRUE(panel_->IsRunning());          // it waits for the map sources, asked on this thread
     EXPECT_TRUE(ListedImages(panel_).empty()); // gone while the next run is under way
     ASSERT_TRUE(WaitForRunEnd());
     listed = ListedImages(panel_);

@@ -304,8 +304,9 @@ TEST_F(MapSourcesDialog, TheAttributionBoxIsRememberedOnlyByOk) {
     const QRect hybridGroup = Box(kLayers[3].sameFolder)->geometry();
     const QRect ok = FindById<QPushButton>(dialog_.get(), 1)->geometry();
     EXPECT_GT(stamp()->geometry().top(), hybridGroup.bottom());
-    EXPECT_LT(dialog_->findChild<QCheckBox*>(QStringLiteral("satelliteHybrid"))->geometry().bottom(),
-              ok.top());
+    EXPECT_LT(
+        dialog_->findChild<QCheckBox*>(QStringLiteral("satelliteHybrid"))->geometry().bottom(),
+        ok.top());
     EXPECT_TRUE(dialog_->rect().contains(ok));
 }
 
