@@ -491,6 +491,7 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
         failure = error.what();
     }
     // Read back here, off the GUI thread: a large PNG takes a while.
+    calls_.Post([this] { runStatus_->setText(QStringLiteral("Reading the images back...")); });
     std::vector<RunImage> made = DescribeRunImages(outcome, kRunImagePreviewSide, &cancel_);
     calls_.Post([this, outcome, failure, made] { FinishRun(outcome, failure, made); });
 }
@@ -499,7 +500,9 @@ void CControlPanel::FinishRun(const CreateMapOutcome& outcome, const std::string
                               const std::vector<RunImage>& made) {
     worker_.join();
     SetRunning(false);
-    ShowSavedImages(outcome);
+    // The list ends with where the images are, and the folder is one click away.
+    savedFolder_ = AddSavedLines(progress_, outcome);
+    openFolder_->setVisible(!savedFolder_.empty());
     images_->ShowImages(made);
     if (outcome.status == CreateMapStatus::Ended) {
         services_.prompts.ShowMessage(outcome.endingError, MessageButtons::Ok);
@@ -507,12 +510,6 @@ void CControlPanel::FinishRun(const CreateMapOutcome& outcome, const std::string
         services_.prompts.ShowMessage("The map could not be made: " + failure, MessageButtons::Ok);
     }
     emit CreateMapFinished();
-}
-
-void CControlPanel::ShowSavedImages(const CreateMapOutcome& outcome) {
-    // The list ends with where the images are, and the folder is one click away.
-    savedFolder_ = AddSavedLines(progress_, outcome);
-    openFolder_->setVisible(!savedFolder_.empty());
 }
 
 void CControlPanel::OnOpenFolder() {

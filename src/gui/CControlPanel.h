@@ -163,7 +163,6 @@ private:
                       const QPointer<QWidget>& owner, int connections);
     void FinishRun(const CreateMapOutcome& outcome, const std::string& failure,
                    const std::vector<RunImage>& made);
-    void ShowSavedImages(const CreateMapOutcome& outcome);
     QLabel* Label(int id) const;
 
     // The window, or none once its widget is gone.
