@@ -188,6 +188,9 @@ bool IsRoutedHost(const std::string& host, const std::vector<std::string>& conne
 // a text of libcurl's (which quotes an address it cannot read).
 std::string Masked(std::string text, const ProxyRoute& proxy) {
     const std::string masked = MaskedProxy(proxy.url);
+    if (masked == proxy.url) {
+        return text;
+    }
     for (auto at = text.find(proxy.url); at != std::string::npos;
          at = text.find(proxy.url, at + masked.size())) {
         text.replace(at, proxy.url.size(), masked);
