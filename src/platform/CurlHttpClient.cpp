@@ -321,7 +321,8 @@ HttpResult CurlHttpClient::Perform(const std::string& url,
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-    // libcurl picks the proxy; the route only tells what a failure says.
+    // libcurl decides which proxy carries the request; ProxyFor makes the
+    // same choice, so that a failure can name the proxy.
     const ProxyChoice& choice = IsRoutedHost(host, connectTo_) ? kDirect : proxy_;
     const std::optional<ProxyRoute> proxy = ProxyFor(scheme, host, choice);
     ApplyProxy(curl, choice);
@@ -360,13 +361,13 @@ HttpResult CurlHttpClient::Perform(const std::string& url,
     if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0) {
         result.retryAfter = std::chrono::seconds(retryAfter);
     }
-    // A body that ends early is an answer like any other: what came is
-    // kept, and the caller judges it. Everything else means there was no
-    // usable answer, or the server stopped sending.
     const std::string reason = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
     if (proxy) {
         CheckProxyAnswer(curl, code, url, *proxy, reason);
     }
+    // A body that ends early is an answer like any other: what came is
+    // kept, and the caller judges it. Everything else means there was no
+    // usable answer, or the server stopped sending.
     const bool endedEarly =
         (code == CURLE_PARTIAL_FILE || code == CURLE_RECV_ERROR) && ResponseBegan(curl);
     if (code != CURLE_OK && !endedEarly) {
