@@ -5,7 +5,8 @@
 // Run it under xvfb-run, with a window manager for the window captions.
 //
 //   quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL | --site URL]
-//       [--about | --number | --map-sources | --site-chooser | --add-tile-source URL]
+//       [--about | --number | --map-sources | --site-chooser | --proxy |
+//        --add-tile-source URL]
 //       [--wait MS]
 //       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z
 //        [--run FOLDER (--run-wait MS | --run-end)]]
@@ -51,6 +52,7 @@
 #include "gui/CControlPanel.h"
 #include "gui/CMapSourcesDlg.h"
 #include "gui/CNumberInputDlg.h"
+#include "gui/CProxyDlg.h"
 #include "gui/CQuiltaraView.h"
 #include "gui/CSiteChooserDlg.h"
 #include "gui/QtPrompts.h"
@@ -58,6 +60,7 @@
 #include "gui/QtSourcePageHandler.h"
 #include "platform/BrowserSandbox.h"
 #include "platform/CurlHttpClient.h"
+#include "platform/ProxyChoice.h"
 #include "sources/MapServiceRoute.h"
 
 namespace {
@@ -181,7 +184,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr,
                      "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT]\n"
                      "       [--url URL | --site URL]\n"
-                     "       [--about|--number|--map-sources|--site-chooser|\n"
+                     "       [--about|--number|--map-sources|--site-chooser|--proxy|\n"
                      "        --add-tile-source URL] [--wait MS]\n"
                      "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z\n"
                      "        [--run FOLDER (--run-wait MS | --run-end)]]\n");
@@ -227,7 +230,8 @@ int main(int argc, char* argv[]) {
             url = args[++i];
         } else if (args[i] == QStringLiteral("--about") || args[i] == QStringLiteral("--number") ||
                    args[i] == QStringLiteral("--map-sources") ||
-                   args[i] == QStringLiteral("--site-chooser")) {
+                   args[i] == QStringLiteral("--site-chooser") ||
+                   args[i] == QStringLiteral("--proxy")) {
             dialog = args[i];
         }
     }
@@ -285,6 +289,10 @@ int main(int argc, char* argv[]) {
         auto* satellite = add->findChild<QComboBox*>(QStringLiteral("satellite"));
         satellite->setCurrentIndex(std::min(2, satellite->count() - 1));
         shown = std::move(add);
+    }
+    if (dialog == QStringLiteral("--proxy")) {
+        settings.SetString(quiltara::kProxySetting, "http://proxy.example:3128");
+        shown = std::make_unique<quiltara::CProxyDlg>(settings, prompts, app.MainFrame());
     }
     if (dialog == QStringLiteral("--site-chooser")) {
         shown = std::make_unique<quiltara::CSiteChooserDlg>(app.Catalogue(), app.MainFrame());
