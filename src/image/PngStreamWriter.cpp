@@ -90,7 +90,7 @@ bool PngStreamWriter::WriteHeader(std::uint32_t width, std::uint32_t height,
     std::array<std::uint8_t, 13> header{};
     PutBigEndian(header.data(), width);
     PutBigEndian(header.data() + 4, height);
-    header[8] = 8; // bits per sample
+    header[8] = 8;             // bits per sample
     header[9] = alpha ? 6 : 2; // RGB(A); compression, filter and interlace methods stay 0
     // White, as the codec writes for an image without a transparent colour.
     const std::array<std::uint8_t, 6> background = {0, 255, 0, 255, 0, 255};

@@ -185,7 +185,8 @@ void RasterImage::OpacityRow(std::int32_t y, std::int32_t first, std::int32_t la
             transparent = keyed && p[0] == key.blue && p[1] == key.green && p[2] == key.red;
         }
         if (alphaRow != nullptr) {
-            c.reserved = static_cast<std::uint8_t>(DivideBy255(std::uint32_t{c.reserved} * alphaRow[x]));
+            c.reserved =
+                static_cast<std::uint8_t>(DivideBy255(std::uint32_t{c.reserved} * alphaRow[x]));
         }
         if (transparent) {
             c.reserved = 0;
@@ -223,10 +224,12 @@ void RasterImage::BlendOver(const RasterImage& source, std::int32_t xOffset, std
     for (std::int32_t y = rows.first; y < rows.last; ++y) {
         source.OpacityRow(y, cols.first, cols.last, lut, row.data());
         const auto targetRow = static_cast<std::uint32_t>(yOffset + y);
-        std::uint8_t* out = RowPointer(targetRow) + static_cast<std::size_t>(xOffset + cols.first) * 3;
+        std::uint8_t* out =
+            RowPointer(targetRow) + static_cast<std::size_t>(xOffset + cols.first) * 3;
         std::uint8_t* outAlpha =
-            alpha_ != nullptr ? alpha_ + targetRow * width + static_cast<std::size_t>(xOffset + cols.first)
-                              : nullptr;
+            alpha_ != nullptr
+                ? alpha_ + targetRow * width + static_cast<std::size_t>(xOffset + cols.first)
+                : nullptr;
         for (std::size_t i = 0; i < row.size(); ++i, out += 3) {
             const RgbQuad c = row[i];
             const std::uint32_t a = c.reserved;

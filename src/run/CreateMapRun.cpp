@@ -188,9 +188,10 @@ std::optional<std::string> SubfolderError(MapLayer layer, const std::string& sub
 std::optional<std::string> CompositeError(const MapSourcesValues& sources) {
     for (const CompositeLayers& composite : sources.publish.composites) {
         if (composite.base == composite.overlay) {
-            return FormatText("A composite image lays one layer over another: the %s layer cannot "
-                              "be laid over itself.",
-                              LayerName(composite.base));
+            return FormatText(
+                "A composite image lays one layer over another: the %s layer cannot "
+                "be laid over itself.",
+                LayerName(composite.base));
         }
         for (MapLayer layer : {composite.base, composite.overlay}) {
             if (!sources.IsDownloaded(layer)) {

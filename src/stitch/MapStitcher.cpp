@@ -105,8 +105,7 @@ bool PasteTiles(RasterImage& output, const LayerTiles& tiles, PaletteBuilder* pa
                 if (!square->HasPixels()) {
                     throw std::bad_alloc();
                 }
-                std::memset(square->RowPointer(0), 0,
-                            std::size_t{square->RowBytes()} * kTileSize);
+                std::memset(square->RowPointer(0), 0, std::size_t{square->RowBytes()} * kTileSize);
             }
             for (const std::string& path : paths) {
                 RasterImage tile(kFormatPng);
@@ -114,7 +113,8 @@ bool PasteTiles(RasterImage& output, const LayerTiles& tiles, PaletteBuilder* pa
                     continue;
                 }
                 if (square) {
-                    square->BlendOver(tile, 0, static_cast<std::int32_t>(kTileSize - tile.Height()));
+                    square->BlendOver(tile, 0,
+                                      static_cast<std::int32_t>(kTileSize - tile.Height()));
                 } else {
                     PasteIntoCell(output, tile, column, rowFromTop, palette);
                 }

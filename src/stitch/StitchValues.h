@@ -74,7 +74,7 @@ struct TileProblem {
 
 // What became of one enabled layer.
 struct StitchedLayer {
-    MapLayer layer = MapLayer::Map; // a composite's base layer
+    MapLayer layer = MapLayer::Map;  // a composite's base layer
     std::optional<MapLayer> overlay; // set for a composite image
     std::string path;
     bool created = false; // an output image could be made

@@ -43,24 +43,24 @@ struct TileKind {
 
 // A true-colour tile with an alpha plane of opacity(x, y).
 TileKind AlphaTile(const char* name, std::function<std::uint8_t(int, int)> opacity) {
-    return TileKind{name, true,
-                    [opacity](RasterImage& tile) {
-                        tile.Create(kSide, kSide, 24, kFormatPng);
-                        tile.CreateAlpha();
-                        for (int y = 0; y < kSide; ++y) {
-                            for (int x = 0; x < kSide; ++x) {
-                                const Rgba c = Stored(x, y);
-                                tile.PutPixelColor(x, kSide - 1 - y,
-                                                   RgbQuad{c.blue, c.green, c.red, 0});
-                                tile.SetAlphaAt(x, kSide - 1 - y, opacity(x, y));
-                            }
-                        }
-                    },
-                    [opacity](int x, int y) {
-                        Rgba c = Stored(x, y);
-                        c.alpha = opacity(x, y);
-                        return c;
-                    }};
+    return TileKind{
+        name, true,
+        [opacity](RasterImage& tile) {
+            tile.Create(kSide, kSide, 24, kFormatPng);
+            tile.CreateAlpha();
+            for (int y = 0; y < kSide; ++y) {
+                for (int x = 0; x < kSide; ++x) {
+                    const Rgba c = Stored(x, y);
+                    tile.PutPixelColor(x, kSide - 1 - y, RgbQuad{c.blue, c.green, c.red, 0});
+                    tile.SetAlphaAt(x, kSide - 1 - y, opacity(x, y));
+                }
+            }
+        },
+        [opacity](int x, int y) {
+            Rgba c = Stored(x, y);
+            c.alpha = opacity(x, y);
+            return c;
+        }};
 }
 
 // A palette tile of index (x ^ y), entry i coloured (i, 255 - i, 60); index
@@ -71,40 +71,39 @@ TileKind PaletteTile(const char* name, bool entryOpacity) {
         return Rgba{i, static_cast<std::uint8_t>(255 - i), 60,
                     entryOpacity ? i : static_cast<std::uint8_t>(i == 5 ? 0 : 255)};
     };
-    return TileKind{name, true,
-                    [entryOpacity](RasterImage& tile) {
-                        tile.Create(kSide, kSide, 8, kFormatPng);
-                        for (int i = 0; i < 256; ++i) {
-                            const auto b = static_cast<std::uint8_t>(i);
-                            tile.SetPaletteEntry(
-                                b, RgbQuad{60, static_cast<std::uint8_t>(255 - i), b,
-                                           entryOpacity ? b : std::uint8_t{255}});
-                        }
-                        for (int y = 0; y < kSide; ++y) {
-                            for (int x = 0; x < kSide; ++x) {
-                                tile.PutPixelIndex(x, kSide - 1 - y,
-                                                   static_cast<std::uint8_t>(x ^ y));
-                            }
-                        }
-                        tile.SetPaletteHasAlpha(entryOpacity);
-                        tile.SetTransparentIndex(entryOpacity ? -1 : 5);
-                    },
-                    colour};
+    return TileKind{
+        name, true,
+        [entryOpacity](RasterImage& tile) {
+            tile.Create(kSide, kSide, 8, kFormatPng);
+            for (int i = 0; i < 256; ++i) {
+                const auto b = static_cast<std::uint8_t>(i);
+                tile.SetPaletteEntry(b, RgbQuad{60, static_cast<std::uint8_t>(255 - i), b,
+                                                entryOpacity ? b : std::uint8_t{255}});
+            }
+            for (int y = 0; y < kSide; ++y) {
+                for (int x = 0; x < kSide; ++x) {
+                    tile.PutPixelIndex(x, kSide - 1 - y, static_cast<std::uint8_t>(x ^ y));
+                }
+            }
+            tile.SetPaletteHasAlpha(entryOpacity);
+            tile.SetTransparentIndex(entryOpacity ? -1 : 5);
+        },
+        colour};
 }
 
 std::vector<TileKind> Kinds() {
-    TileKind opaque{"opaque", false,
-                    [](RasterImage& tile) {
-                        tile.Create(kSide, kSide, 24, kFormatPng);
-                        for (int y = 0; y < kSide; ++y) {
-                            for (int x = 0; x < kSide; ++x) {
-                                const Rgba c = Stored(x, y);
-                                tile.PutPixelColor(x, kSide - 1 - y,
-                                                   RgbQuad{c.blue, c.green, c.red, 0});
-                            }
-                        }
-                    },
-                    Stored};
+    TileKind opaque{
+        "opaque", false,
+        [](RasterImage& tile) {
+            tile.Create(kSide, kSide, 24, kFormatPng);
+            for (int y = 0; y < kSide; ++y) {
+                for (int x = 0; x < kSide; ++x) {
+                    const Rgba c = Stored(x, y);
+                    tile.PutPixelColor(x, kSide - 1 - y, RgbQuad{c.blue, c.green, c.red, 0});
+                }
+            }
+        },
+        Stored};
     return {
         AlphaTile("alpha 0 under colour",
                   [](int x, int y) { return (x / 32 + y / 32) % 2 ? 255 : 0; }),
@@ -182,7 +181,8 @@ TEST(TransparentTiles, TransparentPixelsStayBlackOrBecomeTheImagesAlpha) {
         test::TempDir dir;
         RasterImage tile(kFormatPng);
         kind.make(tile);
-        ASSERT_TRUE(tile.SaveFile((dir / ("Map_" + TileFileName(0, 0, kZoom))).string(), kFormatPng));
+        ASSERT_TRUE(
+            tile.SaveFile((dir / ("Map_" + TileFileName(0, 0, kZoom))).string(), kFormatPng));
         for (const Output& output : outputs) {
             SCOPED_TRACE(std::string(kind.name) + ", " + output.name);
             const std::string path = (dir / (std::string(output.name) + ".img")).string();
@@ -192,22 +192,23 @@ TEST(TransparentTiles, TransparentPixelsStayBlackOrBecomeTheImagesAlpha) {
                 ScriptedPrompts prompts;
                 NullProgressSink progress;
                 InMemoryStitcher stitcher(output.overlay);
-                const auto made = stitcher.StitchLayers(dir.Path().string() + "/", "x.png", sources,
-                                                        TileRange{0, 0, 0, 0}, kZoom, prompts,
-                                                        progress, nullptr);
+                const auto made =
+                    stitcher.StitchLayers(dir.Path().string() + "/", "x.png", sources,
+                                          TileRange{0, 0, 0, 0}, kZoom, prompts, progress, nullptr);
                 ASSERT_TRUE(made.at(0).saved);
                 std::filesystem::rename(made.at(0).path, path);
             } else {
                 StreamingOptions options;
                 options.format = output.format;
                 options.overlay = output.overlay;
-                const LayerTiles tiles{dir.Path().string() + "/", MapLayer::Map,
-                                       TileRange{0, 0, 0, 0}, kZoom, {}};
+                const LayerTiles tiles{
+                    dir.Path().string() + "/", MapLayer::Map, TileRange{0, 0, 0, 0}, kZoom, {}};
                 ASSERT_TRUE(StreamLayerImageToFile(tiles, path, options).written);
             }
             const bool tiff = output.format == ImageFileFormat::GeoTiff;
             const Picture picture = tiff ? ReadTiff(path) : ReadPng(path);
-            const bool withAlpha = kind.transparent && (tiff || output.overlay == OverlayOutput::Alpha);
+            const bool withAlpha =
+                kind.transparent && (tiff || output.overlay == OverlayOutput::Alpha);
             ASSERT_EQ(picture.samples, withAlpha ? 4 : 3);
             // The alpha PNG keeps the colour as it is; over black, and in the
             // GeoTIFF's premultiplied colour, it is mixed with black.
@@ -221,7 +222,8 @@ TEST(TransparentTiles, TransparentPixelsStayBlackOrBecomeTheImagesAlpha) {
                         want = c;
                     }
                     const std::uint8_t* p =
-                        &picture.pixels[(std::size_t(y) * kSide + x) * std::size_t(picture.samples)];
+                        &picture
+                             .pixels[(std::size_t(y) * kSide + x) * std::size_t(picture.samples)];
                     ASSERT_TRUE(p[0] == want.red && p[1] == want.green && p[2] == want.blue &&
                                 (!withAlpha || p[3] == want.alpha))
                         << "at " << x << "," << y << ": " << int(p[0]) << " " << int(p[1]) << " "

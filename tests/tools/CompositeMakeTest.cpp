@@ -66,13 +66,14 @@ Picture ReadTiff(const fs::path& path) {
     std::vector<std::uint8_t> tile(std::size_t{256} * 256 * samples);
     for (int ty = 0; ty < kRows; ++ty) {
         for (int tx = 0; tx < kColumns; ++tx) {
-            EXPECT_GT(TIFFReadEncodedTile(tif.get(), TIFFComputeTile(tif.get(), tx * 256, ty * 256, 0, 0),
-                                          tile.data(), static_cast<tmsize_t>(tile.size())),
-                      0);
+            EXPECT_GT(
+                TIFFReadEncodedTile(tif.get(), TIFFComputeTile(tif.get(), tx * 256, ty * 256, 0, 0),
+                                    tile.data(), static_cast<tmsize_t>(tile.size())),
+                0);
             for (int r = 0; r < 256; ++r) {
-                std::copy_n(&tile[std::size_t(r) * 256 * samples], 256 * samples,
-                            &picture.pixels[((std::size_t(ty) * 256 + r) * kWidth + tx * 256) *
-                                            samples]);
+                std::copy_n(
+                    &tile[std::size_t(r) * 256 * samples], 256 * samples,
+                    &picture.pixels[((std::size_t(ty) * 256 + r) * kWidth + tx * 256) * samples]);
             }
         }
     }
@@ -84,15 +85,16 @@ Picture TilesOf(const fs::path& folder, const std::string& prefix) {
     Picture picture{4, std::vector<std::uint8_t>(std::size_t{kWidth} * kHeight * 4)};
     for (int ty = 0; ty < kRows; ++ty) {
         for (int tx = 0; tx < kColumns; ++tx) {
-            const RasterImage tile(
-                (folder / (prefix + TileFileName(10 + tx, 20 + ty, 5))).string(), kFormatPng);
+            const RasterImage tile((folder / (prefix + TileFileName(10 + tx, 20 + ty, 5))).string(),
+                                   kFormatPng);
             EXPECT_TRUE(tile.HasPixels()) << prefix << tx << "," << ty;
             for (int y = 0; y < 256 && tile.HasPixels(); ++y) {
                 for (int x = 0; x < 256; ++x) {
                     const RgbQuad c = tile.PixelColor(x, 255 - y);
                     const std::uint8_t alpha = tile.HasAlpha() ? tile.AlphaAt(x, 255 - y) : 255;
                     std::uint8_t* p = &picture.pixels[((std::size_t(ty) * 256 + y) * kWidth +
-                                                       std::size_t(tx) * 256 + x) * 4];
+                                                       std::size_t(tx) * 256 + x) *
+                                                      4];
                     p[0] = c.red;
                     p[1] = c.green;
                     p[2] = c.blue;
@@ -128,10 +130,10 @@ TEST_F(QuiltaraMake, CompositesLayTheHybridOverTheSatelliteImageAndAlphaKeepsIts
         const fs::path folder = out_ / c.name;
         fs::create_directory(folder);
         std::vector<std::string> args = AreaAndTemplates(server);
-        args.insert(args.end(), {"--layers=satellite,hybrid", "--subfolder-hybrid=labels",
-                                 "--composite=satellite+hybrid", "--existing=overwrite",
-                                 "--keep-tiles", "--quiet",
-                                 "-o", (folder / (std::string("m") + c.extension)).string()});
+        args.insert(args.end(),
+                    {"--layers=satellite,hybrid", "--subfolder-hybrid=labels",
+                     "--composite=satellite+hybrid", "--existing=overwrite", "--keep-tiles",
+                     "--quiet", "-o", (folder / (std::string("m") + c.extension)).string()});
         if (c.options == std::vector<std::string>{"--delete-tiles"}) {
             args.erase(std::find(args.begin(), args.end(), "--keep-tiles"));
         }
@@ -187,8 +189,8 @@ TEST_F(QuiltaraMake, CompositesLayTheHybridOverTheSatelliteImageAndAlphaKeepsIts
 TEST_F(QuiltaraMake, ACompositeOfALayerNotDownloadedIsRefusedBeforeAnyTileIsFetched) {
     const test::DemoServer server;
     std::vector<std::string> args = AreaAndTemplates(server);
-    args.insert(args.end(), {"--layers=satellite,hybrid", "--composite=map+hybrid", "--quiet",
-                             "-o", (out_ / "m.png").string()});
+    args.insert(args.end(), {"--layers=satellite,hybrid", "--composite=map+hybrid", "--quiet", "-o",
+                             (out_ / "m.png").string()});
     const Finished made = Make(args);
     EXPECT_EQ(made.status, 2);
     EXPECT_THAT(made.out + made.err,

@@ -135,9 +135,8 @@ std::shared_ptr<const TileService::Tile> TileService::EncodedTile(const TileRequ
     if (options_.hiddenColours && request.layer == TileLayer::Hybrid) {
         HideColours(canvas);
     }
-    auto tile = std::make_shared<const Tile>(
-        Tile{EncodeTile(canvas, encoding),
-             encoding == TileEncoding::Jpeg ? "image/jpeg" : "image/png"});
+    auto tile = std::make_shared<const Tile>(Tile{
+        EncodeTile(canvas, encoding), encoding == TileEncoding::Jpeg ? "image/jpeg" : "image/png"});
     std::lock_guard<std::mutex> lock(cacheMutex_);
     if (cache_.size() >= kCacheLimit) {
         cache_.clear();
