@@ -16,5 +16,7 @@ function(quiltara_add_test name)
                           GTest::gtest_main quiltara_warnings)
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
+        # Never the user's tile cache: a test that wants one names its own.
+        ENVIRONMENT XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache-home)
 endfunction()

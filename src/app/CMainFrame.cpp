@@ -50,7 +50,10 @@ const std::vector<MenuTable>& Menus() {
           {nullptr, 0},
           {"Cu&t\tCtrl+X", kIdEditCut},
           {"&Copy\tCtrl+C", kIdEditCopy},
-          {"&Paste\tCtrl+V", kIdEditPaste}}},
+          {"&Paste\tCtrl+V", kIdEditPaste},
+          {nullptr, 0},
+          {"Clear Tile Cache", kIdEditClearTileCache},
+          {"Tile Cache Si&ze...", kIdEditTileCacheSize}}},
         {"&View", {{"&Toolbar", kIdViewToolbar}}},
         {"&Help", {{"&About Quiltara...", kIdAppAbout}}},
     };

@@ -17,6 +17,7 @@
 #include "app/CQuiltaraDoc.h"
 #include "app/CommandIds.h"
 #include "app/StartCounter.h"
+#include "app/TileCacheCommands.h"
 #include "gui/CAddTileSourceDlg.h"
 #include "gui/CControlPanel.h"
 #include "gui/DialogUnits.h"
@@ -120,6 +121,7 @@ std::unique_ptr<CControlPanel> CQuiltaraApp::CreateControlPanel() {
                                   [this] { return CreateHttpClient(); },
                                   catalogue_,
                                   [this] { LoadCatalogue(); }};
+    services.tileCache = &tileCache_;
     return std::make_unique<CControlPanel>(frame_.get(), std::move(services));
 }
 
@@ -160,6 +162,7 @@ void CQuiltaraApp::BindApplicationCommands() {
             &CQuiltaraApp::OnViewToolbar);
     connect(frame_->Command(kIdFileAddTileSource), &QAction::triggered, this,
             &CQuiltaraApp::OnFileAddTileSource);
+    BindTileCacheCommands(*frame_, tileCache_, settings_, prompts_);
 }
 
 void CQuiltaraApp::PlaceControlPanel() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "download/TileCache.h"
 #include "download/TileDownloader.h"
 #include "sources/MapServiceRoute.h"
 #include "sources/SourceCatalogue.h"
@@ -100,6 +101,8 @@ private:
     // Kept for the program's whole run, across create-map runs.
     RememberedServerNumber rememberedServer_;
     OverwriteChoice overwriteChoice_;
+    // Read where the environment says at start-up, capped as the settings say.
+    TileCache tileCache_{DefaultTileCacheFolder(), TileCacheLimitSetting(settings_)};
     std::unique_ptr<CMainFrame> frame_;
     std::unique_ptr<CControlPanel> panel_;
 };

@@ -22,6 +22,9 @@ inline constexpr int kIdNextPane = 57680;
 inline constexpr int kIdPrevPane = 57681;
 // "Add Tile Source...": a WMTS service's layers become a catalogue source.
 inline constexpr int kIdFileAddTileSource = 32771;
+// Edit > "Clear Tile Cache" and "Tile Cache Size...".
+inline constexpr int kIdEditClearTileCache = 32790;
+inline constexpr int kIdEditTileCacheSize = 32791;
 // Shows the "Toolbar" panel again after Escape or its close box hid it.
 inline constexpr int kIdViewToolbar = 59392;
 

@@ -36,6 +36,7 @@ class HttpClient;
 class Prompts;
 struct SelectionState;
 class SettingsStore;
+class TileCache;
 
 inline constexpr const char* kStopAndQuitQuestion = "A map is being made. Stop it and quit?";
 
@@ -52,6 +53,8 @@ struct ControlPanelServices {
     // its contents in place, on the GUI thread.
     const SourceCatalogue& catalogue;
     std::function<void()> reloadCatalogue;
+    // The tile cache every run shares; null: none.
+    TileCache* tileCache = nullptr;
 };
 
 // The modeless "Toolbar" window that walks the user through making a map:

@@ -234,6 +234,24 @@ void SubmitTileForAllLayers(const std::string& tileName, int column, int row, in
     }
 }
 
+namespace {
+
+// The run's fetches as the estimate looks them up in the tile cache.
+std::vector<TileFetchJob> EstimateJobs(std::span<const CTileCell> tiles, int zoom,
+                                       const MapSourcesValues& sources) {
+    std::vector<TileFetchJob> jobs;
+    for (const CTileCell& cell : tiles) {
+        for (MapLayer layer : kAllLayers) {
+            if (sources[layer].download) {
+                jobs.push_back(TileFetchJob{sources[layer].sourceUrl, cell.column, cell.row, zoom, ""});
+            }
+        }
+    }
+    return jobs;
+}
+
+} // namespace
+
 CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& services) {
     CreateMapOutcome outcome;
     if (inputs.tiles.empty()) {
@@ -273,6 +291,10 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
         EstimateRun(inputs.tiles.size(), inputs.range, sources, MachineMemoryBytes());
     estimate.streamed = services.stitcher.Streamed();
     estimate.requestRate = services.fetcher.RequestRate();
+    if (const std::optional<std::size_t> cached =
+            services.fetcher.CountCached(EstimateJobs(inputs.tiles, zoom, sources))) {
+        estimate.cachedDownloads = static_cast<std::int64_t>(*cached);
+    }
     services.progress.RunEstimated(estimate);
 
     const std::size_t count = inputs.tiles.size();
@@ -283,6 +305,11 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
             outcome.tilesFailed = outcome.tilesFailed || !failed.empty();
             outcome.tilesFetched += failed.empty() ? 1 : 0;
             failedPaths.insert(failedPaths.end(), failed.begin(), failed.end());
+            const std::size_t fromCache = services.fetcher.Report().fromCache;
+            if (fromCache != outcome.tilesFromCache) {
+                outcome.tilesFromCache = fromCache;
+                services.progress.TilesFromCache(fromCache);
+            }
         };
         // A stop is looked at between tiles; the tiles already handed out
         // (those in flight) are finished below.

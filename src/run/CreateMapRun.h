@@ -69,6 +69,7 @@ struct CreateMapOutcome {
     bool tilesDeleted = false; // Yes to the delete question
     bool deleteFailed = false;
     std::size_t tilesFetched = 0;    // cells with every enabled layer fetched (or kept)
+    std::size_t tilesFromCache = 0;  // tile files placed from the tile cache
     bool georeferenceFailed = false; // a saved image lacks its world or projection file
 };
 

@@ -22,6 +22,7 @@ struct RunEstimate {
     std::uint64_t machineBytes = 0;  // physical memory; 0 when unknown
     bool streamed = false;           // the images go to their files band by band
     double requestRate = 0.0;        // the most requests per second the run sends; 0: no limit
+    std::int64_t cachedDownloads = -1; // served by the tile cache without a request; -1: no cache
 
     // The downloads cannot take less than this at the request rate (0 without one).
     double LeastDownloadSeconds() const {

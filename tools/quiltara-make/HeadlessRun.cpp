@@ -1,9 +1,13 @@
 #include "HeadlessRun.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <vector>
 
 #include "TerminalProgress.h"
 #include "TerminalPrompts.h"
+#include "download/CacheEstimate.h"
 #include "run/MapRun.h"
 #include "run/RunEstimate.h"
 #include "tiles/TextFormat.h"
@@ -20,6 +24,32 @@ std::string LayerList(const MapSourcesValues& sources) {
         }
     }
     return list.empty() ? "no layer" : list;
+}
+
+// The run's tile cache, as the options ask; none with --no-cache.
+std::unique_ptr<TileCache> OpenCache(const MakeOptions& options) {
+    if (options.noCache) {
+        return nullptr;
+    }
+    return std::make_unique<TileCache>(options.cacheDir ? std::filesystem::path(*options.cacheDir)
+                                                        : DefaultTileCacheFolder(),
+                                       options.cacheBytes, options.offline);
+}
+
+// The dry run's look into the cache, as the run would make it.
+std::int64_t CachedDownloads(const MakeOptions& options, const MapSourcesValues& sources,
+                             const TileCache& cache) {
+    std::vector<TileFetchJob> jobs;
+    for (const CTileCell& cell : options.tiles) {
+        for (MapLayer layer : kAllLayers) {
+            if (sources[layer].download) {
+                jobs.push_back(
+                    TileFetchJob{sources[layer].sourceUrl, cell.column, cell.row, options.zoom, ""});
+            }
+        }
+    }
+    return static_cast<std::int64_t>(CountCachedTiles(cache, options.RequestStyle(), jobs,
+                                                      options.languageCode, {}));
 }
 
 } // namespace
@@ -53,6 +83,7 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         options.deleteTiles.value_or(interactive ? DeletePolicy::Ask : DeletePolicy::Keep);
     TerminalPrompts prompts(out, input, existing, deleteTiles, options.outputPath);
     const MapSourcesValues sources = options.SourcesValues();
+    const std::unique_ptr<TileCache> cache = OpenCache(options);
     if (!options.quiet) {
         out.Line(FormatText("Making %s from %zu tiles (%i x %i) at zoom %i: ",
                             LayerList(sources).c_str(), options.tiles.size(),
@@ -63,6 +94,9 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         RunEstimate estimate =
             EstimateRun(options.tiles.size(), options.range, sources, MachineMemoryBytes());
         estimate.streamed = !options.inMemory;
+        if (cache) {
+            estimate.cachedDownloads = CachedDownloads(options, sources, *cache);
+        }
         out.Line(EstimateText(estimate));
         const auto layers = static_cast<std::size_t>(
             std::count(options.layers.begin(), options.layers.end(), true));
@@ -87,6 +121,7 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     parts.connections = options.jobs;
     parts.requestStyle = options.RequestStyle();
     parts.cancel = cancel;
+    parts.cache = cache.get();
     parts.stitch.inMemory = options.inMemory;
     StreamingOptions& streaming = parts.stitch.streaming;
     streaming.pngLevel = options.pngLevel.value_or(kDefaultDeflateLevel);
@@ -130,6 +165,10 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         } else {
             errors.Line("quiltara-make: no " + layer + " image: not enough memory");
         }
+    }
+    if (cache && !options.quiet && outcome.tilesFromCache > 0) {
+        out.Line(FormatText("%zu tile files came from the tile cache in ", outcome.tilesFromCache) +
+                 cache->Folder().string());
     }
     const bool anySaved = std::any_of(outcome.images.begin(), outcome.images.end(),
                                       [](const StitchedLayer& image) { return image.saved; });
