@@ -18,8 +18,8 @@ namespace quiltara {
 
 std::string ClearTileCacheQuestion(const TileCache& cache) {
     const TileCache::Usage usage = cache.Measure();
-    return FormatText("Clear the tile cache?  This deletes %zu stored %s and frees ",
-                      usage.entries, usage.entries == 1 ? "tile" : "tiles") +
+    return FormatText("Clear the tile cache?  This deletes %zu stored %s and frees ", usage.entries,
+                      usage.entries == 1 ? "tile" : "tiles") +
            ByteSizeText(usage.bytes) + " in " + cache.Folder().string() +
            ".  The next maps download their tiles again.";
 }
@@ -31,13 +31,13 @@ std::string TileCacheSizePrompt(std::uint64_t limitBytes) {
 
 void BindTileCacheCommands(CMainFrame& frame, TileCache& cache, SettingsStore& settings,
                            Prompts& prompts) {
-    QObject::connect(frame.Command(kIdEditClearTileCache), &QAction::triggered, &frame,
-                     [&cache, &prompts] {
-                         if (prompts.ShowMessage(ClearTileCacheQuestion(cache),
-                                                 MessageButtons::YesNo) == MessageAnswer::Yes) {
-                             cache.Clear();
-                         }
-                     });
+    QObject::connect(
+        frame.Command(kIdEditClearTileCache), &QAction::triggered, &frame, [&cache, &prompts] {
+            if (prompts.ShowMessage(ClearTileCacheQuestion(cache), MessageButtons::YesNo) ==
+                MessageAnswer::Yes) {
+                cache.Clear();
+            }
+        });
     QObject::connect(frame.Command(kIdEditTileCacheSize), &QAction::triggered, &frame,
                      [&frame, &cache, &settings, &prompts] {
                          CNumberInputDlg dialog(TileCacheSizePrompt(cache.LimitBytes()), &frame);

@@ -63,9 +63,9 @@ std::optional<FileFacts> Facts(const std::filesystem::path& path) {
     if (::stat(path.c_str(), &facts) != 0) {
         return std::nullopt;
     }
-    return FileFacts{static_cast<std::uint64_t>(facts.st_size), facts.st_mtime,
-                     static_cast<std::int64_t>(facts.st_mtim.tv_sec) * 1000000000 +
-                         facts.st_mtim.tv_nsec};
+    return FileFacts{
+        static_cast<std::uint64_t>(facts.st_size), facts.st_mtime,
+        static_cast<std::int64_t>(facts.st_mtim.tv_sec) * 1000000000 + facts.st_mtim.tv_nsec};
 }
 
 std::optional<CachedTile> ReadEntry(const std::filesystem::path& path) {
@@ -234,7 +234,8 @@ void TileCache::Store(const std::string& address, const std::filesystem::path& b
     tile.address = address;
     tile.entry = EntryPath(address);
     const std::string hash = tile.entry.stem().string();
-    tile.body = tile.entry.parent_path() / (hash + "-" + UniqueSuffix() + std::string(kBodyExtension));
+    tile.body =
+        tile.entry.parent_path() / (hash + "-" + UniqueSuffix() + std::string(kBodyExtension));
     tile.etag = answer.Header("ETag");
     tile.lastModified = answer.Header("Last-Modified");
     tile.lifetimeSeconds = freshness.lifetimeSeconds;

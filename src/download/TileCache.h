@@ -35,7 +35,7 @@ std::filesystem::path DefaultTileCacheFolder();
 
 // One stored tile.
 struct CachedTile {
-    std::string address;      // the expanded tile address it was fetched from
+    std::string address;         // the expanded tile address it was fetched from
     std::filesystem::path entry; // the entry's own file
     std::filesystem::path body;  // the tile's bytes, as the server sent them
     std::string etag;

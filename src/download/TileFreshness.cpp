@@ -68,8 +68,8 @@ Directives ReadCacheControl(const std::string& field) {
 
 std::optional<std::time_t> ParseHttpDate(std::string_view text) {
     const std::string date(Trimmed(text));
-    for (const char* format : {"%a, %d %b %Y %H:%M:%S GMT", "%A, %d-%b-%y %H:%M:%S GMT",
-                               "%a %b %e %H:%M:%S %Y"}) {
+    for (const char* format :
+         {"%a, %d %b %Y %H:%M:%S GMT", "%A, %d-%b-%y %H:%M:%S GMT", "%a %b %e %H:%M:%S %Y"}) {
         std::tm parts{};
         const char* end = ::strptime(date.c_str(), format, &parts);
         if (end != nullptr && *end == '\0') {

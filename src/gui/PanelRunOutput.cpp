@@ -41,7 +41,8 @@ void ProgressListSink::TileStarted(std::size_t index, std::size_t count) {
     meter_.SetDone(index);
     std::string speed = meter_.SpeedText(ProgressMeter::Clock::now());
     if (meter_.FromCache() > 0) {
-        speed += (speed.empty() ? "" : ", ") + std::to_string(meter_.FromCache()) + " from the cache";
+        speed +=
+            (speed.empty() ? "" : ", ") + std::to_string(meter_.FromCache()) + " from the cache";
     }
     Show(static_cast<int>(index), static_cast<int>(count), speed);
 }

@@ -147,14 +147,17 @@ size_t ReceiveHeader(char* data, size_t size, size_t count, void* userData) {
     } else if (startsWith("location:")) {
         transfer->location = true;
     }
-    if (const auto colon = line.find(':'); colon != std::string_view::npos && !startsWith("http/")) {
+    if (const auto colon = line.find(':');
+        colon != std::string_view::npos && !startsWith("http/")) {
         const auto trimmed = [](std::string_view text) {
             const auto first = text.find_first_not_of(" \t\r\n");
             const auto last = text.find_last_not_of(" \t\r\n");
-            return first == std::string_view::npos ? std::string()
-                                                   : std::string(text.substr(first, last - first + 1));
+            return first == std::string_view::npos
+                       ? std::string()
+                       : std::string(text.substr(first, last - first + 1));
         };
-        transfer->headers.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+        transfer->headers.emplace_back(trimmed(line.substr(0, colon)),
+                                       trimmed(line.substr(colon + 1)));
     }
     return size * count;
 }

@@ -48,8 +48,10 @@ struct HttpResult {
         std::string value;
         for (const auto& [field, text] : headers) {
             if (std::equal(field.begin(), field.end(), name.begin(), name.end(),
-                           [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
-                                                       std::tolower(static_cast<unsigned char>(b)); })) {
+                           [](char a, char b) {
+                               return std::tolower(static_cast<unsigned char>(a)) ==
+                                      std::tolower(static_cast<unsigned char>(b));
+                           })) {
                 value += (value.empty() ? "" : ", ") + text;
             }
         }

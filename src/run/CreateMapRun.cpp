@@ -243,7 +243,8 @@ std::vector<TileFetchJob> EstimateJobs(std::span<const CTileCell> tiles, int zoo
     for (const CTileCell& cell : tiles) {
         for (MapLayer layer : kAllLayers) {
             if (sources[layer].download) {
-                jobs.push_back(TileFetchJob{sources[layer].sourceUrl, cell.column, cell.row, zoom, ""});
+                jobs.push_back(
+                    TileFetchJob{sources[layer].sourceUrl, cell.column, cell.row, zoom, ""});
             }
         }
     }

@@ -56,7 +56,8 @@ std::string EstimateText(const RunEstimate& e) {
                        Counted(e.layers, "layer") + " = " + Counted(e.downloads, "download") +
                        ", roughly " + ByteSizeText(e.downloadBytes);
     if (e.cachedDownloads >= 0) {
-        text += FormatText(" (%lld from the tile cache)", static_cast<long long>(e.cachedDownloads));
+        text +=
+            FormatText(" (%lld from the tile cache)", static_cast<long long>(e.cachedDownloads));
     }
     if (e.requestRate > 0.0 && e.downloads > 0) {
         // The source's terms set the pace: the time it takes is worth knowing first.

@@ -50,8 +50,9 @@ TEST(TileFreshness, TheAnswersHeadersDecideWhetherAndHowLongATileIsKept) {
          3600},
         {"Expires without a Date counts from now",
          Answer(200, {{"Expires", "Tue, 14 Nov 2023 22:23:20 GMT"}}), true, 600},
-        {"Expires gone by", Answer(200, {{"Date", kServerDate}, {"Expires", "Mon, 13 Nov 2023 20:00:00 GMT"}}),
-         true, 0},
+        {"Expires gone by",
+         Answer(200, {{"Date", kServerDate}, {"Expires", "Mon, 13 Nov 2023 20:00:00 GMT"}}), true,
+         0},
         {"Expires unreadable means already expired", Answer(200, {{"Expires", "0"}}), true, 0},
         {"no-cache: always revalidated", Answer(200, {{"Cache-Control", "no-cache"}}), true, 0},
         {"max-age unreadable", Answer(200, {{"Cache-Control", "max-age=soon"}}), true, 0},
@@ -73,7 +74,8 @@ TEST(TileFreshness, ANotModifiedAnswerKeepsTheStoredLifetimeUnlessItStatesOne) {
     EXPECT_EQ(RefreshedFreshness(Answer(304, {{"Cache-Control", "max-age=99"}}), 1234, kNow)
                   .lifetimeSeconds,
               99);
-    EXPECT_FALSE(RefreshedFreshness(Answer(304, {{"Cache-Control", "no-store"}}), 1234, kNow).store);
+    EXPECT_FALSE(
+        RefreshedFreshness(Answer(304, {{"Cache-Control", "no-store"}}), 1234, kNow).store);
 }
 
 TEST(TileFreshness, HttpDatesOfAllThreeForms) {
@@ -85,10 +87,19 @@ TEST(TileFreshness, HttpDatesOfAllThreeForms) {
 
 TEST(TileCacheSize, MegabytesOrAUnit) {
     const std::vector<std::pair<const char*, std::optional<std::uint64_t>>> cases = {
-        {"500", 500 * kMegabyte}, {"512M", 512 * kMegabyte}, {"2G", 2048 * kMegabyte},
-        {"2gb", 2048 * kMegabyte}, {"2GiB", 2048 * kMegabyte}, {"750K", 750 * 1024},
-        {"1T", 1024 * 1024 * kMegabyte}, {"0", 0}, {"", std::nullopt}, {"G", std::nullopt},
-        {"5Q", std::nullopt}, {"-1", std::nullopt}, {"99999999999999999T", std::nullopt},
+        {"500", 500 * kMegabyte},
+        {"512M", 512 * kMegabyte},
+        {"2G", 2048 * kMegabyte},
+        {"2gb", 2048 * kMegabyte},
+        {"2GiB", 2048 * kMegabyte},
+        {"750K", 750 * 1024},
+        {"1T", 1024 * 1024 * kMegabyte},
+        {"0", 0},
+        {"", std::nullopt},
+        {"G", std::nullopt},
+        {"5Q", std::nullopt},
+        {"-1", std::nullopt},
+        {"99999999999999999T", std::nullopt},
     };
     for (const auto& [text, bytes] : cases) {
         EXPECT_EQ(ParseCacheSize(text), bytes) << text;
@@ -139,7 +150,8 @@ TEST_F(CacheFolder, ANewVersionReplacesTheOldBodyAndNoStoreDropsTheEntry) {
     EXPECT_FALSE(fs::exists(old));
 
     std::ofstream(dir_ / "body") << "y";
-    cache_.Store("http://a.localhost/t", dir_ / "body", Answer(200, {{"Cache-Control", "no-store"}}));
+    cache_.Store("http://a.localhost/t", dir_ / "body",
+                 Answer(200, {{"Cache-Control", "no-store"}}));
     EXPECT_FALSE(cache_.Find("http://a.localhost/t"));
     EXPECT_EQ(cache_.Measure().entries, 0u);
 }

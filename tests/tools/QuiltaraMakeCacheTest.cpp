@@ -99,8 +99,8 @@ TEST_F(CachedMake, NoStoreKeepsNothingAndNoCacheAsksForEveryTile) {
     ASSERT_EQ(MakeInto(keeps, dir_ / "two").status, 0);
     keeps.ClearRequests();
     std::vector<std::string> args = AreaAndTemplates(keeps);
-    args.insert(args.end(), {"--layers=map", "--no-cache", "--output",
-                             (dir_ / "three" / "city.png").string()});
+    args.insert(args.end(),
+                {"--layers=map", "--no-cache", "--output", (dir_ / "three" / "city.png").string()});
     fs::create_directories(dir_ / "three");
     ASSERT_EQ(Make(args).status, 0);
     const std::vector<test::LoggedRequest> asked = TileRequests(keeps);
@@ -117,9 +117,8 @@ TEST_F(CachedMake, DeletedAndReplacedOutputTilesLeaveTheCacheAsItWasAndOfflineUs
     // A run without the cache replaces the output tile by a new file rather
     // than writing into the cache's.
     ASSERT_EQ(MakeInto(server, dir_ / "two").status, 0);
-    const fs::path body = Cache().Find(ExpandSourceUrl(server.Template(MapLayer::Map), "0", 10, 20,
-                                                       5, "", 1))
-                              ->body;
+    const fs::path body =
+        Cache().Find(ExpandSourceUrl(server.Template(MapLayer::Map), "0", 10, 20, 5, "", 1))->body;
     const std::string cached = test::ReadFile(body);
     std::vector<std::string> args = AreaAndTemplates(server);
     args.insert(args.end(), {"--layers=map", "--no-cache", "--existing=overwrite", "--output",
@@ -156,8 +155,8 @@ TEST_F(CachedMake, TwoRunsAtOnceShareOneCache) {
                           " --jobs=4 --keep-tiles --quiet --cache-dir=" + Quoted(cache_.string()) +
                           " --template-map=" + Quoted(server.Template(MapLayer::Map)) + " " +
                           Quoted((dir_ / name / "city.png").string());
-        command += run + " >" + Quoted((dir_ / name / "out.txt").string()) + " 2>&1 & pid_" +
-                   name + "=$!; ";
+        command += run + " >" + Quoted((dir_ / name / "out.txt").string()) + " 2>&1 & pid_" + name +
+                   "=$!; ";
     }
     command += "wait $pid_a && wait $pid_b";
     ASSERT_EQ(std::system(("bash -c " + Quoted(command)).c_str()), 0)
@@ -169,8 +168,11 @@ TEST_F(CachedMake, TwoRunsAtOnceShareOneCache) {
 
     // Whatever the two stored over each other, every entry is whole.
     server.ClearRequests();
-    std::vector<std::string> args = {"--tiles=10,20,17,23", "--zoom=5", "--layers=map",
-                                     "--offline", "--cache-dir=" + cache_.string(),
+    std::vector<std::string> args = {"--tiles=10,20,17,23",
+                                     "--zoom=5",
+                                     "--layers=map",
+                                     "--offline",
+                                     "--cache-dir=" + cache_.string(),
                                      "--template-map=" + server.Template(MapLayer::Map),
                                      (dir_ / "c.png").string()};
     EXPECT_EQ(Make(args).status, 0);

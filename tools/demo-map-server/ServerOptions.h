@@ -31,10 +31,10 @@ struct ServerOptions {
     std::string redirectTo;             // tiles answered 302 to this origin ("/": the same host)
     int tileStatus = 200;               // the status tiles are sent with (their image all the same)
     std::string requiredHeader;         // "Name: value": tiles without that line get 403
-    int maxAge = -1;                    // tiles carry Cache-Control: max-age=maxAge; -1: no freshness
-    bool noStore = false;               // tiles carry Cache-Control: no-store
-    bool logArrivals = false;           // the log notes each request's connection and arrival time
-    bool stopOnInputEnd = false;        // end when standard input reaches its end
+    int maxAge = -1;             // tiles carry Cache-Control: max-age=maxAge; -1: no freshness
+    bool noStore = false;        // tiles carry Cache-Control: no-store
+    bool logArrivals = false;    // the log notes each request's connection and arrival time
+    bool stopOnInputEnd = false; // end when standard input reaches its end
 };
 
 // Reads the options; nothing when they are wrong (after printing why on

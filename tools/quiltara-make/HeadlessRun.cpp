@@ -31,9 +31,9 @@ std::unique_ptr<TileCache> OpenCache(const MakeOptions& options) {
     if (options.noCache) {
         return nullptr;
     }
-    return std::make_unique<TileCache>(options.cacheDir ? std::filesystem::path(*options.cacheDir)
-                                                        : DefaultTileCacheFolder(),
-                                       options.cacheBytes, options.offline);
+    return std::make_unique<TileCache>(
+        options.cacheDir ? std::filesystem::path(*options.cacheDir) : DefaultTileCacheFolder(),
+        options.cacheBytes, options.offline);
 }
 
 // The dry run's look into the cache, as the run would make it.
@@ -43,13 +43,13 @@ std::int64_t CachedDownloads(const MakeOptions& options, const MapSourcesValues&
     for (const CTileCell& cell : options.tiles) {
         for (MapLayer layer : kAllLayers) {
             if (sources[layer].download) {
-                jobs.push_back(
-                    TileFetchJob{sources[layer].sourceUrl, cell.column, cell.row, options.zoom, ""});
+                jobs.push_back(TileFetchJob{sources[layer].sourceUrl, cell.column, cell.row,
+                                            options.zoom, ""});
             }
         }
     }
-    return static_cast<std::int64_t>(CountCachedTiles(cache, options.RequestStyle(), jobs,
-                                                      options.languageCode, {}));
+    return static_cast<std::int64_t>(
+        CountCachedTiles(cache, options.RequestStyle(), jobs, options.languageCode, {}));
 }
 
 } // namespace

@@ -165,8 +165,9 @@ Complaint CheckImageOptions(const GivenArguments& given) {
         return "--jpeg-quality needs --tiff-compression jpeg";
     }
     if (options.noCache && (options.offline || options.cacheDir)) {
-        return options.offline ? "--offline takes the tiles from the cache; it cannot go with --no-cache"
-                               : "--cache-dir names the cache that --no-cache leaves alone";
+        return options.offline
+                   ? "--offline takes the tiles from the cache; it cannot go with --no-cache"
+                   : "--cache-dir names the cache that --no-cache leaves alone";
     }
     return std::nullopt;
 }

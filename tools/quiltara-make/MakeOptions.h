@@ -48,9 +48,9 @@ struct MakeOptions {
     TiffCompression tiffCompression = TiffCompression::Deflate;
     std::optional<int> jpegQuality;   // 1..100; nothing: the writer's default
     std::optional<TileSource> source; // --source: a catalogue source instead of the map service
-    bool noCache = false;                  // neither take tiles from the tile cache nor keep them there
-    bool offline = false;                  // tiles from the cache only: no request at all
-    std::optional<std::string> cacheDir;   // nothing: the user's cache folder
+    bool noCache = false;             // neither take tiles from the tile cache nor keep them there
+    bool offline = false;             // tiles from the cache only: no request at all
+    std::optional<std::string> cacheDir;               // nothing: the user's cache folder
     std::uint64_t cacheBytes = kDefaultTileCacheBytes; // the cache's cap, checked after the run
 
     // The map sources values of the run: chosen layers, templates, subfolders.
