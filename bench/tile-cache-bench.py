@@ -86,19 +86,24 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
     print(f"{TILES * TILES} tiles, {DELAY_MS} ms a tile, {JOBS} connections; "
           f"load {open('/proc/loadavg').read().split()[:3]}")
-    print(f"{'run':<16}{'download s':>11}{'requests':>10}{'304':>7}{'bytes sent':>13}  cache")
+    print(f"{'run':<16}{'download s':>11}{'requests':>10}{'304':>7}{'body bytes':>12}"
+          f"{'bytes sent':>12}  cache (last status line)")
     base = rows[0]
     for label, seconds, b, a, cached in rows:
         sent = a["sent-bytes"] - b["sent-bytes"]
         print(f"{label:<16}{seconds:>11.2f}{a['requests'] - b['requests']:>10}"
-              f"{a['not-modified'] - b['not-modified']:>7}{sent:>13}  {cached}")
+              f"{a['not-modified'] - b['not-modified']:>7}{a['bytes'] - b['bytes']:>12}"
+              f"{sent:>12}  {cached}")
     first_s, first_sent = base[1], base[3]["sent-bytes"] - base[2]["sent-bytes"]
     for label, seconds, b, a, _ in rows[1:]:
         if label.startswith("("):
             continue
         sent = a["sent-bytes"] - b["sent-bytes"]
+        body = a["bytes"] - b["bytes"]
+        first_body = base[3]["bytes"] - base[2]["bytes"]
         print(f"{label}: {first_s / seconds:.1f}x the first run's speed, "
-              f"{100.0 * sent / first_sent:.2f} % of its bytes")
+              f"{100.0 * body / first_body:.2f} % of its tile bytes, "
+              f"{100.0 * sent / first_sent:.2f} % of all it sent (heads included)")
 
 
 if __name__ == "__main__":

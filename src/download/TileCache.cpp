@@ -47,6 +47,36 @@ std::string UniqueSuffix() {
     return Hex(random(), 16);
 }
 
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The size and FNV-1a hash of a file's bytes; nothing when it cannot be read.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> SizeAndChecksum(
+    const std::filesystem::path& path) {
+    const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
+    if (!in) {
+        return std::nullopt;
+    }
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    std::uint64_t size = 0;
+    unsigned char buffer[32768];
+    for (;;) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, in.get());
+        for (std::size_t i = 0; i < got; ++i) {
+            hash = (hash ^ buffer[i]) * 0x100000001b3ULL;
+        }
+        size += got;
+        if (got < sizeof buffer) {
+            break;
+        }
+    }
+    if (std::ferror(in.get()) != 0) {
+        return std::nullopt;
+    }
+    return std::pair{size, hash};
+}
+
 bool ParseNumber(std::string_view text, std::int64_t& value) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size();
@@ -90,6 +120,8 @@ std::optional<CachedTile> ReadEntry(const std::filesystem::path& path) {
             tile.etag = value;
         } else if (key == "last-modified") {
             tile.lastModified = value;
+        } else if (key == "checksum") {
+            tile.checksum = std::strtoull(value.c_str(), nullptr, 16);
         } else if ((key == "lifetime" && !ParseNumber(value, tile.lifetimeSeconds)) ||
                    (key == "fresh-until" && !ParseNumber(value, tile.freshUntil)) ||
                    (key == "bytes" && !ParseNumber(value, bytes))) {
@@ -104,10 +136,6 @@ std::optional<CachedTile> ReadEntry(const std::filesystem::path& path) {
     tile.bodyBytes = static_cast<std::uint64_t>(bytes);
     return tile;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // Copies from into a new file of its own under to (temporary name, rename).
 bool CopyInto(const std::filesystem::path& from, AtomicFile& to) {
@@ -205,7 +233,8 @@ bool TileCache::WriteEntry(const CachedTile& tile) const {
         text << kEntryMagic << "\naddress " << tile.address << "\nbody "
              << tile.body.filename().string() << "\netag " << tile.etag << "\nlast-modified "
              << tile.lastModified << "\nlifetime " << tile.lifetimeSeconds << "\nfresh-until "
-             << tile.freshUntil << "\nbytes " << tile.bodyBytes << "\n";
+             << tile.freshUntil << "\nbytes " << tile.bodyBytes << "\nchecksum "
+             << Hex(tile.checksum, 16) << "\n";
         const std::string bytes = text.str();
         if (std::fwrite(bytes.data(), 1, bytes.size(), file.Stream()) != bytes.size()) {
             return false;
@@ -254,9 +283,12 @@ void TileCache::Store(const std::string& address, const std::filesystem::path& b
             return;
         }
     }
-    const std::optional<FileFacts> facts = Facts(tile.body);
-    tile.bodyBytes = facts ? facts->bytes : 0;
-    if (!facts || !WriteEntry(tile)) {
+    const auto summed = SizeAndChecksum(tile.body);
+    if (summed) {
+        tile.bodyBytes = summed->first;
+        tile.checksum = summed->second;
+    }
+    if (!summed || !WriteEntry(tile)) {
         ::unlink(tile.body.c_str());
         return;
     }
@@ -306,6 +338,11 @@ std::unique_ptr<AtomicFile> TileCache::Place(const CachedTile& tile,
     }
     copy->Close();
     return copy;
+}
+
+bool TileCache::Intact(const CachedTile& tile, const std::filesystem::path& file) const {
+    const auto summed = SizeAndChecksum(file);
+    return summed && summed->first == tile.bodyBytes && summed->second == tile.checksum;
 }
 
 void TileCache::Touch(const CachedTile& tile) const {

@@ -43,6 +43,8 @@ struct CachedTile {
     std::int64_t lifetimeSeconds = 0; // what the server allowed, for a 304 that says nothing
     std::int64_t freshUntil = 0;      // seconds since the epoch
     std::uint64_t bodyBytes = 0;
+    // Of the bytes that passed the image check when the tile was stored.
+    std::uint64_t checksum = 0;
 
     bool FreshAt(std::time_t now) const { return now < freshUntil; }
 };
@@ -101,6 +103,12 @@ public:
     // when nothing can be written next to tilePath.
     std::unique_ptr<AtomicFile> Place(const CachedTile& tile,
                                       const std::filesystem::path& tilePath) const;
+
+    // Whether file holds exactly the bytes that passed the image check when
+    // the tile was stored. Those decode as they did then, so a tile that
+    // passes needs no second decode; one that does not has changed since
+    // (a damaged disk, a hand edit) and is to be dropped.
+    bool Intact(const CachedTile& tile, const std::filesystem::path& file) const;
 
     // The entry was used now: the cap removes it after those used before it.
     void Touch(const CachedTile& tile) const;

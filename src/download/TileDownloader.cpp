@@ -220,7 +220,7 @@ std::optional<TileFileResult> TileDownloader::FromCache(const CachedTile& tile,
     if (!placed) {
         return std::nullopt;
     }
-    if (!imageCheck_.IsUsableImage(placed->TemporaryPath())) {
+    if (!cache_->Intact(tile, placed->TemporaryPath())) {
         placed->Discard();
         cache_->Drop(tile);
         return std::nullopt;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,25 @@ TEST_F(CachedMake, DeletedAndReplacedOutputTilesLeaveTheCacheAsItWasAndOfflineUs
     EXPECT_EQ(server.Requests().size(), 0u);
     EXPECT_EQ(test::ReadFile(dir_ / "three" / "Map_city.png"),
               test::ReadFile(dir_ / "one" / "Map_city.png"));
+}
+
+TEST_F(CachedMake, ADamagedEntryIsDroppedAndFetchedAgain) {
+    DemoServer server;
+    ASSERT_EQ(MakeInto(server, dir_ / "one", {"--delete-tiles"}).status, 0);
+    const std::string address =
+        ExpandSourceUrl(server.Template(MapLayer::Map), "0", 11, 21, 5, "", 1);
+    std::ofstream(Cache().Find(address)->body, std::ios::binary) << "<html>not a tile</html>";
+    server.ClearRequests();
+
+    const Finished second = MakeInto(server, dir_ / "two");
+    ASSERT_EQ(second.status, 0) << second.err;
+    const std::vector<test::LoggedRequest> asked = TileRequests(server);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_THAT(asked.front().Target(), HasSubstr("x=11&y=21"));
+    EXPECT_EQ(asked.front().Header("If-None-Match"), "");
+    EXPECT_EQ(test::ReadFile(dir_ / "two" / "Map_city.png"),
+              test::ReadFile(dir_ / "one" / "Map_city.png"));
+    EXPECT_EQ(Cache().Measure().entries, static_cast<size_t>(kTiles));
 }
 
 TEST_F(CachedMake, OfflineWithoutTheTilesSendsNothingAndFailsThem) {
