@@ -52,6 +52,7 @@ const std::vector<MenuTable>& Menus() {
           {"&Copy\tCtrl+C", kIdEditCopy},
           {"&Paste\tCtrl+V", kIdEditPaste},
           {nullptr, 0},
+          {"Pro&xy...", kIdEditProxy},
           {"Clear Tile Cache", kIdEditClearTileCache},
           {"Tile Cache Si&ze...", kIdEditTileCacheSize}}},
         {"&View", {{"&Toolbar", kIdViewToolbar}}},

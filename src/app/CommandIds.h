@@ -22,6 +22,8 @@ inline constexpr int kIdNextPane = 57680;
 inline constexpr int kIdPrevPane = 57681;
 // "Add Tile Source...": a WMTS service's layers become a catalogue source.
 inline constexpr int kIdFileAddTileSource = 32771;
+// "Proxy...": the proxy of the tile downloads.
+inline constexpr int kIdEditProxy = 32775;
 // Edit > "Clear Tile Cache" and "Tile Cache Size...".
 inline constexpr int kIdEditClearTileCache = 32790;
 inline constexpr int kIdEditTileCacheSize = 32791;

@@ -98,6 +98,7 @@ TEST_F(MainFrameTest, MenusCarryTheirTextsIdsSeparatorsAndAccelerators) {
               "  &Copy\tCtrl+C|57634|0|Ctrl+C,Ctrl+Ins\n"
               "  &Paste\tCtrl+V|57637|0|Ctrl+V,Shift+Ins\n"
               "  -\n"
+              "  Pro&xy...|32775|1|\n"
               "  Clear Tile Cache|32790|1|\n"
               "  Tile Cache Si&ze...|32791|1|\n"
               "&View\n"
