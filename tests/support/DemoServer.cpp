@@ -112,6 +112,9 @@ std::vector<std::string> Arguments(const DemoServerOptions& options,
     if (options.noStore) {
         args.push_back("--no-store");
     }
+    if (options.hiddenColours) {
+        args.push_back("--hidden-colours");
+    }
     if (!options.requiredHeader.empty()) {
         args.insert(args.end(), {"--require-header", options.requiredHeader});
     }

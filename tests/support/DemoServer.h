@@ -50,6 +50,7 @@ struct DemoServerOptions {
     std::string requiredHeader; // "Name: value": tiles without that line get 403 + HTML
     int maxAge = -1;            // tiles carry Cache-Control: max-age=maxAge; -1: no freshness
     bool noStore = false;       // tiles carry Cache-Control: no-store
+    bool hiddenColours = false; // hybrid tiles keep colours under their transparent pixels
 
     DemoServerOptions& ErrorServer(int number) {
         errorServers.insert(number);

@@ -33,8 +33,9 @@ struct ServerOptions {
     std::string requiredHeader;         // "Name: value": tiles without that line get 403
     int maxAge = -1;             // tiles carry Cache-Control: max-age=maxAge; -1: no freshness
     bool noStore = false;        // tiles carry Cache-Control: no-store
-    bool logArrivals = false;    // the log notes each request's connection and arrival time
-    bool stopOnInputEnd = false; // end when standard input reaches its end
+    bool logArrivals = false;           // the log notes each request's connection and arrival time
+    bool stopOnInputEnd = false;        // end when standard input reaches its end
+    bool hiddenColours = false;         // hybrid pixels of alpha 0 keep a colour of their own
 };
 
 // Reads the options; nothing when they are wrong (after printing why on

@@ -163,7 +163,11 @@ std::shared_ptr<const TileService::Tile> TileService::EncodedTile(const TileRequ
         }
     }
     const TileEncoding encoding = EncodingOf(request.layer);
-    Tile made{EncodeTile(DrawTile(request), encoding),
+    TileCanvas canvas = DrawTile(request);
+    if (options_.hiddenColours && request.layer == TileLayer::Hybrid) {
+        HideColours(canvas);
+    }
+    Tile made{EncodeTile(canvas, encoding),
               encoding == TileEncoding::Jpeg ? "image/jpeg" : "image/png", ""};
     made.etag = EntityTag(made.bytes);
     auto tile = std::make_shared<const Tile>(std::move(made));

@@ -376,6 +376,7 @@ MapSourcesValues MakeOptions::SourcesValues() const {
                                                : DefaultSourceUrl(layer);
         values[layer].subfolder = subfolders[i];
     }
+    values.publish.composites = composites;
     return values;
 }
 

@@ -54,6 +54,8 @@ struct MakeOptions {
     bool offline = false;             // tiles from the cache only: no request at all
     std::optional<std::string> cacheDir;               // nothing: the user's cache folder
     std::uint64_t cacheBytes = kDefaultTileCacheBytes; // the cache's cap, checked after the run
+    OverlayOutput overlay = OverlayOutput::Black; // --overlay
+    std::vector<CompositeLayers> composites;      // --composite, in the order given
 
     // The map sources values of the run: chosen layers, templates, subfolders.
     MapSourcesValues SourcesValues() const;
