@@ -37,5 +37,7 @@ function(quiltara_add_test name)
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
-    quiltara_test_environment(${name} "${QUILTARA_TEST_PROXY_ENVIRONMENT}")
+    # Never the user's tile cache: a test that wants one names its own.
+    quiltara_test_environment(${name}
+        "${QUILTARA_TEST_PROXY_ENVIRONMENT};XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache-home")
 endfunction()

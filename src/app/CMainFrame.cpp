@@ -52,7 +52,9 @@ const std::vector<MenuTable>& Menus() {
           {"&Copy\tCtrl+C", kIdEditCopy},
           {"&Paste\tCtrl+V", kIdEditPaste},
           {nullptr, 0},
-          {"Pro&xy...", kIdEditProxy}}},
+          {"Pro&xy...", kIdEditProxy},
+          {"Clear Tile Cache", kIdEditClearTileCache},
+          {"Tile Cache Si&ze...", kIdEditTileCacheSize}}},
         {"&View", {{"&Toolbar", kIdViewToolbar}}},
         {"&Help", {{"&About Quiltara...", kIdAppAbout}}},
     };

@@ -17,6 +17,7 @@
 #include "app/CQuiltaraDoc.h"
 #include "app/CommandIds.h"
 #include "app/StartCounter.h"
+#include "app/TileCacheCommands.h"
 #include "gui/CAddTileSourceDlg.h"
 #include "gui/CControlPanel.h"
 #include "gui/CProxyDlg.h"
@@ -122,6 +123,7 @@ std::unique_ptr<CControlPanel> CQuiltaraApp::CreateControlPanel() {
                                   [this] { return CreateHttpClient(); },
                                   catalogue_,
                                   [this] { LoadCatalogue(); }};
+    services.tileCache = &tileCache_;
     return std::make_unique<CControlPanel>(frame_.get(), std::move(services));
 }
 
@@ -165,6 +167,7 @@ void CQuiltaraApp::BindApplicationCommands() {
     connect(frame_->Command(kIdFileAddTileSource), &QAction::triggered, this,
             &CQuiltaraApp::OnFileAddTileSource);
     connect(frame_->Command(kIdEditProxy), &QAction::triggered, this, &CQuiltaraApp::OnEditProxy);
+    BindTileCacheCommands(*frame_, tileCache_, settings_, prompts_);
 }
 
 void CQuiltaraApp::PlaceControlPanel() {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "download/TileCache.h"
 #include "download/TileDownloader.h"
 #include "platform/ProxyChoice.h"
 #include "sources/MapServiceRoute.h"
@@ -108,6 +109,8 @@ private:
     // Kept for the program's whole run, across create-map runs.
     RememberedServerNumber rememberedServer_;
     OverwriteChoice overwriteChoice_;
+    // Read where the environment says at start-up, capped as the settings say.
+    TileCache tileCache_{DefaultTileCacheFolder(), TileCacheLimitSetting(settings_)};
     std::unique_ptr<CMainFrame> frame_;
     std::unique_ptr<CControlPanel> panel_;
 };

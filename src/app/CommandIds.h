@@ -24,6 +24,9 @@ inline constexpr int kIdPrevPane = 57681;
 inline constexpr int kIdFileAddTileSource = 32771;
 // "Proxy...": the proxy of the tile downloads.
 inline constexpr int kIdEditProxy = 32775;
+// Edit > "Clear Tile Cache" and "Tile Cache Size...".
+inline constexpr int kIdEditClearTileCache = 32790;
+inline constexpr int kIdEditTileCacheSize = 32791;
 // Shows the "Toolbar" panel again after Escape or its close box hid it.
 inline constexpr int kIdViewToolbar = 59392;
 

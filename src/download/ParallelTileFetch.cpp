@@ -7,6 +7,8 @@
 #include <system_error>
 #include <thread>
 
+#include "download/CacheEstimate.h"
+
 namespace quiltara {
 namespace {
 
@@ -60,13 +62,21 @@ private:
 class OneConnectionFetcher : public TileFetcher {
 public:
     explicit OneConnectionFetcher(const TileFetcherParts& parts)
-        : pacer_(MakeRequestPacer(parts.requestStyle)),
+        : cache_(parts.cache),
+          style_(parts.requestStyle),
+          languageCode_(parts.languageCode),
+          remembered_(parts.remembered),
+          pacer_(MakeRequestPacer(parts.requestStyle)),
           polite_(parts.http, parts.beforeAttempt, parts.stopRequested, pacer_.get()),
           downloader_(polite_, parts.prompts, parts.imageCheck, parts.choice, parts.runState),
           guarded_(downloader_, parts.beforeAttempt),
           fetcher_(guarded_, parts.runState, parts.remembered, parts.languageCode,
                    parts.requestStyle) {
         downloader_.SetRequestStyle(parts.requestStyle);
+        downloader_.UseCache(parts.cache);
+    }
+    std::optional<std::size_t> CountCached(std::span<const TileFetchJob> jobs) const override {
+        return CountCachedFetches(cache_, style_, jobs, languageCode_, remembered_);
     }
 
     void StartRun() override { fetcher_.StartRun(); }
@@ -78,6 +88,10 @@ public:
     double RequestRate() const override { return pacer_ ? pacer_->RequestsPerSecond() : 0.0; }
 
 private:
+    TileCache* cache_;
+    TileRequestStyle style_;
+    const std::string& languageCode_;
+    const RememberedServerNumber& remembered_;
     std::unique_ptr<RequestPacer> pacer_;
     PoliteHttpClient polite_;
     TileDownloader downloader_;
@@ -97,6 +111,7 @@ struct ParallelTileFetcher::Connection {
           downloader(polite, prompts, parts.imageCheck, choice, runState),
           guarded(downloader, parts.beforeAttempt) {
         downloader.SetRequestStyle(parts.requestStyle);
+        downloader.UseCache(parts.cache);
         // Kept only once every tile before it in list order is settled (see
         // ReportFinished).
         downloader.HoldCheckedTiles(true);
@@ -134,6 +149,7 @@ ParallelTileFetcher::ParallelTileFetcher(int connections, const TileFetcherParts
       remembered_(parts.remembered),
       languageCode_(parts.languageCode),
       requestStyle_(parts.requestStyle),
+      cache_(parts.cache),
       pacer_(MakeRequestPacer(parts.requestStyle)) {
     const int count = std::clamp(connections, 1, kMostDownloadConnections);
     connections_.push_back(std::make_unique<Connection>(nullptr, parts.http, parts, pacer_.get()));
@@ -234,6 +250,7 @@ bool ParallelTileFetcher::FetchHere(const TileFetchJob& job) {
     TileDownloader downloader(connections_.front()->polite, prompts_, imageCheck_, choice_,
                               runState_);
     downloader.SetRequestStyle(requestStyle_);
+    downloader.UseCache(cache_);
     GuardedUrlFetcher guarded(downloader, beforeAttempt_);
     const TileFileResult result =
         FetchTileOfSource(requestStyle_, job.sourceUrl, job.column, job.row, job.zoom, job.tilePath,
@@ -353,6 +370,21 @@ void ParallelTileFetcher::ReportFinished() {
         report_.Note(completion.result);
         done(completion.result.usable);
     }
+}
+
+std::optional<std::size_t> ParallelTileFetcher::CountCached(
+    std::span<const TileFetchJob> jobs) const {
+    return CountCachedFetches(cache_, requestStyle_, jobs, languageCode_, remembered_);
+}
+
+std::optional<std::size_t> CountCachedFetches(const TileCache* cache, const TileRequestStyle& style,
+                                              std::span<const TileFetchJob> jobs,
+                                              const std::string& languageCode,
+                                              const RememberedServerNumber& remembered) {
+    if (cache == nullptr) {
+        return std::nullopt;
+    }
+    return CountCachedTiles(*cache, style, jobs, languageCode, remembered);
 }
 
 std::unique_ptr<RequestPacer> MakeRequestPacer(const TileRequestStyle& style) {

@@ -58,6 +58,9 @@ struct TileFetcherParts {
     // How the tiles are asked for: the map service's way, or a catalogue
     // source's header lines and subdomains.
     TileRequestStyle requestStyle = {};
+    // The tile cache every connection takes tiles from and keeps them in;
+    // null: none. Safe to share between connections and processes.
+    TileCache* cache = nullptr;
 };
 
 // Fetches a run's tiles over several connections at once, with the results of
@@ -93,6 +96,7 @@ public:
     void Finish() override;
     FetchReport Report() const override { return report_; }
     double RequestRate() const override { return requestStyle_.requestsPerSecond; }
+    std::optional<std::size_t> CountCached(std::span<const TileFetchJob> jobs) const override;
 
 private:
     struct Connection;
@@ -131,6 +135,7 @@ private:
     RememberedServerNumber& remembered_;
     const std::string& languageCode_;
     TileRequestStyle requestStyle_;
+    TileCache* cache_;
     FetchReport report_{requestStyle_.sourceName};
     // Shared by every connection: the run keeps the source's rate.
     std::unique_ptr<RequestPacer> pacer_;
@@ -150,6 +155,12 @@ private:
 
 // The pacer that keeps a run to the style's rate; none without one.
 std::unique_ptr<RequestPacer> MakeRequestPacer(const TileRequestStyle& style);
+
+// CountCached for a fetcher with this cache (none: nothing) and these parts.
+std::optional<std::size_t> CountCachedFetches(const TileCache* cache, const TileRequestStyle& style,
+                                              std::span<const TileFetchJob> jobs,
+                                              const std::string& languageCode,
+                                              const RememberedServerNumber& remembered);
 
 // The fetcher of a run: one connection fetching each tile as it comes
 // (connections 1), or a ParallelTileFetcher.

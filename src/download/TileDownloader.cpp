@@ -103,6 +103,12 @@ void HeldTile::Commit() {
     } catch (const std::system_error& error) {
         FailTileFile(file_->FinalPath(), "cannot write", error.code().value());
     }
+    if (afterCommit_) {
+        try {
+            afterCommit_(file_->FinalPath());
+        } catch (...) {
+        }
+    }
 }
 
 TileDownloadError::TileDownloadError(Cause cause, std::string subject, std::string reason)
@@ -152,16 +158,48 @@ TileFileResult TileDownloader::FetchUrlToFile(const std::filesystem::path& tileP
     if (AnythingAt(tilePath) && KeepExistingFile(tilePath)) {
         return TileFileResult::KeptExisting();
     }
+    std::optional<CachedTile> cached = cache_ ? cache_->Find(url) : std::nullopt;
+    if (cached && (cache_->Offline() || cached->FreshAt(std::time(nullptr)))) {
+        if (std::optional<TileFileResult> used = FromCache(*cached, tilePath)) {
+            return *used;
+        }
+        cached.reset();
+    }
+    if (cache_ && cache_->Offline()) {
+        return false; // nothing is asked of a server
+    }
+    return Request(tilePath, url, cached);
+}
+
+TileFileResult TileDownloader::Request(const std::filesystem::path& tilePath,
+                                       const std::string& url,
+                                       const std::optional<CachedTile>& stale) {
+    std::vector<std::string> lines = headerLines_.empty() ? TileRequestHeaders() : headerLines_;
+    const std::size_t plainLines = lines.size();
+    if (stale && !stale->etag.empty()) {
+        lines.push_back("If-None-Match: " + stale->etag);
+    }
+    if (stale && !stale->lastModified.empty()) {
+        lines.push_back("If-Modified-Since: " + stale->lastModified);
+    }
     TileFileSink sink(tilePath);
     HttpResult answer;
     try {
-        answer = http_.Get(url, headerLines_.empty() ? TileRequestHeaders() : headerLines_, sink);
+        answer = http_.Get(url, lines, sink);
     } catch (const HttpProxyError& error) {
         throw TileDownloadError(TileDownloadError::Cause::Proxy, url, error.Reason());
     } catch (const HttpConnectionError& error) {
         throw TileDownloadError(TileDownloadError::Cause::Connection, url, error.Reason());
     } catch (const TileBodyTooLarge&) {
         return false;
+    }
+    if (answer.status == 304 && lines.size() > plainLines) {
+        cache_->Refresh(*stale, answer);
+        if (std::optional<TileFileResult> used = FromCache(*stale, tilePath)) {
+            return *used;
+        }
+        // The stored body has gone or broken: the tile itself is asked for.
+        return Request(tilePath, url, std::nullopt);
     }
     // A server that asks for a pause has not said the tile is bad: the
     // retries ask again once the connection has waited (PoliteHttpClient).
@@ -174,7 +212,38 @@ TileFileResult TileDownloader::FetchUrlToFile(const std::filesystem::path& tileP
     if (successOnly_ && (answer.status < 200 || answer.status > 299)) {
         return false;
     }
-    return TakeBody(sink, answer);
+    return TakeBody(sink, answer, url);
+}
+
+std::optional<TileFileResult> TileDownloader::FromCache(const CachedTile& tile,
+                                                        const std::filesystem::path& tilePath) {
+    std::unique_ptr<AtomicFile> placed;
+    try {
+        placed = cache_->Place(tile, tilePath);
+    } catch (const std::system_error& error) {
+        FailTileFile(tilePath, "cannot create", error.code().value());
+    }
+    if (!placed) {
+        return std::nullopt;
+    }
+    if (!cache_->Intact(tile, placed->TemporaryPath())) {
+        placed->Discard();
+        cache_->Drop(tile);
+        return std::nullopt;
+    }
+    cache_->Touch(tile);
+    Keep(HeldTile(std::move(placed)));
+    TileFileResult result(true);
+    result.fromCache = true;
+    return result;
+}
+
+void TileDownloader::Keep(HeldTile checked) {
+    if (hold_) {
+        held_.emplace(std::move(checked));
+    } else {
+        checked.Commit();
+    }
 }
 
 std::optional<HeldTile> TileDownloader::TakeHeldTile() {
@@ -183,7 +252,8 @@ std::optional<HeldTile> TileDownloader::TakeHeldTile() {
     return held;
 }
 
-TileFileResult TileDownloader::TakeBody(TileFileSink& sink, const HttpResult& answer) {
+TileFileResult TileDownloader::TakeBody(TileFileSink& sink, const HttpResult& answer,
+                                        const std::string& url) {
     const std::filesystem::path& body = sink.Finish();
     // A body cut short of its announced length is a truncated tile even when
     // the decoder makes a picture of what came (JPEG data does).
@@ -191,11 +261,15 @@ TileFileResult TileDownloader::TakeBody(TileFileSink& sink, const HttpResult& an
         return false;
     }
     HeldTile checked = sink.Hold();
-    if (hold_) {
-        held_.emplace(std::move(checked));
-    } else {
-        checked.Commit();
+    if (cache_ && answer.status == 200) {
+        // From the tile's own name once it has one: a link to the nameless
+        // file would leave it nameless again, and unlinkable, should another
+        // process replace the entry before the tile is committed.
+        checked.AfterCommit([cache = cache_, url, answer](const std::filesystem::path& tile) {
+            cache->Store(url, tile, answer);
+        });
     }
+    Keep(std::move(checked));
     return true;
 }
 

@@ -2,12 +2,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "download/TileCache.h"
 #include "download/TileImageCheck.h"
 #include "platform/AtomicFile.h"
 #include "platform/HttpClient.h"
@@ -69,8 +71,15 @@ public:
     // Throws TileDownloadError (a tile file that cannot be written).
     void Commit();
 
+    // Called with the tile's path once it is under its name; whatever it
+    // throws is dropped (the tile is there all the same).
+    void AfterCommit(std::function<void(const std::filesystem::path&)> done) {
+        afterCommit_ = std::move(done);
+    }
+
 private:
     std::unique_ptr<AtomicFile> file_;
+    std::function<void(const std::filesystem::path&)> afterCommit_;
 };
 
 // The extra header lines of every tile request, in this order.
@@ -109,6 +118,10 @@ public:
     // With hold on, a usable download stays under its temporary name, for
     // TakeHeldTile() to hand over, rather than replacing the tile's file.
     void HoldCheckedTiles(bool hold) { hold_ = hold; }
+
+    // Tiles come from cache while fresh, are revalidated when stale and are
+    // stored there once they pass the image check; null: no cache.
+    void UseCache(TileCache* cache) { cache_ = cache; }
     std::optional<HeldTile> TakeHeldTile();
 
 private:
@@ -117,7 +130,17 @@ private:
     bool KeepExistingFile(const std::filesystem::path& tilePath);
     // Keeps the complete answer's body under the tile's name when it is a
     // usable image.
-    TileFileResult TakeBody(TileFileSink& sink, const HttpResult& answer);
+    TileFileResult TakeBody(TileFileSink& sink, const HttpResult& answer, const std::string& url);
+    // The request for url, conditional on the stale entry when there is one.
+    TileFileResult Request(const std::filesystem::path& tilePath, const std::string& url,
+                           const std::optional<CachedTile>& stale);
+    // Puts the cached tile under the tile's name (or holds it) once it has
+    // passed the image check; nothing when its body has gone or no longer
+    // decodes (the entry is dropped then).
+    std::optional<TileFileResult> FromCache(const CachedTile& tile,
+                                            const std::filesystem::path& tilePath);
+    // Keeps a checked tile file: under its name, or held for the caller.
+    void Keep(HeldTile checked);
 
     HttpClient& http_;
     Prompts& prompts_;
@@ -128,6 +151,7 @@ private:
     bool successOnly_ = false;
     bool hold_ = false;
     std::optional<HeldTile> held_;
+    TileCache* cache_ = nullptr;
 };
 
 } // namespace quiltara

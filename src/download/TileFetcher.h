@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -26,9 +28,12 @@ struct FetchReport {
     // The longest wait a server asked for that the run would not sit out, so
     // that its tile was not asked for again; 0: none.
     std::chrono::seconds longestRefusedWait{0};
+    // Tile files placed from the tile cache, fresh or confirmed by a 304.
+    std::size_t fromCache = 0;
 
     // Takes in what one reported fetch said.
     void Note(const TileFileResult& result) {
+        fromCache += result.fromCache ? 1 : 0;
         if (result.busy == BusyServer::TooLong) {
             longestRefusedWait = std::max(longestRefusedWait, result.askedWait);
         }
@@ -70,6 +75,12 @@ public:
     // The most requests per second it sends, over all its connections; 0:
     // no limit.
     virtual double RequestRate() const { return 0.0; }
+
+    // How many of these fetches the tile cache would serve without a
+    // request; nothing when the fetcher has no cache.
+    virtual std::optional<std::size_t> CountCached(std::span<const TileFetchJob> /*jobs*/) const {
+        return std::nullopt;
+    }
 };
 
 // The real fetcher: the tile downloader behind the retries over server

@@ -475,6 +475,7 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
         parts.moreConnections = services_.makeHttpClient;
         parts.connections = connections;
         parts.cancel = &cancel_;
+        parts.cache = services_.tileCache;
         // Ends the run before the next request once the panel no longer wants
         // it (the program is closing), through the run's own way of ending early.
         parts.beforeAttempt = [this](const std::string& url) {

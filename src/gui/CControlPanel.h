@@ -38,6 +38,7 @@ struct RunImage;
 class Prompts;
 struct SelectionState;
 class SettingsStore;
+class TileCache;
 class ZoomRangeChoice;
 
 inline constexpr const char* kStopAndQuitQuestion = "A map is being made. Stop it and quit?";
@@ -55,6 +56,8 @@ struct ControlPanelServices {
     // its contents in place, on the GUI thread.
     const SourceCatalogue& catalogue;
     std::function<void()> reloadCatalogue;
+    // The tile cache every run shares; null: none.
+    TileCache* tileCache = nullptr;
 };
 
 // The modeless "Toolbar" window that walks the user through making a map:

@@ -39,8 +39,12 @@ void ProgressListSink::TileStarted(std::size_t index, std::size_t count) {
         meter_.Start(count, ProgressMeter::Clock::now());
     }
     meter_.SetDone(index);
-    Show(static_cast<int>(index), static_cast<int>(count),
-         meter_.SpeedText(ProgressMeter::Clock::now()));
+    std::string speed = meter_.SpeedText(ProgressMeter::Clock::now());
+    if (meter_.FromCache() > 0) {
+        speed +=
+            (speed.empty() ? "" : ", ") + std::to_string(meter_.FromCache()) + " from the cache";
+    }
+    Show(static_cast<int>(index), static_cast<int>(count), speed);
 }
 
 void ProgressListSink::StitchStarted(MapLayer layer, const std::string& /*outputPath*/) {

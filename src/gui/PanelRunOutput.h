@@ -32,6 +32,7 @@ public:
     // follow the tiles and then the layers.
     void RunEstimated(const RunEstimate& estimate) override;
     void TileStarted(std::size_t index, std::size_t count) override;
+    void TilesFromCache(std::size_t fromCache) override { meter_.SetFromCache(fromCache); }
     void StitchStarted(MapLayer layer, const std::string& outputPath) override;
 
     // The panel's bar and status line; they outlive the run, whose worker

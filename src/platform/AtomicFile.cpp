@@ -259,6 +259,44 @@ AtomicFile::AtomicFile(std::filesystem::path finalPath, Durability durability, N
     CreateNamed();
 }
 
+AtomicFile::AtomicFile(LinkKey, std::filesystem::path finalPath)
+    : finalPath_(std::move(finalPath)), durability_(Durability::Flushed) {}
+
+std::unique_ptr<AtomicFile> AtomicFile::LinkTo(const std::filesystem::path& source,
+                                               std::filesystem::path finalPath,
+                                               std::error_code& error) {
+    auto file = std::make_unique<AtomicFile>(LinkKey{}, std::move(finalPath));
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::filesystem::path candidate = CandidateName(file->finalPath_, NextSalt());
+        int linked = -1;
+        int failure = 0;
+        {
+            const SignalsHeld held;
+            file->slot_ = ReserveUnfinished(candidate);
+            linked = ::link(source.c_str(), candidate.c_str());
+            failure = errno;
+            if (linked == 0) {
+                MadeUnfinished(file->slot_);
+            } else {
+                ReleaseUnfinished(std::exchange(file->slot_, -1));
+            }
+        }
+        if (linked == 0) {
+            file->temporaryPath_ = candidate;
+            error.clear();
+            return file;
+        }
+        if (failure != EEXIST) {
+            error = std::error_code(failure, std::generic_category());
+            file->settled_ = true;
+            return nullptr;
+        }
+    }
+    error = std::make_error_code(std::errc::file_exists);
+    file->settled_ = true;
+    return nullptr;
+}
+
 void AtomicFile::CreateNamed() {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::filesystem::path candidate = CandidateName(finalPath_, NextSalt());

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <system_error>
 
 namespace quiltara {
 
@@ -35,6 +36,15 @@ public:
                         Naming naming = Naming::Hidden);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
+
+    // A file with source's content: a second name (a hard link) for source,
+    // made under a temporary name next to finalPath, that Commit() moves
+    // under the final name. Nothing is written into the shared file. Null,
+    // with error set, when no link can be made (source gone, another file
+    // system, one that has no links).
+    static std::unique_ptr<AtomicFile> LinkTo(const std::filesystem::path& source,
+                                              std::filesystem::path finalPath,
+                                              std::error_code& error);
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     const std::filesystem::path& FinalPath() const { return finalPath_; }
@@ -61,6 +71,12 @@ public:
 
     // Removes the temporary file now; the final name is untouched.
     void Discard() noexcept;
+
+    // For LinkTo() only.
+    struct LinkKey {
+        explicit LinkKey() = default;
+    };
+    AtomicFile(LinkKey, std::filesystem::path finalPath);
 
 private:
     struct StreamCloser {

@@ -111,6 +111,7 @@ struct Transfer {
     HttpBodySink* sink = nullptr;
     bool mayFollow = false; // a redirect is followed: its body is not the answer's
     bool location = false;  // the answer under way named a Location
+    std::vector<std::pair<std::string, std::string>> headers; // of the answer under way
     std::optional<bool> redirected;
     unsigned long long bodyBytes = 0;
     std::exception_ptr sinkError;
@@ -142,8 +143,21 @@ size_t ReceiveHeader(char* data, size_t size, size_t count, void* userData) {
     };
     if (startsWith("http/")) {
         transfer->location = false;
+        transfer->headers.clear();
     } else if (startsWith("location:")) {
         transfer->location = true;
+    }
+    if (const auto colon = line.find(':');
+        colon != std::string_view::npos && !startsWith("http/")) {
+        const auto trimmed = [](std::string_view text) {
+            const auto first = text.find_first_not_of(" \t\r\n");
+            const auto last = text.find_last_not_of(" \t\r\n");
+            return first == std::string_view::npos
+                       ? std::string()
+                       : std::string(text.substr(first, last - first + 1));
+        };
+        transfer->headers.emplace_back(trimmed(line.substr(0, colon)),
+                                       trimmed(line.substr(colon + 1)));
     }
     return size * count;
 }
@@ -355,6 +369,7 @@ HttpResult CurlHttpClient::Perform(const std::string& url,
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
     result.bodyBytes = transfer.bodyBytes;
     result.complete = code == CURLE_OK;
+    result.headers = std::move(transfer.headers);
     // libcurl reads both forms of Retry-After (seconds, or a date it turns
     // into seconds from now); 0 means none, or none worth waiting for.
     curl_off_t retryAfter = 0;

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstddef>
 #include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quiltara {
@@ -33,6 +37,26 @@ struct HttpResult {
     // The pause the server asked for with Retry-After (seconds or a date),
     // when the answer carries one that lies in the future.
     std::optional<std::chrono::seconds> retryAfter;
+    // The final answer's header fields as they came (name without its colon,
+    // value without surrounding blanks), for the tile cache's validators and
+    // freshness.
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    // The values of every field so named (without case), joined by ", " as
+    // repeated fields read; empty when there is none.
+    std::string Header(std::string_view name) const {
+        std::string value;
+        for (const auto& [field, text] : headers) {
+            if (std::equal(field.begin(), field.end(), name.begin(), name.end(),
+                           [](char a, char b) {
+                               return std::tolower(static_cast<unsigned char>(a)) ==
+                                      std::tolower(static_cast<unsigned char>(b));
+                           })) {
+                value += (value.empty() ? "" : ", ") + text;
+            }
+        }
+        return value;
+    }
 };
 
 // A request could not be made or answered: unknown host, refused connection,

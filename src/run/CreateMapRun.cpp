@@ -260,6 +260,37 @@ void SubmitTileForAllLayers(const std::string& tileName, int column, int row, in
     }
 }
 
+namespace {
+
+} // namespace
+
+std::vector<TileFetchJob> EstimateJobs(const std::vector<ZoomTiles>& zooms,
+                                       std::span<const CTileCell> tiles, int zoom,
+                                       const MapSourcesValues& sources) {
+    std::vector<TileFetchJob> jobs;
+    const auto add = [&](int column, int row, int atZoom) {
+        for (MapLayer layer : kAllLayers) {
+            if (sources[layer].download) {
+                jobs.push_back(TileFetchJob{sources[layer].sourceUrl, column, row, atZoom, ""});
+            }
+        }
+    };
+    for (const ZoomTiles& z : zooms) {
+        if (z.zoom == zoom) {
+            for (const CTileCell& cell : tiles) {
+                add(cell.column, cell.row, zoom);
+            }
+            continue;
+        }
+        for (int row = z.range.yFirst; row <= z.range.yLast; ++row) {
+            for (int column = z.range.xFirst; column <= z.range.xLast; ++column) {
+                add(column, row, z.zoom);
+            }
+        }
+    }
+    return jobs;
+}
+
 CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& services) {
     CreateMapOutcome outcome;
     if (inputs.tiles.empty()) {
@@ -312,6 +343,10 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     estimate.package = zoomRange;
     NoteZooms(estimate, zooms);
     estimate.requestRate = services.fetcher.RequestRate();
+    if (const std::optional<std::size_t> cached =
+            services.fetcher.CountCached(EstimateJobs(zooms, inputs.tiles, zoom, sources))) {
+        estimate.cachedDownloads = static_cast<std::int64_t>(*cached);
+    }
     services.progress.RunEstimated(estimate);
 
     try {
@@ -321,6 +356,11 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
             outcome.tilesFailed = outcome.tilesFailed || !failed.empty();
             outcome.tilesFetched += failed.empty() ? 1 : 0;
             failedPaths.insert(failedPaths.end(), failed.begin(), failed.end());
+            const std::size_t fromCache = services.fetcher.Report().fromCache;
+            if (fromCache != outcome.tilesFromCache) {
+                outcome.tilesFromCache = fromCache;
+                services.progress.TilesFromCache(fromCache);
+            }
         };
         // A stop is looked at between tiles; the tiles already handed out
         // (those in flight) are finished below.

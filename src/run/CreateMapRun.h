@@ -9,6 +9,7 @@
 #include "download/TileFetcher.h"
 #include "platform/CancelFlag.h"
 #include "platform/Prompts.h"
+#include "run/RunEstimate.h"
 #include "sources/MapSourcesValues.h"
 #include "stitch/LayerStitcher.h"
 #include "stitch/MapStitcher.h"
@@ -75,6 +76,7 @@ struct CreateMapOutcome {
     bool tilesDeleted = false; // Yes to the delete question
     bool deleteFailed = false;
     std::size_t tilesFetched = 0;    // cells with every enabled layer fetched (or kept)
+    std::size_t tilesFromCache = 0;  // tile files placed from the tile cache
     bool georeferenceFailed = false; // a saved image lacks its world or projection file
 };
 
@@ -91,6 +93,13 @@ std::string DownloadErrorsText(const FetchReport& report);
 std::string StoppedRunText(std::size_t fetched, std::size_t count);
 // The message of a run stopped during the stitch.
 std::string StoppedStitchText();
+
+// Every fetch of a run over zooms (the deepest one's tiles as listed, the
+// shallower ones' ranges row by row), as the estimate looks them up in the
+// tile cache.
+std::vector<TileFetchJob> EstimateJobs(const std::vector<ZoomTiles>& zooms,
+                                       std::span<const CTileCell> tiles, int zoom,
+                                       const MapSourcesValues& sources);
 
 // The "4. Create Map Image" command: asks for the output file and the map
 // sources, fetches every tile of the list for every enabled layer, reports

@@ -16,6 +16,7 @@ std::unique_ptr<TileFetcher> MakeFetcher(const MapRunParts& parts,
         fetch.stopRequested = [cancel = parts.cancel] { return cancel->Requested(); };
     }
     fetch.requestStyle = parts.requestStyle;
+    fetch.cache = parts.cache;
     return MakeTileFetcher(parts.connections, fetch);
 }
 
@@ -34,10 +35,17 @@ MapRun::MapRun(const MapRunParts& parts)
     : fetcher_(MakeFetcher(parts, imageCheck_)),
       stitcher_(MakeStitcher(parts.stitch)),
       services_{parts.prompts, parts.mapSources, parts.progress,
-                *fetcher_,     *stitcher_,       parts.cancel} {}
+                *fetcher_,     *stitcher_,       parts.cancel},
+      cache_(parts.cache) {}
 
 CreateMapOutcome MapRun::Create(const CreateMapInputs& inputs) {
-    return CreateMap(inputs, services_);
+    CreateMapOutcome outcome = CreateMap(inputs, services_);
+    if (cache_ != nullptr) {
+        // Once the run's tiles are placed: the entries it used are the
+        // newest, so the cap takes older ones first.
+        cache_->TrimToLimit();
+    }
+    return outcome;
 }
 
 } // namespace quiltara

@@ -54,6 +54,9 @@ struct MapRunParts {
     // Called before every request attempt, on the thread of the connection
     // making it; it may throw TileDownloadError to end the run.
     std::function<void(const std::string& url)> beforeAttempt = {};
+    // The tile cache the run takes tiles from and keeps them in, trimmed to
+    // its size cap when the run ends; null: none. Must outlive the run.
+    TileCache* cache = nullptr;
 };
 
 // The one place a create-map run is put together, for the window and for
@@ -73,6 +76,7 @@ private:
     const std::unique_ptr<TileFetcher> fetcher_;
     const std::unique_ptr<LayerStitcher> stitcher_;
     CreateMapServices services_;
+    TileCache* cache_;
 };
 
 } // namespace quiltara

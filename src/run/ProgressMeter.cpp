@@ -48,7 +48,8 @@ std::string ProgressMeter::SpeedText(Clock::time_point now) const {
 std::string ProgressMeter::DownloadText(Clock::time_point now) const {
     const std::string speed = SpeedText(now);
     return FormatText("Downloading: %zu of %zu tiles", done_, total_) +
-           (speed.empty() ? "" : ", " + speed);
+           (speed.empty() ? "" : ", " + speed) +
+           (fromCache_ == 0 ? "" : FormatText(", %zu from the cache", fromCache_));
 }
 
 std::string DurationText(std::chrono::seconds duration) {

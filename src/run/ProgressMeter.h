@@ -18,6 +18,9 @@ public:
     void Start(std::size_t total, Clock::time_point now);
     // done tiles (all layers of each) are finished.
     void SetDone(std::size_t done) { done_ = done; }
+    // fromCache tile files (of any layer) came from the tile cache so far.
+    void SetFromCache(std::size_t fromCache) { fromCache_ = fromCache; }
+    std::size_t FromCache() const { return fromCache_; }
     // The run goes no faster than this many tiles a second (its source's
     // rate); 0: no limit. The time left never counts on more.
     void LimitRate(double tilesPerSecond) { rateLimit_ = tilesPerSecond; }
@@ -31,12 +34,14 @@ public:
 
     // "3.4 tiles/s, 0:32 left"; empty while there is no rate.
     std::string SpeedText(Clock::time_point now) const;
-    // "Downloading: 12 of 120 tiles, 3.4 tiles/s, 0:32 left"
+    // "Downloading: 12 of 120 tiles, 3.4 tiles/s, 0:32 left", with ", 9 from
+    // the cache" once the tile cache has served any
     std::string DownloadText(Clock::time_point now) const;
 
 private:
     std::size_t total_ = 0;
     std::size_t done_ = 0;
+    std::size_t fromCache_ = 0;
     double rateLimit_ = 0.0;
     Clock::time_point start_{};
 };

@@ -93,6 +93,9 @@ std::string EstimateText(const RunEstimate& e) {
     }
     text += " x " + Counted(e.layers, "layer") + " = " + Counted(e.downloads, "download") +
             ", roughly " + ByteSizeText(e.downloadBytes);
+    if (e.cachedDownloads >= 0) {
+        text += FormatText(" (%lld from the tile cache)", static_cast<long long>(e.cachedDownloads));
+    }
     if (e.requestRate > 0.0 && e.downloads > 0) {
         // The source's terms set the pace: the time it takes is worth knowing first.
         text += FormatText(", at most %g requests a second: at least ", e.requestRate) +

@@ -18,13 +18,14 @@ struct RunEstimate {
     std::int64_t downloads = 0; // tiles x layers
     std::int64_t imageWidth = 0;
     std::int64_t imageHeight = 0;
-    std::uint64_t stitchBytes = 0;   // the 24-bit image the in-memory stitch holds
-    std::uint64_t paletteBytes = 0;  // its 256-colour fallback
-    std::uint64_t downloadBytes = 0; // rough: a typical tile size per layer
-    std::uint64_t machineBytes = 0;  // physical memory; 0 when unknown
-    bool streamed = false;           // the images go to their files band by band
-    double requestRate = 0.0;        // the most requests per second the run sends; 0: no limit
-    bool package = false;            // the tiles go into packages, not images
+    std::uint64_t stitchBytes = 0;     // the 24-bit image the in-memory stitch holds
+    std::uint64_t paletteBytes = 0;    // its 256-colour fallback
+    std::uint64_t downloadBytes = 0;   // rough: a typical tile size per layer
+    std::uint64_t machineBytes = 0;    // physical memory; 0 when unknown
+    bool streamed = false;             // the images go to their files band by band
+    double requestRate = 0.0;          // the most requests per second the run sends; 0: no limit
+    std::int64_t cachedDownloads = -1; // served by the tile cache without a request; -1: no cache
+    bool package = false;              // the tiles go into packages, not images
     // The tiles of each zoom, shallowest first, when the run fetches several.
     std::vector<std::pair<int, std::int64_t>> zoomTiles;
 

@@ -27,6 +27,9 @@ public:
     // Tile number index (from 0) of count is about to be fetched for every
     // enabled layer; called just before its progress line is added.
     virtual void TileStarted(std::size_t /*index*/, std::size_t /*count*/) {}
+    // So far fromCache tile files (of any layer) were placed from the tile
+    // cache rather than downloaded; called as the tiles are reported.
+    virtual void TilesFromCache(std::size_t /*fromCache*/) {}
     // The stitcher starts on a layer's image, to be saved at outputPath.
     virtual void StitchStarted(MapLayer /*layer*/, const std::string& /*outputPath*/) {}
     // The stitcher is done with a layer; saved tells whether the file was written.

@@ -64,6 +64,7 @@ inline constexpr int kBusyRetries = 3;
 struct TileFileResult {
     bool usable = false;
     bool keptExisting = false;
+    bool fromCache = false; // placed from the tile cache (fresh, or confirmed by the server)
     BusyServer busy = BusyServer::No;
     std::chrono::seconds askedWait{0}; // the wait a busy answer asked for (0: none)
 

@@ -15,8 +15,12 @@
 #include "TestPaths.h"
 #include "app/CMainFrame.h"
 #include "app/CQuiltaraDoc.h"
+#include "app/CommandIds.h"
+#include "app/TileCacheCommands.h"
+#include "download/TileCache.h"
 #include "gui/CQuiltaraView.h"
 #include "gui/CSelectionOverlay.h"
+#include "platform/MemorySettingsStore.h"
 #include "platform/ScriptedPrompts.h"
 #include "sources/SourceCatalogue.h"
 #include "view/MapProbe.h"
@@ -95,6 +99,8 @@ TEST_F(MainFrameTest, MenusCarryTheirTextsIdsSeparatorsAndAccelerators) {
               "  &Paste\tCtrl+V|57637|0|Ctrl+V,Shift+Ins\n"
               "  -\n"
               "  Pro&xy...|32775|1|\n"
+              "  Clear Tile Cache|32790|1|\n"
+              "  Tile Cache Si&ze...|32791|1|\n"
               "&View\n"
               "  &Toolbar|59392|1|\n"
               "&Help\n"
@@ -182,6 +188,29 @@ TEST_F(MainFrameTest, OverlayOperationsReachTheMapViewsOverlayOnly) {
     frame_.ShowSelectionOverlay(true);
     frame_.RepaintMapView();
     EXPECT_EQ(frame_.GetSelectionOverlay(), nullptr);
+}
+
+TEST_F(MainFrameTest, ClearTileCacheSaysWhatItFreesAndClearsOnlyAfterYes) {
+    test::TempDir dir;
+    TileCache cache(dir / "tiles", kDefaultTileCacheBytes);
+    std::ofstream(dir / "tile") << std::string(3000, 'x');
+    HttpResult answer;
+    answer.status = 200;
+    cache.Store("http://h.localhost/1/2/3.png", dir / "tile", answer);
+    MemorySettingsStore settings;
+    BindTileCacheCommands(frame_, cache, settings, prompts_);
+
+    const std::string question = ClearTileCacheQuestion(cache);
+    EXPECT_NE(question.find("1 stored tile and frees 3."), std::string::npos) << question;
+    prompts_.QueueAnswer(MessageAnswer::No);
+    frame_.Command(kIdEditClearTileCache)->trigger();
+    EXPECT_EQ(cache.Measure().entries, 1u);
+    prompts_.QueueAnswer(MessageAnswer::Yes);
+    frame_.Command(kIdEditClearTileCache)->trigger();
+    EXPECT_EQ(cache.Measure().entries, 0u);
+    EXPECT_EQ(prompts_.Texts(), (std::vector<std::string>{question, question}));
+    EXPECT_EQ(TileCacheSizePrompt(500 * kMegabyte),
+              "Largest size of the tile cache in MB (now 500):");
 }
 
 TEST_F(MainFrameTest, TheProbeAsksForAWiderWindowThroughTheFramesPrompts) {

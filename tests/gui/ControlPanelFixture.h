@@ -75,6 +75,31 @@ private:
     std::optional<std::string> saved_;
 };
 
+// Points the user's tile cache at folder while it lives: the map service's
+// tiles have the same addresses in every test, so each test needs a cache of
+// its own to see the server at all.
+class CacheHomeAt {
+public:
+    explicit CacheHomeAt(const std::filesystem::path& folder) {
+        if (const char* old = std::getenv("XDG_CACHE_HOME")) {
+            saved_ = old;
+        }
+        setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+    }
+    ~CacheHomeAt() {
+        if (saved_) {
+            setenv("XDG_CACHE_HOME", saved_->c_str(), 1);
+        } else {
+            unsetenv("XDG_CACHE_HOME");
+        }
+    }
+    CacheHomeAt(const CacheHomeAt&) = delete;
+    CacheHomeAt& operator=(const CacheHomeAt&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
+
 class ControlPanel : public ::testing::Test {
 protected:
     explicit ControlPanel(const DemoServerOptions& options = {});
@@ -117,6 +142,7 @@ protected:
                               const TileRange& range, int zoom);
 
     TempDir dir_;
+    const CacheHomeAt cacheHome_{dir_ / "cache-home"};
     DemoServer server_;
     QtSettingsStore settings_;
     ThreadNotingPrompts prompts_;

@@ -242,6 +242,7 @@ TEST_F(ControlPanelRefusingService, ARunEndingErrorNamesTheUrlAndTheReason) {
 // waits for it, and then the program closes with nothing left running.
 TEST(ControlPanelClosing, ClosingTheProgramDuringARunAsksAndStopsTheRunFirst) {
     test::TempDir dir;
+    const test::CacheHomeAt cacheHome(dir / "cache-home");
     DemoServer server(DemoServerOptions().DelayMs(200));
     QtSettingsStore settings(QString::fromStdString((dir.Path() / "Quiltara.ini").string()));
     ThreadNotingPrompts prompts;

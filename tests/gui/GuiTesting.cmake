@@ -14,9 +14,10 @@ target_link_libraries(quiltara_gui_test_support PUBLIC quiltara_gui quiltara_tes
 set_target_properties(quiltara_gui_test_support PROPERTIES AUTOMOC ON)
 
 # The environment every GUI test runs in: no display needed, Chromium
-# without its sandbox and GPU (both unavailable in containers and CI).
+# without its sandbox and GPU (both unavailable in containers and CI), and a
+# tile cache of the build's own rather than the user's.
 set(QUILTARA_GUI_TEST_ENVIRONMENT
-    "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --no-sandbox")
+    "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --no-sandbox;XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache-home")
 
 # quiltara_add_gui_test(NAME SOURCES ... [LIBS ...] [TIMEOUT s]): label gui.
 function(quiltara_add_gui_test name)

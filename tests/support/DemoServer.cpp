@@ -106,6 +106,12 @@ std::vector<std::string> Arguments(const DemoServerOptions& options,
     if (options.tileStatus != 200) {
         args.insert(args.end(), {"--tile-status", std::to_string(options.tileStatus)});
     }
+    if (options.maxAge >= 0) {
+        args.insert(args.end(), {"--max-age", std::to_string(options.maxAge)});
+    }
+    if (options.noStore) {
+        args.push_back("--no-store");
+    }
     if (options.hiddenColours) {
         args.push_back("--hidden-colours");
     }

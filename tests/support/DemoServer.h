@@ -48,6 +48,8 @@ struct DemoServerOptions {
     std::string redirectTo;     // tiles answered 302 to the same target there ("/": this host)
     int tileStatus = 200;       // the status tiles come with, their image all the same
     std::string requiredHeader; // "Name: value": tiles without that line get 403 + HTML
+    int maxAge = -1;            // tiles carry Cache-Control: max-age=maxAge; -1: no freshness
+    bool noStore = false;       // tiles carry Cache-Control: no-store
     bool hiddenColours = false; // hybrid tiles keep colours under their transparent pixels
 
     DemoServerOptions& ErrorServer(int number) {
@@ -125,6 +127,14 @@ struct DemoServerOptions {
     }
     DemoServerOptions& TileStatus(int status) {
         tileStatus = status;
+        return *this;
+    }
+    DemoServerOptions& MaxAge(int seconds) {
+        maxAge = seconds;
+        return *this;
+    }
+    DemoServerOptions& NoStore() {
+        noStore = true;
         return *this;
     }
     DemoServerOptions& RequireHeader(std::string line) {

@@ -44,7 +44,11 @@ protected:
         for (const std::string& arg : args) {
             command += " " + Quoted(arg);
         }
-        command = shellPrefix_ + command;
+        // A tile cache of this run's own: no run sees what an earlier one
+        // fetched unless its test names a cache with --cache-dir.
+        command = "export XDG_CACHE_HOME=" +
+                  Quoted((dir_ / ("cache-home-" + std::to_string(++runs_))).string()) + "; " +
+                  shellPrefix_ + command;
         command += " <" + Quoted((dir_ / "stdin.txt").string()) + " >" +
                    Quoted((dir_ / "stdout.txt").string()) + " 2>" +
                    Quoted((dir_ / "stderr.txt").string());
@@ -73,6 +77,7 @@ protected:
         return names;
     }
 
+    int runs_ = 0;
     std::string shellPrefix_; // shell commands run before the program ("ulimit -f 1; ")
     test::TempDir dir_;
     std::filesystem::path out_ = [this] {

@@ -17,7 +17,10 @@
 #include <memory>
 #include <numbers>
 #include <set>
+#include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "DemoServer.h"
 #include "TestPaths.h"
@@ -68,7 +71,19 @@ public:
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        // A tile cache of this process's own, so no run serves another's tiles.
+        std::vector<std::string> variables = {"XDG_CACHE_HOME=" + (folder / "cache-home").string()};
+        for (char** variable = environ; *variable != nullptr; ++variable) {
+            if (!std::string_view(*variable).starts_with("XDG_CACHE_HOME=")) {
+                variables.emplace_back(*variable);
+            }
+        }
+        std::vector<char*> envp;
+        for (std::string& variable : variables) {
+            envp.push_back(variable.data());
+        }
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
             pid_ = -1;
         }
         posix_spawn_file_actions_destroy(&actions);

@@ -257,6 +257,9 @@ void RequestFront::Relay(int clientFd, unsigned long connection) {
             if (got <= 0 || !SendAll(client.Fd(), buffer, static_cast<size_t>(got))) {
                 return;
             }
+            if (options_.sentBytes) {
+                *options_.sentBytes += static_cast<std::uint64_t>(got);
+            }
         }
         if (fds[0].revents == 0) {
             continue;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -38,6 +40,8 @@ public:
         bool logArrivals = false;    // note each request's connection and arrival time
         std::shared_ptr<GoneClients> goneClients; // told when each relayed client goes
         std::set<std::string> resetTiles;         // "z/x/y": their connections are reset unanswered
+        // Counts every byte of every answer relayed to a client, heads included.
+        std::shared_ptr<std::atomic<std::uint64_t>> sentBytes;
     };
 
     RequestFront(int backendPort, Options options);

@@ -54,6 +54,13 @@ faults, for tests:
   --require-header LINE tiles are answered only to requests carrying the header
                         line LINE ("Referer: https://example.org/"); the others
                         get 403 and an HTML page
+caching (every tile carries an ETag and a Last-Modified, and a request whose
+If-None-Match or If-Modified-Since matches is answered 304 without a body;
+GET /stats tells the tile requests so far, the 200 and 304 answers among them,
+the tile body bytes sent and every byte sent to clients (heads included), one
+"name value" line each):
+  --max-age N           tiles carry Cache-Control: max-age=N (default: none)
+  --no-store            tiles carry Cache-Control: no-store
   --log-arrivals        the log notes, after each request's header lines, a
                         line "X-Demo-Arrival: CONNECTION MILLISECONDS" (the
                         client connection's number and the time since start)
@@ -102,6 +109,9 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
         } else if (arg == "--retry-after-date") {
             options.retryAfterDate = true;
             continue;
+        } else if (arg == "--no-store") {
+            options.noStore = true;
+            continue;
         } else if (arg == "--stop-on-input-end") {
             options.stopOnInputEnd = true;
             continue;
@@ -145,6 +155,8 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
         } else if (arg == "--tile-status") {
             ok = ReadInt(value, options.tileStatus) && options.tileStatus >= 100 &&
                  options.tileStatus <= 599;
+        } else if (arg == "--max-age") {
+            ok = ReadInt(value, options.maxAge) && options.maxAge >= 0;
         } else if (arg == "--delay-ms") {
             ok = ReadInt(value, options.delayMs) && options.delayMs >= 0;
         } else {

@@ -31,6 +31,8 @@ struct ServerOptions {
     std::string redirectTo;             // tiles answered 302 to this origin ("/": the same host)
     int tileStatus = 200;               // the status tiles are sent with (their image all the same)
     std::string requiredHeader;         // "Name: value": tiles without that line get 403
+    int maxAge = -1;             // tiles carry Cache-Control: max-age=maxAge; -1: no freshness
+    bool noStore = false;        // tiles carry Cache-Control: no-store
     bool logArrivals = false;           // the log notes each request's connection and arrival time
     bool stopOnInputEnd = false;        // end when standard input reaches its end
     bool hiddenColours = false;         // hybrid pixels of alpha 0 keep a colour of their own

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <optional>
 #include <thread>
 
 #include "MapPage.h"
@@ -18,13 +20,36 @@ namespace demomap {
 namespace {
 
 // The moment seconds from now as an HTTP date ("Tue, 08 Dec 2026 21:50:00 GMT").
-std::string HttpDate(int seconds) {
-    const std::time_t when = std::time(nullptr) + seconds;
+std::string HttpDateAt(std::time_t when) {
     std::tm parts{};
     gmtime_r(&when, &parts);
     char text[64];
     std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
     return text;
+}
+
+std::string HttpDate(int seconds) {
+    return HttpDateAt(std::time(nullptr) + seconds);
+}
+
+// A strong validator: changes whenever the tile's bytes do.
+std::string EntityTag(const std::string& bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (unsigned char c : bytes) {
+        hash = (hash ^ c) * 0x100000001b3ULL;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+std::optional<std::time_t> ReadHttpDate(const std::string& text) {
+    std::tm parts{};
+    const char* end = ::strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    if (end == nullptr || *end != '\0') {
+        return std::nullopt;
+    }
+    return ::timegm(&parts);
 }
 
 constexpr size_t kCacheLimit = 8192;
@@ -119,8 +144,15 @@ std::string ErrorPageHtml(int status, const std::string& reason, const std::stri
            "</h1>\n<p>" + detail + "</p></body></html>\n";
 }
 
-TileService::TileService(ServerOptions options, std::shared_ptr<const GoneClients> goneClients)
-    : options_(std::move(options)), goneClients_(std::move(goneClients)) {}
+TileService::TileService(ServerOptions options, std::shared_ptr<const GoneClients> goneClients,
+                         std::shared_ptr<const std::atomic<std::uint64_t>> sentBytes)
+    : options_(std::move(options)),
+      goneClients_(std::move(goneClients)),
+      sentBytes_(std::move(sentBytes)) {
+    const std::time_t now = std::time(nullptr);
+    startDate_ = HttpDateAt(now);
+    startTime_ = now;
+}
 
 std::shared_ptr<const TileService::Tile> TileService::EncodedTile(const TileRequest& request) {
     const TileKey key{static_cast<int>(request.layer), request.zoom, request.x, request.y};
@@ -135,8 +167,10 @@ std::shared_ptr<const TileService::Tile> TileService::EncodedTile(const TileRequ
     if (options_.hiddenColours && request.layer == TileLayer::Hybrid) {
         HideColours(canvas);
     }
-    auto tile = std::make_shared<const Tile>(Tile{
-        EncodeTile(canvas, encoding), encoding == TileEncoding::Jpeg ? "image/jpeg" : "image/png"});
+    Tile made{EncodeTile(canvas, encoding),
+              encoding == TileEncoding::Jpeg ? "image/jpeg" : "image/png", ""};
+    made.etag = EntityTag(made.bytes);
+    auto tile = std::make_shared<const Tile>(std::move(made));
     std::lock_guard<std::mutex> lock(cacheMutex_);
     if (cache_.size() >= kCacheLimit) {
         cache_.clear();
@@ -191,6 +225,15 @@ void TileService::Install(httplib::Server& server) {
         ServeTile(req, res);
     });
 
+    server.Get("/stats", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content("requests " + std::to_string(counters_.requests.load()) + "\nfull " +
+                            std::to_string(counters_.full.load()) + "\nnot-modified " +
+                            std::to_string(counters_.notModified.load()) + "\nbytes " +
+                            std::to_string(counters_.bytes.load()) + "\nsent-bytes " +
+                            std::to_string(sentBytes_ ? sentBytes_->load() : 0) + "\n",
+                        "text/plain");
+    });
+
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty() && !res.content_provider_) {
             const char* reason = res.status == 404 ? "Not Found" : "Error";
@@ -214,6 +257,7 @@ bool TileService::LacksRequiredHeader(const httplib::Request& req) const {
 }
 
 void TileService::ServeTile(const httplib::Request& req, httplib::Response& res) {
+    ++counters_.requests;
     if (options_.delayMs > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(options_.delayMs));
     }
@@ -260,6 +304,36 @@ void TileService::ServeTile(const httplib::Request& req, httplib::Response& res)
         return;
     }
     std::shared_ptr<const Tile> encoded = EncodedTile(*tile);
+    SendTile(req, res, encoded);
+}
+
+void TileService::SendTile(const httplib::Request& req, httplib::Response& res,
+                           const std::shared_ptr<const Tile>& encoded) {
+    const Tile& tile = *encoded;
+    res.set_header("ETag", tile.etag);
+    res.set_header("Last-Modified", startDate_);
+    if (options_.noStore) {
+        res.set_header("Cache-Control", "no-store");
+    } else if (options_.maxAge >= 0) {
+        res.set_header("Cache-Control", "max-age=" + std::to_string(options_.maxAge));
+    }
+    // If-None-Match wins over If-Modified-Since, as a cache that has both expects.
+    bool unchanged = false;
+    if (req.has_header("If-None-Match")) {
+        const std::string wanted = req.get_header_value("If-None-Match");
+        unchanged = wanted == "*" || wanted.find(tile.etag) != std::string::npos;
+    } else if (req.has_header("If-Modified-Since")) {
+        const std::optional<std::time_t> since =
+            ReadHttpDate(req.get_header_value("If-Modified-Since"));
+        unchanged = since && *since >= startTime_;
+    }
+    if (unchanged && options_.tileStatus == 200) {
+        ++counters_.notModified;
+        res.status = 304;
+        return;
+    }
+    ++counters_.full;
+    counters_.bytes += tile.bytes.size();
     res.status = options_.tileStatus;
     if (options_.truncate) {
         res.set_content(encoded->bytes.substr(0, encoded->bytes.size() / 2), encoded->contentType);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,7 +26,9 @@ class GoneClients;
 class TileService {
 public:
     // goneClients: where a stalled answer learns that its client has gone.
-    TileService(ServerOptions options, std::shared_ptr<const GoneClients> goneClients);
+    // sentBytes: what the relay in front has sent to clients, for /stats.
+    TileService(ServerOptions options, std::shared_ptr<const GoneClients> goneClients,
+                std::shared_ptr<const std::atomic<std::uint64_t>> sentBytes = nullptr);
 
     // Registers every route on the server.
     void Install(httplib::Server& server);
@@ -33,6 +37,7 @@ private:
     struct Tile {
         std::string bytes;
         const char* contentType;
+        std::string etag;
     };
     using TileKey = std::tuple<int, int, int, int>;
 
@@ -44,8 +49,22 @@ private:
     // True the first time a busy tile is asked for.
     bool AnswerBusy(const struct TileRequest& request, const std::string& name);
 
+    // Sends the tile whole, or 304 when the request's validators match it.
+    void SendTile(const httplib::Request& req, httplib::Response& res,
+                  const std::shared_ptr<const Tile>& encoded);
+
     ServerOptions options_;
+    // Every tile was last modified when the server started.
+    std::string startDate_;
+    long long startTime_ = 0;
+    struct Counters {
+        std::atomic<std::uint64_t> requests{0};
+        std::atomic<std::uint64_t> full{0};
+        std::atomic<std::uint64_t> notModified{0};
+        std::atomic<std::uint64_t> bytes{0};
+    } counters_;
     std::shared_ptr<const GoneClients> goneClients_;
+    std::shared_ptr<const std::atomic<std::uint64_t>> sentBytes_;
     std::mutex cacheMutex_;
     std::map<TileKey, std::shared_ptr<const Tile>> cache_;
     std::mutex busyMutex_;

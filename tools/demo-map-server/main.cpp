@@ -4,7 +4,9 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -48,7 +50,8 @@ int main(int argc, char** argv) {
     }
     try {
         auto goneClients = std::make_shared<demomap::GoneClients>();
-        demomap::TileService service(*options, goneClients);
+        auto sentBytes = std::make_shared<std::atomic<std::uint64_t>>(0);
+        demomap::TileService service(*options, goneClients, sentBytes);
         httplib::Server backend;
         service.Install(backend);
         // Clients keep one connection for a whole run of tiles. Each open
@@ -74,7 +77,7 @@ int main(int argc, char** argv) {
 
         demomap::RequestFront front(backendPort,
                                     {options->logPath, options->refuseServers, options->logArrivals,
-                                     goneClients, options->resetTiles});
+                                     goneClients, options->resetTiles, sentBytes});
         const int port = front.Listen(options->port);
         std::printf("%d\n", port);
         std::printf("Map page: http://maps.google.localhost:%d/\n", port);

@@ -1,9 +1,13 @@
 #include "HeadlessRun.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <vector>
 
 #include "TerminalProgress.h"
 #include "TerminalPrompts.h"
+#include "download/CacheEstimate.h"
 #include "run/MapRun.h"
 #include "run/RunEstimate.h"
 #include "tiles/TextFormat.h"
@@ -20,6 +24,24 @@ std::string LayerList(const MapSourcesValues& sources) {
         }
     }
     return list.empty() ? "no layer" : list;
+}
+
+// The run's tile cache, as the options ask; none with --no-cache.
+std::unique_ptr<TileCache> OpenCache(const MakeOptions& options) {
+    if (options.noCache) {
+        return nullptr;
+    }
+    return std::make_unique<TileCache>(
+        options.cacheDir ? std::filesystem::path(*options.cacheDir) : DefaultTileCacheFolder(),
+        options.cacheBytes, options.offline);
+}
+
+// The dry run's look into the cache, as the run would make it.
+std::int64_t CachedDownloads(const MakeOptions& options, const MapSourcesValues& sources,
+                             const std::vector<ZoomTiles>& zooms, const TileCache& cache) {
+    const std::vector<TileFetchJob> jobs = EstimateJobs(zooms, options.tiles, options.zoom, sources);
+    return static_cast<std::int64_t>(
+        CountCachedTiles(cache, options.RequestStyle(), jobs, options.languageCode, {}));
 }
 
 } // namespace
@@ -55,6 +77,7 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     const MapSourcesValues sources = options.SourcesValues();
     const std::vector<ZoomTiles> zooms =
         RunZooms(options.range, options.zoom, options.firstZoom, options.tiles.size());
+    const std::unique_ptr<TileCache> cache = OpenCache(options);
     if (!options.quiet) {
         const std::string zoomText =
             zooms.size() > 1 ? FormatText("zooms %i to %i", zooms.front().zoom, options.zoom)
@@ -70,6 +93,9 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         estimate.streamed = !options.inMemory;
         estimate.package = IsPackage(options.format);
         NoteZooms(estimate, zooms);
+        if (cache) {
+            estimate.cachedDownloads = CachedDownloads(options, sources, zooms, *cache);
+        }
         out.Line(EstimateText(estimate));
         const auto layers = static_cast<std::size_t>(
             std::count(options.layers.begin(), options.layers.end(), true));
@@ -94,6 +120,7 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     parts.connections = options.jobs;
     parts.requestStyle = options.RequestStyle();
     parts.cancel = cancel;
+    parts.cache = cache.get();
     parts.stitch.inMemory = options.inMemory;
     parts.stitch.overlay = options.overlay;
     StreamingOptions& streaming = parts.stitch.streaming;
@@ -141,6 +168,10 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         } else {
             errors.Line("quiltara-make: no " + layer + " image: not enough memory");
         }
+    }
+    if (cache && !options.quiet && outcome.tilesFromCache > 0) {
+        out.Line(FormatText("%zu tile files came from the tile cache in ", outcome.tilesFromCache) +
+                 cache->Folder().string());
     }
     const bool anySaved = std::any_of(outcome.images.begin(), outcome.images.end(),
                                       [](const StitchedLayer& image) { return image.saved; });

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <type_traits>
 #include <utility>
 
 #include "ArgumentText.h"
+#include "download/TileCache.h"
 #include "run/CreateMapRun.h"
 #include "tiles/TextFormat.h"
 
@@ -78,6 +80,27 @@ Complaint TakeDeleteTiles(GivenArguments& given, const OptionUse& use) {
         return "--delete-tiles and --keep-tiles contradict each other";
     }
     given.options.deleteTiles = wanted;
+    return std::nullopt;
+}
+
+Complaint TakeCacheSize(GivenArguments& given, const OptionUse& use) {
+    const std::optional<std::uint64_t> bytes = ParseCacheSize(use.value);
+    if (!bytes) {
+        return "--cache-size takes megabytes (\"500\") or a size with a unit (\"750K\", \"512M\", "
+               "\"2G\"), not '" +
+               use.value + "'";
+    }
+    given.options.cacheBytes = *bytes;
+    return std::nullopt;
+}
+
+Complaint TakeCacheDir(GivenArguments& given, const OptionUse& use) {
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::absolute(use.value, ec);
+    if (use.value.empty() || ec) {
+        return "--cache-dir needs a folder";
+    }
+    given.options.cacheDir = folder.string();
     return std::nullopt;
 }
 
@@ -258,6 +281,20 @@ constexpr MakeOption kOptions[] = {
      "send the requests for the map service's host names\nto HOST:PORT (the offline "
      "demo-map-server); the\nURLs and their Host headers stay as they are",
      false, TakeMapService},
+    {"--no-cache", "", Takes::Nothing,
+     "neither take tiles from the tile cache nor keep\nthem there (every tile is downloaded)",
+     false, Note<&MakeOptions::noCache>},
+    {"--offline", "", Takes::Nothing,
+     "tiles from the tile cache only, fresh or not: no\nrequest is sent, a tile not there fails",
+     false, Note<&MakeOptions::offline>},
+    {"--cache-dir", "DIR", Takes::Value,
+     "the tile cache's folder (default:\n$XDG_CACHE_HOME/Quiltara/tiles, else\n"
+     "~/.cache/Quiltara/tiles)",
+     false, TakeCacheDir},
+    {"--cache-size", "SIZE", Takes::CheckedValue,
+     "the tile cache's cap, the least recently used\ntiles going first after the run: megabytes "
+     "(\"500\")\nor with a unit (\"750K\", \"512M\", \"2G\"); default 2G",
+     false, TakeCacheSize},
     {"--proxy", "URL", Takes::Value,
      "fetch through this proxy (HOST:PORT or a URL, with\nUSER:PASSWORD@ if it wants them) "
      "instead of the one\nhttp_proxy, https_proxy or all_proxy names; no_proxy\nstill applies. "

@@ -194,6 +194,11 @@ Complaint CheckImageOptions(const GivenArguments& given) {
     if (options.jpegQuality && options.tiffCompression != TiffCompression::Jpeg) {
         return "--jpeg-quality needs --tiff-compression jpeg";
     }
+    if (options.noCache && (options.offline || options.cacheDir)) {
+        return options.offline
+                   ? "--offline takes the tiles from the cache; it cannot go with --no-cache"
+                   : "--cache-dir names the cache that --no-cache leaves alone";
+    }
     return std::nullopt;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "download/ParallelTileFetch.h"
+#include "download/TileCache.h"
 #include "platform/ProxyChoice.h"
 #include "sources/MapServiceRoute.h"
 #include "sources/MapSourcesValues.h"
@@ -49,6 +51,10 @@ struct MakeOptions {
     TiffCompression tiffCompression = TiffCompression::Deflate;
     std::optional<int> jpegQuality;   // 1..100; nothing: the writer's default
     std::optional<TileSource> source; // --source: a catalogue source instead of the map service
+    bool noCache = false;             // neither take tiles from the tile cache nor keep them there
+    bool offline = false;             // tiles from the cache only: no request at all
+    std::optional<std::string> cacheDir;               // nothing: the user's cache folder
+    std::uint64_t cacheBytes = kDefaultTileCacheBytes; // the cache's cap, checked after the run
     OverlayOutput overlay = OverlayOutput::Black; // --overlay
     std::vector<CompositeLayers> composites;      // --composite, in the order given
 

@@ -37,8 +37,10 @@ void TerminalProgress::AddLine(const std::string& line) {
     }
     inTile_ = false;
     const std::string speed = meter_.SpeedText(ProgressMeter::Clock::now());
+    const std::size_t cached = meter_.FromCache();
     console_.Status(line + FormatText("  [%zu/%zu, ", tileIndex_ + 1, meter_.Total()) +
-                    (speed.empty() ? "-" : speed) + "]");
+                    (speed.empty() ? "-" : speed) +
+                    (cached == 0 ? "" : FormatText(", %zu from the cache", cached)) + "]");
 }
 
 void TerminalProgress::StitchStarted(MapLayer layer, const std::string& outputPath) {

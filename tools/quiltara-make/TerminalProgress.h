@@ -19,6 +19,7 @@ public:
     void AddLine(const std::string& line) override;
     void RunEstimated(const RunEstimate& estimate) override;
     void TileStarted(std::size_t index, std::size_t count) override;
+    void TilesFromCache(std::size_t fromCache) override { meter_.SetFromCache(fromCache); }
     void StitchStarted(MapLayer layer, const std::string& outputPath) override;
 
     std::size_t TilesStarted() const { return tilesStarted_; }
