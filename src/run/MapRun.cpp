@@ -32,7 +32,9 @@ MapRun::MapRun(const MapRunParts& parts)
     : fetcher_(MakeFetcher(parts, imageCheck_)),
       stitcher_(MakeStitcher(parts.stitch)),
       services_{parts.prompts, parts.mapSources, parts.progress,
-                *fetcher_,     *stitcher_,       parts.cancel} {}
+                *fetcher_,     *stitcher_,       parts.cancel} {
+    stitcher_->UseCredit(CreditOf(parts.requestStyle));
+}
 
 CreateMapOutcome MapRun::Create(const CreateMapInputs& inputs) {
     return CreateMap(inputs, services_);

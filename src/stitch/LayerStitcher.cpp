@@ -1,6 +1,23 @@
 #include "stitch/LayerStitcher.h"
 
+#include <cstdint>
+#include <ctime>
+
 namespace quiltara {
+
+LayerStitcher::LayerCredit LayerStitcher::CreditFor(const LayerTiles& tiles,
+                                                    StitchedLayer& stitched) const {
+    LayerCredit credit{CreditMetadata(credit_, std::time(nullptr)), std::nullopt};
+    if (stamping_) {
+        const TileRange& range = tiles.range;
+        credit.stamp.emplace(credit_.attribution,
+                             (std::int64_t{range.xLast} - range.xFirst + 1) * 256,
+                             (std::int64_t{range.yLast} - range.yFirst + 1) * 256,
+                             credit_.fontPath);
+        stitched.stampNote = credit.stamp->Note(stitched.path);
+    }
+    return credit;
+}
 
 std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& outputFolder,
                                                        const std::string& fileName,
@@ -9,6 +26,7 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
                                                        Prompts& prompts, ProgressSink& progress,
                                                        const CancelFlag* cancel) {
     std::vector<StitchedLayer> result;
+    stamping_ = sources.publish.stampAttribution;
     bool goOn = true;
     for (MapLayer layer : kAllLayers) {
         const LayerSource& source = sources[layer];
@@ -30,6 +48,9 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
         progress.StitchStarted(layer, stitched.path);
         const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom};
         goOn = StitchLayer(tiles, stitched, prompts, cancel);
+        if (stitched.saved && !stitched.stampNote.empty()) {
+            progress.AddLine(stitched.stampNote);
+        }
         result.push_back(stitched);
         progress.StitchFinished(layer, stitched.path, stitched.saved);
     }

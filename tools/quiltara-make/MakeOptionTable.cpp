@@ -229,6 +229,9 @@ constexpr MakeOption kOptions[] = {
      "the images' file format (default png); tiff makes a\ntiled GeoTIFF with overviews and its "
      "place inside.\nThe name's extension never changes the format",
      false, TakeFormat},
+    {"--stamp-attribution", "", Takes::Nothing,
+     "draw the source's attribution in a small strip in\nthe bottom right corner of each image",
+     false, Note<&MakeOptions::stampAttribution>},
     {"--tiff-compression", "deflate|jpeg", Takes::CheckedValue,
      "GeoTIFF tiles deflated (lossless, default) or JPEG;\nlayers with transparency are always "
      "deflated",

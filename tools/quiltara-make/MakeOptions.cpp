@@ -371,6 +371,7 @@ MapSourcesValues MakeOptions::SourcesValues() const {
                                                : DefaultSourceUrl(layer);
         values[layer].subfolder = subfolders[i];
     }
+    values.publish.stampAttribution = stampAttribution;
     return values;
 }
 
