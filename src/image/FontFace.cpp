@@ -86,6 +86,12 @@ int FontFace::LineHeight() const {
     return Pixels(handles_->face->size->metrics.height);
 }
 
+bool FontFace::HasGlyphs(std::u32string_view text) const {
+    return std::all_of(text.begin(), text.end(), [this](char32_t c) {
+        return FT_Get_Char_Index(handles_->face.get(), c) != 0;
+    });
+}
+
 int FontFace::TextWidth(std::u32string_view text) const {
     int width = 0;
     handles_->Walk(text, false, [&width](FT_GlyphSlot slot, int penX) {

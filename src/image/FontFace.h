@@ -45,6 +45,8 @@ public:
 
     // Pixels from one line's baseline to the next.
     int LineHeight() const;
+    // Whether the font has a glyph for every character of text.
+    bool HasGlyphs(std::u32string_view text) const;
     // The width of text drawn on one line, in pixels.
     int TextWidth(std::u32string_view text) const;
     // The lines, each on its own line, in a strip just large enough for the

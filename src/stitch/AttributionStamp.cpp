@@ -131,6 +131,7 @@ CornerStamp::CornerStamp(const std::string& attribution, std::int64_t pictureWid
     if (!font) {
         return;
     }
+    boxes_ = !font->HasGlyphs(text);
     const StripStyle style;
     const auto maxWidth =
         static_cast<int>(std::min<std::int64_t>(pictureWidth - 2 * style.paddingX, 1 << 20));
@@ -159,6 +160,11 @@ std::string CornerStamp::Note(const std::string& path) const {
         return "The attribution could not be drawn on " + path + ": the image is too small.";
     }
     const long long width = pictureWidth_;
+    if (boxes_) {
+        return "The attribution on " + path +
+               " holds characters its font (DejaVu Sans) cannot draw: they show as boxes. The "
+               "file's text chunks or tags hold the attribution as it is.";
+    }
     if (shortened_) {
         return FormatText("The attribution on %s is shortened to fit the image's width of %lld "
                           "pixels.",

@@ -57,6 +57,8 @@ public:
                 std::int64_t pictureHeight, const std::string& fontPath);
 
     bool Drawn() const { return strip_.width > 0; }
+    // Drawn with all of its text.
+    bool Whole() const { return Drawn() && !shortened_ && !boxes_; }
     // The strip's place in the picture, from its top left corner.
     std::int64_t Left() const { return left_; }
     std::int64_t Top() const { return top_; }
@@ -81,6 +83,7 @@ private:
     int lines_ = 0;
     bool shortened_ = false;
     bool noText_ = false;
+    bool boxes_ = false; // characters the font lacks, drawn as its empty box
     std::string fontError_;
 };
 

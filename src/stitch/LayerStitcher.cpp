@@ -15,6 +15,7 @@ LayerStitcher::LayerCredit LayerStitcher::CreditFor(const LayerTiles& tiles,
                              (std::int64_t{range.yLast} - range.yFirst + 1) * 256,
                              credit_.fontPath);
         stitched.stampNote = credit.stamp->Note(stitched.path);
+        stitched.stampWhole = credit.stamp->Whole();
     }
     return credit;
 }
@@ -27,6 +28,7 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
                                                        const CancelFlag* cancel) {
     std::vector<StitchedLayer> result;
     stamping_ = sources.publish.stampAttribution;
+    std::string stampProblems; // said once, after the layers
     bool goOn = true;
     for (MapLayer layer : kAllLayers) {
         const LayerSource& source = sources[layer];
@@ -49,10 +51,19 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
         const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom};
         goOn = StitchLayer(tiles, stitched, prompts, cancel);
         if (stitched.saved && !stitched.stampNote.empty()) {
-            progress.AddLine(stitched.stampNote);
+            // A wrapped strip is only worth a line; a strip cut short or
+            // missing is something the user asked for and did not get.
+            if (stitched.stampWhole) {
+                progress.AddLine(stitched.stampNote);
+            } else {
+                stampProblems += (stampProblems.empty() ? "" : "\n") + stitched.stampNote;
+            }
         }
         result.push_back(stitched);
         progress.StitchFinished(layer, stitched.path, stitched.saved);
+    }
+    if (!stampProblems.empty()) {
+        prompts.ShowMessage(stampProblems, MessageButtons::Ok);
     }
     return result;
 }

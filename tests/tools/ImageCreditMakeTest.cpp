@@ -20,6 +20,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
+using ::testing::Not;
 
 std::string Latin1ToUtf8(const std::string& text) {
     std::string utf8;
@@ -118,7 +119,10 @@ protected:
     std::filesystem::path Run(const test::DemoServer& server, const Credit& credit,
                               const Writer& writer, const std::string& extra = "") {
         std::vector<std::string> args = {tiles_, "--zoom=5", "--layers=map",
-                                         "--existing=overwrite", "--keep-tiles", "--quiet"};
+                                         "--existing=overwrite", "--keep-tiles"};
+        if (quiet_) {
+            args.push_back("--quiet");
+        }
         if (credit.attribution.empty()) {
             args.push_back("--template-map=" + server.Template(MapLayer::Map));
         } else {
@@ -142,6 +146,7 @@ protected:
 
     UserSources sources_;
     std::string tiles_ = "--tiles=10,20,10,20";
+    bool quiet_ = true;
     std::string printed_;
 };
 
@@ -224,7 +229,8 @@ TEST_F(ImageCredit, TheStampLiesInTheBottomRightCornerAndLeavesTheRestAlone) {
     const RasterImage plain = read(Run(server, service, {"plain", {}, false}));
     const RasterImage stamped =
         read(Run(server, service, {"stamped", {}, false}, "--stamp-attribution"));
-    EXPECT_EQ(printed_, ""); // "Google Maps" fits on one line: nothing to say
+    // "Google Maps" fits on one line: nothing to say.
+    EXPECT_THAT(printed_, Not(HasSubstr("attribution")));
     const RasterImage whole =
         read(Run(server, service, {"whole", {"--in-memory"}, false}, "--stamp-attribution"));
 
@@ -245,13 +251,16 @@ TEST_F(ImageCredit, AStripWiderThanTheImageIsWrappedOrShortenedAndSaysSo) {
     struct Case {
         const char* name;
         std::string attribution;
+        const char* said; // how the note is given
         const char* note;
     };
+    // The wrapped strip is a progress line, the shortened one the run's message.
     const std::vector<Case> cases = {
-        {"wrapped", words, "is wrapped onto 2 lines to fit the image's width of 256 pixels."},
-        {"shortened", words + ", " + words + ", " + words + ", " + words,
+        {"wrapped", words, "\n", "is wrapped onto 2 lines to fit the image's width of 256 pixels."},
+        {"shortened", words + ", " + words + ", " + words + ", " + words, "[Quiltara] ",
          "is shortened to fit the image's width of 256 pixels."},
     };
+    quiet_ = false;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Credit credit{c.name, c.attribution, "", false};
@@ -259,7 +268,8 @@ TEST_F(ImageCredit, AStripWiderThanTheImageIsWrappedOrShortenedAndSaysSo) {
         const std::filesystem::path plainPath = Run(server, credit, writer);
         const RasterImage plain(plainPath.string(), kFormatPng);
         const std::filesystem::path path = Run(server, credit, writer, "--stamp-attribution");
-        EXPECT_THAT(printed_, HasSubstr("The attribution on " + path.string() + " " + c.note));
+        EXPECT_THAT(printed_, HasSubstr(c.said + ("The attribution on " + path.string() + " ") +
+                                        c.note + "\n"));
         const RasterImage stamped(path.string(), kFormatPng);
         const std::array<int, 4> box = DifferingBox(plain, stamped);
         ASSERT_GE(box[0], 0);
