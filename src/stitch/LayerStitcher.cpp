@@ -7,13 +7,15 @@ namespace quiltara {
 
 LayerStitcher::LayerCredit LayerStitcher::CreditFor(const LayerTiles& tiles,
                                                     StitchedLayer& stitched) const {
-    LayerCredit credit{CreditMetadata(credit_, std::time(nullptr)), std::nullopt};
+    const ImageCredit given = credit_.value_or(ImageCredit{});
+    LayerCredit credit{credit_ ? CreditMetadata(given, std::time(nullptr)) : ImageMetadata{},
+                       std::nullopt};
     if (stamping_) {
         const TileRange& range = tiles.range;
-        credit.stamp.emplace(credit_.attribution,
+        credit.stamp.emplace(given.attribution,
                              (std::int64_t{range.xLast} - range.xFirst + 1) * 256,
                              (std::int64_t{range.yLast} - range.yFirst + 1) * 256,
-                             credit_.fontPath);
+                             given.fontPath);
         stitched.stampNote = credit.stamp->Note(stitched.path);
         stitched.stampWhole = credit.stamp->Whole();
     }

@@ -44,7 +44,8 @@ public:
     virtual bool Streamed() const = 0;
 
     // The credit every image made from now on carries; drawn on them too when
-    // a run's sources ask for it (publish.stampAttribution).
+    // a run's sources ask for it (publish.stampAttribution). Until it is
+    // given, images carry no text of their own.
     void UseCredit(ImageCredit credit) { credit_ = std::move(credit); }
 
 protected:
@@ -64,7 +65,7 @@ protected:
                              const CancelFlag* cancel) = 0;
 
 private:
-    ImageCredit credit_;
+    std::optional<ImageCredit> credit_;
     bool stamping_ = false; // the run under way asks for the strip
 };
 
