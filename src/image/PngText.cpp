@@ -11,8 +11,8 @@ void SetPngText(png_structp png, png_infop info, const std::vector<PngTextEntry>
     std::vector<png_text> chunks(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         png_text& chunk = chunks[i];
-        chunk.compression = text[i].international ? PNG_ITXT_COMPRESSION_NONE
-                                                  : PNG_TEXT_COMPRESSION_NONE;
+        chunk.compression =
+            text[i].international ? PNG_ITXT_COMPRESSION_NONE : PNG_TEXT_COMPRESSION_NONE;
         chunk.key = const_cast<png_charp>(text[i].keyword.c_str());
         chunk.text = const_cast<png_charp>(text[i].text.c_str());
         chunk.text_length = text[i].international ? 0 : text[i].text.size();

@@ -166,14 +166,16 @@ std::string CornerStamp::Note(const std::string& path) const {
                "file's text chunks or tags hold the attribution as it is.";
     }
     if (shortened_) {
-        return FormatText("The attribution on %s is shortened to fit the image's width of %lld "
-                          "pixels.",
-                          path.c_str(), width);
+        return FormatText(
+            "The attribution on %s is shortened to fit the image's width of %lld "
+            "pixels.",
+            path.c_str(), width);
     }
     if (lines_ > 1) {
-        return FormatText("The attribution on %s is wrapped onto %d lines to fit the image's "
-                          "width of %lld pixels.",
-                          path.c_str(), lines_, width);
+        return FormatText(
+            "The attribution on %s is wrapped onto %d lines to fit the image's "
+            "width of %lld pixels.",
+            path.c_str(), lines_, width);
     }
     return {};
 }

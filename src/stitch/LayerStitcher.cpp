@@ -14,8 +14,7 @@ LayerStitcher::LayerCredit LayerStitcher::CreditFor(const LayerTiles& tiles,
         const TileRange& range = tiles.range;
         credit.stamp.emplace(given.attribution,
                              (std::int64_t{range.xLast} - range.xFirst + 1) * 256,
-                             (std::int64_t{range.yLast} - range.yFirst + 1) * 256,
-                             given.fontPath);
+                             (std::int64_t{range.yLast} - range.yFirst + 1) * 256, given.fontPath);
         stitched.stampNote = credit.stamp->Note(stitched.path);
         stitched.stampWhole = credit.stamp->Whole();
     }

@@ -66,7 +66,6 @@ struct StitchedLayer {
     // should know: wrapped, shortened or left off, and why. Empty otherwise.
     std::string stampNote;
     bool stampWhole = true; // the strip asked for holds all of the attribution
-
 };
 
 // Whether any tile of range went into a layer's image, given the tiles the

@@ -45,16 +45,16 @@ TEST_F(AttributionStamp, AMissingFontIsSaidAndTheImageIsWrittenWithoutTheStrip) 
     credit.fontPath = (out_ / "no-such-font.ttf").string();
     InMemoryStitcher inMemory;
     StreamingStitcher streaming;
-    for (LayerStitcher* stitcher : {static_cast<LayerStitcher*>(&inMemory),
-                                    static_cast<LayerStitcher*>(&streaming)}) {
+    for (LayerStitcher* stitcher :
+         {static_cast<LayerStitcher*>(&inMemory), static_cast<LayerStitcher*>(&streaming)}) {
         const std::vector<StitchedLayer> layers = Stamp(*stitcher, credit);
         ASSERT_EQ(layers.size(), 1u);
         EXPECT_TRUE(layers[0].saved) << layers[0].saveError;
         const std::string path = tiles_.Folder() + "Map_map.png";
-        EXPECT_THAT(prompts_.Texts(),
-                    ElementsAre("The attribution could not be drawn on " + path + ": the font " +
-                                credit.fontPath +
-                                " could not be read; the image is written without it."));
+        EXPECT_THAT(
+            prompts_.Texts(),
+            ElementsAre("The attribution could not be drawn on " + path + ": the font " +
+                        credit.fontPath + " could not be read; the image is written without it."));
         prompts_ = ScriptedPrompts();
         // Without the strip: the tile's own pixels, as the in-memory
         // stitcher pastes them.
@@ -67,8 +67,9 @@ TEST_F(AttributionStamp, AMissingFontIsSaidAndTheImageIsWrittenWithoutTheStrip) 
 TEST_F(AttributionStamp, TextTheFontLacksOrThatIsNoUtf8IsDrawnWithoutHarm) {
     // Chinese and an emoji DejaVu Sans does not have, a lone continuation
     // byte, an overlong NUL, a control character and the end of Unicode.
-    const std::string odd = "\xe5\x9c\xb0\xe5\x9b\xbe \xf0\x9f\x97\xba \x80 \xc0\x80 \x1b[31m "
-                            "\xf4\x8f\xbf\xbf OK";
+    const std::string odd =
+        "\xe5\x9c\xb0\xe5\x9b\xbe \xf0\x9f\x97\xba \x80 \xc0\x80 \x1b[31m "
+        "\xf4\x8f\xbf\xbf OK";
     const CornerStamp stamp(odd, 256, 256, kStampFontPath);
     ASSERT_TRUE(stamp.Drawn()) << stamp.Note("x.png");
     EXPECT_EQ(stamp.Left() + stamp.Width(), 256);

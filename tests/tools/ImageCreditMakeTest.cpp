@@ -63,8 +63,8 @@ std::map<std::string, std::string> PngTexts(const std::filesystem::path& path) {
     const int count = png_get_text(reader.png, reader.info, &chunks, nullptr);
     for (int i = 0; i < count; ++i) {
         const bool international = chunks[i].compression == PNG_ITXT_COMPRESSION_NONE;
-        texts[chunks[i].key] = international ? "iTXt:" + std::string(chunks[i].text)
-                                             : Latin1ToUtf8(chunks[i].text);
+        texts[chunks[i].key] =
+            international ? "iTXt:" + std::string(chunks[i].text) : Latin1ToUtf8(chunks[i].text);
     }
     return texts;
 }
@@ -118,8 +118,8 @@ protected:
     // One run of one tile of the road map; the image's path.
     std::filesystem::path Run(const test::DemoServer& server, const Credit& credit,
                               const Writer& writer, const std::string& extra = "") {
-        std::vector<std::string> args = {tiles_, "--zoom=5", "--layers=map",
-                                         "--existing=overwrite", "--keep-tiles"};
+        std::vector<std::string> args = {tiles_, "--zoom=5", "--layers=map", "--existing=overwrite",
+                                         "--keep-tiles"};
         if (quiet_) {
             args.push_back("--quiet");
         }
@@ -127,9 +127,9 @@ protected:
             args.push_back("--template-map=" + server.Template(MapLayer::Map));
         } else {
             sources_.Write("mine.json",
-                           sources_.Source(server, "Mine", R"(, "attribution": ")" +
-                                                               credit.attribution +
-                                                               R"(", "terms": "https://mine.example/terms")"));
+                           sources_.Source(server, "Mine",
+                                           R"(, "attribution": ")" + credit.attribution +
+                                               R"(", "terms": "https://mine.example/terms")"));
             args.push_back("--source=mine");
             shellPrefix_ = sources_.Prefix();
         }
@@ -158,10 +158,10 @@ TEST_F(ImageCredit, EveryWriterCarriesTheSourcesCreditAsItsReadersShowIt) {
     const std::vector<Credit> credits = {
         {"service", "", "Google Maps (terms of use: https://www.google.com/help/terms_maps/)",
          false},
-        {"latin", "\u00a9 Stra\u00dfenkarte & <Mine>", "Mine (terms of use: https://mine.example/terms)",
-         false},
-        {"cyrillic", "\u00a9 \u041a\u0430\u0440\u0442\u0430", "Mine (terms of use: https://mine.example/terms)",
-         true},
+        {"latin", "\u00a9 Stra\u00dfenkarte & <Mine>",
+         "Mine (terms of use: https://mine.example/terms)", false},
+        {"cyrillic", "\u00a9 \u041a\u0430\u0440\u0442\u0430",
+         "Mine (terms of use: https://mine.example/terms)", true},
     };
     const std::time_t before = std::time(nullptr);
     for (const Writer& writer : writers) {
