@@ -50,7 +50,9 @@ const std::vector<MenuTable>& Menus() {
           {nullptr, 0},
           {"Cu&t\tCtrl+X", kIdEditCut},
           {"&Copy\tCtrl+C", kIdEditCopy},
-          {"&Paste\tCtrl+V", kIdEditPaste}}},
+          {"&Paste\tCtrl+V", kIdEditPaste},
+          {nullptr, 0},
+          {"Pro&xy...", kIdEditProxy}}},
         {"&View", {{"&Toolbar", kIdViewToolbar}}},
         {"&Help", {{"&About Quiltara...", kIdAppAbout}}},
     };

@@ -19,6 +19,7 @@
 #include "app/StartCounter.h"
 #include "gui/CAddTileSourceDlg.h"
 #include "gui/CControlPanel.h"
+#include "gui/CProxyDlg.h"
 #include "gui/DialogUnits.h"
 #include "gui/QtMapServiceInterceptor.h"
 #include "gui/QtSourcePageHandler.h"
@@ -63,6 +64,7 @@ bool CQuiltaraApp::InitInstance() {
     // Counted before anything else can fail, so every start is counted.
     CountStart(settings_, prompts_, [] { OpenDonationPage(); });
 
+    proxy_ = ProxySetting(settings_, kProxySettingOrigin);
     LoadCatalogue();
     if (route_) {
         // Installed before the frame's browser makes its first request.
@@ -132,6 +134,8 @@ std::unique_ptr<HttpClient> CQuiltaraApp::CreateHttpClient() {
     if (route_) {
         http->SetConnectTo(route_->ConnectToEntries());
     }
+    const std::lock_guard<std::mutex> lock(proxyMutex_);
+    http->SetProxy(proxy_);
     return http;
 }
 
@@ -160,6 +164,7 @@ void CQuiltaraApp::BindApplicationCommands() {
             &CQuiltaraApp::OnViewToolbar);
     connect(frame_->Command(kIdFileAddTileSource), &QAction::triggered, this,
             &CQuiltaraApp::OnFileAddTileSource);
+    connect(frame_->Command(kIdEditProxy), &QAction::triggered, this, &CQuiltaraApp::OnEditProxy);
 }
 
 void CQuiltaraApp::PlaceControlPanel() {
@@ -228,6 +233,14 @@ void CQuiltaraApp::OnFileAddTileSource() {
     LoadCatalogue();
     if (panel_) {
         panel_->OfferSiteChooser(kTileSourceAddedHint);
+    }
+}
+
+void CQuiltaraApp::OnEditProxy() {
+    CProxyDlg dialog(settings_, prompts_, frame_.get());
+    if (dialog.DoModal()) {
+        const std::lock_guard<std::mutex> lock(proxyMutex_);
+        proxy_ = ProxySetting(settings_, kProxySettingOrigin);
     }
 }
 

@@ -4,9 +4,11 @@
 #include <QStringList>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "download/TileDownloader.h"
+#include "platform/ProxyChoice.h"
 #include "sources/MapServiceRoute.h"
 #include "sources/SourceCatalogue.h"
 #include "tiles/TileSources.h"
@@ -67,6 +69,9 @@ public:
     void OnFileAddTileSource();
     // "&Toolbar" in the View menu: the control panel shown and brought forward.
     void OnViewToolbar();
+    // "Proxy..." in the Edit menu: the Proxy setting, which every HTTP client
+    // made from then on takes.
+    void OnEditProxy();
 
 protected:
     // The frame with its map view; none when it cannot be made.
@@ -97,6 +102,9 @@ private:
     std::optional<MapServiceRoute> route_;
     std::unique_ptr<QtMapServiceInterceptor> interceptor_;
     std::unique_ptr<QtSourcePageHandler> sourcePages_;
+    // The Proxy setting as last read; clients are made on other threads.
+    std::mutex proxyMutex_;
+    ProxyChoice proxy_;
     // Kept for the program's whole run, across create-map runs.
     RememberedServerNumber rememberedServer_;
     OverwriteChoice overwriteChoice_;

@@ -22,6 +22,8 @@ inline constexpr int kIdNextPane = 57680;
 inline constexpr int kIdPrevPane = 57681;
 // "Add Tile Source...": a WMTS service's layers become a catalogue source.
 inline constexpr int kIdFileAddTileSource = 32771;
+// "Proxy...": the proxy of the tile downloads.
+inline constexpr int kIdEditProxy = 32775;
 // Shows the "Toolbar" panel again after Escape or its close box hid it.
 inline constexpr int kIdViewToolbar = 59392;
 

@@ -14,6 +14,10 @@ namespace {
 
 std::string DescribeError(TileDownloadError::Cause cause, const std::string& subject,
                           const std::string& reason) {
+    if (cause == TileDownloadError::Cause::Proxy) {
+        // Every tile goes the same way: the tile's address would only mislead.
+        return "Could not download the tiles: " + reason;
+    }
     if (cause == TileDownloadError::Cause::Connection) {
         return "Could not download '" + subject + "': " + reason;
     }
@@ -152,6 +156,8 @@ TileFileResult TileDownloader::FetchUrlToFile(const std::filesystem::path& tileP
     HttpResult answer;
     try {
         answer = http_.Get(url, headerLines_.empty() ? TileRequestHeaders() : headerLines_, sink);
+    } catch (const HttpProxyError& error) {
+        throw TileDownloadError(TileDownloadError::Cause::Proxy, url, error.Reason());
     } catch (const HttpConnectionError& error) {
         throw TileDownloadError(TileDownloadError::Cause::Connection, url, error.Reason());
     } catch (const TileBodyTooLarge&) {

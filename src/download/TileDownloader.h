@@ -33,15 +33,17 @@ struct OverwriteChoice {
 // A failure that ends the create-map run: a URL that could not be opened (no
 // connection, unknown host, refused, no answer, a server that stopped
 // sending) or a tile file that could not be created or written. Tiles
-// fetched before it stay on disk; the caller shows the message.
+// fetched before it stay on disk; the caller shows the message. Proxy: the
+// request failed at the proxy (unreachable, refusing, wanting credentials),
+// and the reason is a sentence naming it.
 class TileDownloadError : public std::runtime_error {
 public:
-    enum class Cause { Connection, TileFile };
+    enum class Cause { Connection, TileFile, Proxy };
 
     TileDownloadError(Cause cause, std::string subject, std::string reason);
 
     Cause GetCause() const { return cause_; }
-    // The URL (Connection) or the tile file's path (TileFile).
+    // The URL (Connection, Proxy) or the tile file's path (TileFile).
     const std::string& Subject() const { return subject_; }
     const std::string& Reason() const { return reason_; }
 

@@ -20,6 +20,7 @@
 #include "gui/DialogUnits.h"
 #include "gui/GuiThreadPrompts.h"
 #include "gui/PanelRunOutput.h"
+#include "gui/RunImagesList.h"
 #include "gui/ShellOpen.h"
 #include "platform/HttpClient.h"
 #include "run/MapRun.h"
@@ -101,6 +102,7 @@ CControlPanel::~CControlPanel() {
     // A run still going is abandoned: its questions are no longer shown, and
     // it ends before its next request (one in flight is let finish).
     stopRun_ = true;
+    cancel_.Request(); // previews of the images still being read stop too
     calls_.Stop();
     if (worker_.joinable()) {
         worker_.join();
@@ -209,6 +211,9 @@ void CControlPanel::BuildControls() {
     details_->setWordWrap(true);
     details_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     place(details_, kIdDetails, 7, 239, 241, 49);
+    // It reaches over the images list below it, which takes the clicks.
+    details_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    images_ = new RunImagesList(this, 291);
 
     connect(gotoSite_, &QPushButton::clicked, this, &CControlPanel::OnGotoSite);
     connect(selectArea_, &QPushButton::clicked, this, &CControlPanel::OnSelectArea);
@@ -485,38 +490,26 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
     } catch (const std::exception& error) {
         failure = error.what();
     }
-    calls_.Post([this, outcome, failure] { FinishRun(outcome, failure); });
+    // Read back here, off the GUI thread: a large PNG takes a while.
+    calls_.Post([this] { runStatus_->setText(QStringLiteral("Reading the images back...")); });
+    std::vector<RunImage> made = DescribeRunImages(outcome, kRunImagePreviewSide, &cancel_);
+    calls_.Post([this, outcome, failure, made] { FinishRun(outcome, failure, made); });
 }
 
-void CControlPanel::FinishRun(const CreateMapOutcome& outcome, const std::string& failure) {
+void CControlPanel::FinishRun(const CreateMapOutcome& outcome, const std::string& failure,
+                              const std::vector<RunImage>& made) {
     worker_.join();
     SetRunning(false);
-    ShowSavedImages(outcome);
+    // The list ends with where the images are, and the folder is one click away.
+    savedFolder_ = AddSavedLines(progress_, outcome);
+    openFolder_->setVisible(!savedFolder_.empty());
+    images_->ShowImages(made);
     if (outcome.status == CreateMapStatus::Ended) {
         services_.prompts.ShowMessage(outcome.endingError, MessageButtons::Ok);
     } else if (!failure.empty()) {
         services_.prompts.ShowMessage("The map could not be made: " + failure, MessageButtons::Ok);
     }
     emit CreateMapFinished();
-}
-
-void CControlPanel::ShowSavedImages(const CreateMapOutcome& outcome) {
-    // The list ends with where the images are, and the folder is one click away.
-    savedFolder_.clear();
-    for (const StitchedLayer& image : outcome.images) {
-        if (image.saved) {
-            progress_->addItem(QStringLiteral("Saved ") + Text(image.path));
-            savedFolder_ = outcome.outputFolder.empty() ? std::string(".") : outcome.outputFolder;
-        } else {
-            // A streamed image that could not be written (a full disk) says so.
-            progress_->addItem(QStringLiteral("Not saved ") + Text(image.path) +
-                               (image.saveError.empty()
-                                    ? QString()
-                                    : QStringLiteral(": ") + Text(image.saveError)));
-        }
-    }
-    progress_->scrollToBottom();
-    openFolder_->setVisible(!savedFolder_.empty());
 }
 
 void CControlPanel::OnOpenFolder() {
@@ -534,6 +527,9 @@ void CControlPanel::SetRunning(bool running) {
         control->setVisible(running);
     }
     openFolder_->setVisible(false);
+    if (running) {
+        images_->ShowImages({});
+    }
     state_.SetRunning(running);
     ShowState();
     if (CQuiltaraView* view = Frame() ? Frame()->GetActiveView() : nullptr) {

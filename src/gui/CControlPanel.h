@@ -33,6 +33,8 @@ namespace quiltara {
 
 class CSelectionOverlay;
 class HttpClient;
+class RunImagesList;
+struct RunImage;
 class Prompts;
 struct SelectionState;
 class SettingsStore;
@@ -159,8 +161,8 @@ private:
     void SetRunning(bool running);
     void RunCreateMap(const CreateMapInputs& inputs, const std::string& languageCode,
                       const QPointer<QWidget>& owner, int connections);
-    void FinishRun(const CreateMapOutcome& outcome, const std::string& failure);
-    void ShowSavedImages(const CreateMapOutcome& outcome);
+    void FinishRun(const CreateMapOutcome& outcome, const std::string& failure,
+                   const std::vector<RunImage>& made);
     QLabel* Label(int id) const;
 
     // The window, or none once its widget is gone.
@@ -186,6 +188,7 @@ private:
     CancelFlag cancel_;
     QLabel* details_ = nullptr;
     std::vector<QWidget*> selectionDetails_;
+    RunImagesList* images_ = nullptr; // what the last run saved
 
     ControlPanelState state_;
     OverwriteRunState runState_;

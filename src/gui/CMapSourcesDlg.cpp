@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "gui/DialogUnits.h"
+#include "sources/PublishSettings.h"
 #include "sources/SourceCatalogue.h"
 
 namespace quiltara {
@@ -32,6 +33,9 @@ constexpr std::array<GroupTemplate, 4> kGroups = {{
 
 constexpr int kGroupHeight = 52;
 constexpr int kGroupStep = 56;
+// Below the four layers: what is made of their images, then OK and Cancel.
+constexpr int kImagesTop = 7 + 4 * kGroupStep;
+constexpr int kButtonsTop = kImagesTop + 44;
 
 QString Id(int id) {
     return QString::number(id);
@@ -47,21 +51,22 @@ CMapSourcesDlg::CMapSourcesDlg(SettingsStore& store, QWidget* parent, const Tile
     setObjectName(QStringLiteral("142"));
     setWindowTitle(QStringLiteral("Select the maps you wish to download"));
     const DialogUnits units(font());
-    setFixedSize(units.Size(330, 254));
+    setFixedSize(units.Size(330, kButtonsTop + 21));
 
     for (size_t i = 0; i < kGroups.size(); ++i) {
         BuildGroup(i, 7 + static_cast<int>(i) * kGroupStep);
     }
+    BuildImagesGroup(kImagesTop);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(Id(1));
     ok->setDefault(true);
-    units.Place(ok, 219, 233, 50, 14);
+    units.Place(ok, 219, kButtonsTop, 50, 14);
     connect(ok, &QPushButton::clicked, this, &CMapSourcesDlg::accept);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(Id(2));
     cancel->setAutoDefault(false);
-    units.Place(cancel, 273, 233, 50, 14);
+    units.Place(cancel, 273, kButtonsTop, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &CMapSourcesDlg::reject);
 
     for (const GroupTemplate& group : kGroups) {
@@ -89,6 +94,41 @@ CMapSourcesDlg::CMapSourcesDlg(SettingsStore& store, QWidget* parent, const Tile
                                          .arg(QString::fromStdString(source_->name))));
         }
     }
+    ApplyCompositeRule();
+}
+
+void CMapSourcesDlg::BuildImagesGroup(int top) {
+    const DialogUnits units(font());
+    auto* box = new QGroupBox(QStringLiteral("Images"), this);
+    units.Place(box, 7, top, 316, 39);
+    stampAttribution_ = new QCheckBox(QStringLiteral("Draw the attribution on the images"), this);
+    stampAttribution_->setObjectName(QStringLiteral("stampAttribution"));
+    stampAttribution_->setChecked(LoadStampAttribution(store_));
+    units.Place(stampAttribution_, 14, top + 11, 300, 10);
+    satelliteHybrid_ =
+        new QCheckBox(QStringLiteral("Lay the hybrid layer over the satellite image"), this);
+    satelliteHybrid_->setObjectName(QStringLiteral("satelliteHybrid"));
+    satelliteHybrid_->setToolTip(
+        QStringLiteral("An image of its own, made when Satellite and Hybrid are both downloaded"));
+    units.Place(satelliteHybrid_, 14, top + 24, 300, 10);
+    for (MapLayer layer : {kSatelliteHybrid.base, kSatelliteHybrid.overlay}) {
+        connect(Controls(layer).download, &QCheckBox::toggled, this,
+                &CMapSourcesDlg::ApplyCompositeRule);
+    }
+}
+
+MapSourcesValues CMapSourcesDlg::Downloads() const {
+    MapSourcesValues chosen;
+    for (const GroupTemplate& group : kGroups) {
+        chosen[group.layer].download =
+            controls_[static_cast<size_t>(group.layer)].download->isChecked();
+    }
+    return chosen;
+}
+
+void CMapSourcesDlg::ApplyCompositeRule() {
+    // Kept ticked while unavailable, so that ticking both layers again brings it back.
+    satelliteHybrid_->setEnabled(CompositeAvailable(Downloads(), kSatelliteHybrid));
 }
 
 std::string CMapSourcesDlg::DefaultFor(MapLayer layer) const {
@@ -165,6 +205,9 @@ void CMapSourcesDlg::accept() {
         source.sourceUrl = c.url->text().toStdString();
         source.subfolder = c.folder->text().toStdString();
     }
+    values_.publish =
+        ChosenPublishing(values_, stampAttribution_->isChecked(), satelliteHybrid_->isChecked());
+    StoreStampAttribution(store_, stampAttribution_->isChecked());
     if (source_ == nullptr) {
         // A catalogue source's templates belong to its file; an edited one
         // serves this run only.

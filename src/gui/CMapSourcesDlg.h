@@ -19,7 +19,9 @@ struct TileSource;
 // "Select the maps you wish to download": per map layer whether it is
 // downloaded, from which source URL template and into which subfolder. The
 // templates come from the settings store and OK stores them back; the
-// download choices and subfolders are asked afresh at every opening.
+// download choices and subfolders are asked afresh at every opening. Below
+// the layers: whether the attribution is drawn on the images (remembered in
+// the store) and whether the hybrid layer is laid over the satellite image.
 class CMapSourcesDlg : public QDialog {
     Q_OBJECT
 
@@ -55,6 +57,11 @@ private:
 
     // The group of the index-th layer from the top, its top edge at top dialog units.
     void BuildGroup(size_t index, int top);
+    // The choices of what is made of the layers' images, top edge at top.
+    void BuildImagesGroup(int top);
+    // The download boxes as they stand.
+    MapSourcesValues Downloads() const;
+    void ApplyCompositeRule();
     void ApplyDownloadRule(MapLayer layer);
     void ApplyDefaultRule(MapLayer layer);
     void ApplySameFolderRule(MapLayer layer);
@@ -64,6 +71,8 @@ private:
     SettingsStore& store_;
     const TileSource* source_;
     std::array<LayerControls, 4> controls_;
+    QCheckBox* stampAttribution_ = nullptr;
+    QCheckBox* satelliteHybrid_ = nullptr;
     MapSourcesValues values_;
 };
 

@@ -11,10 +11,15 @@ void ShellOpen(const std::string& address) {
     static_cast<void>(QDesktopServices::openUrl(QUrl(QString::fromStdString(address))));
 }
 
-void ShellOpenFolder(const std::string& folder) {
-    const QString path = QString::fromStdString(folder);
+void ShellOpenFile(const std::string& path) {
+    const QString local = QString::fromStdString(path);
     static_cast<void>(
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())));
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(local).absoluteFilePath())));
+}
+
+void ShellOpenFolder(const std::string& folder) {
+    // The desktop opens a folder in its file manager.
+    ShellOpenFile(folder);
 }
 
 void OpenDonationPage() {

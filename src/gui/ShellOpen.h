@@ -20,6 +20,9 @@ void ShellOpen(const std::string& address);
 // Shows a local folder in the desktop's file manager, the same way.
 void ShellOpenFolder(const std::string& folder);
 
+// Opens a local file (a map image) in the desktop's program for it, the same way.
+void ShellOpenFile(const std::string& path);
+
 // Opens the donation page.
 void OpenDonationPage();
 

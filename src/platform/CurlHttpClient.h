@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/HttpClient.h"
+#include "platform/ProxyChoice.h"
 
 namespace quiltara {
 
@@ -14,6 +15,10 @@ namespace quiltara {
 // connection. Up to ten redirects to http or https URLs are followed; a hop
 // to another host (or from https to http) goes without the header lines,
 // and the answer after the tenth, or a redirect elsewhere, is the answer.
+// Requests go through the proxy SetProxy chose (by default the one the
+// environment names, as libcurl reads it); a host sent elsewhere by
+// SetConnectTo is always reached directly. A proxy that cannot be reached,
+// refuses or wants credentials throws HttpProxyError.
 class CurlHttpClient : public HttpClient {
 public:
     struct Timeouts {
@@ -42,6 +47,10 @@ public:
     // connection goes to the other address.
     void SetConnectTo(std::vector<std::string> entries) { connectTo_ = std::move(entries); }
 
+    // The proxy of every later request. Credentials in its address are
+    // handed to libcurl and never shown: messages mask them.
+    void SetProxy(ProxyChoice choice) { proxy_ = std::move(choice); }
+
 private:
     class Easy;
 
@@ -54,6 +63,7 @@ private:
     std::unique_ptr<Easy> easy_;
     Timeouts timeouts_;
     std::vector<std::string> connectTo_;
+    ProxyChoice proxy_;
 };
 
 } // namespace quiltara

@@ -53,6 +53,16 @@ private:
     std::string reason_;
 };
 
+// A request that could not be made through its proxy: the proxy cannot be
+// reached, refuses the connection to the server, or wants credentials (407).
+// Reason() is a whole sentence naming the proxy, its user name and password
+// masked.
+class HttpProxyError : public HttpConnectionError {
+public:
+    HttpProxyError(std::string url, std::string reason)
+        : HttpConnectionError(std::move(url), std::move(reason)) {}
+};
+
 // A request given up because the run is stopping: before it was sent (a
 // Retry-After wait cut short) or during its transfer. What came of the body
 // is not to be used.
@@ -64,8 +74,8 @@ public:
 
 // One blocking GET at a time, with extra header lines, streaming the body of
 // whatever status comes back into a sink. Redirects are followed, the header
-// lines going only to the host of the URL asked for; no proxy and no cache
-// are used.
+// lines going only to the host of the URL asked for; no cache is used.
+// Which proxy carries the requests is the implementation's business.
 class HttpClient {
 public:
     static constexpr std::size_t kMaxBlockSize = 32768;

@@ -93,6 +93,8 @@ TEST_F(MainFrameTest, MenusCarryTheirTextsIdsSeparatorsAndAccelerators) {
               "  Cu&t\tCtrl+X|57635|0|Ctrl+X,Shift+Del\n"
               "  &Copy\tCtrl+C|57634|0|Ctrl+C,Ctrl+Ins\n"
               "  &Paste\tCtrl+V|57637|0|Ctrl+V,Shift+Ins\n"
+              "  -\n"
+              "  Pro&xy...|32775|1|\n"
               "&View\n"
               "  &Toolbar|59392|1|\n"
               "&Help\n"

@@ -5,9 +5,11 @@
 // Run it under xvfb-run, with a window manager for the window captions.
 //
 //   quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL | --site URL]
-//       [--about | --number | --map-sources | --site-chooser | --add-tile-source URL]
+//       [--about | --number | --map-sources | --site-chooser | --proxy |
+//        --add-tile-source URL]
 //       [--wait MS]
-//       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z [--run FOLDER --run-wait MS]]
+//       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z
+//        [--run FOLDER (--run-wait MS | --run-end)]]
 //
 // --url sends the map view to URL directly; --site goes there the user's way,
 // with "1. Goto Google maps..." and URL typed into the site chooser.
@@ -19,7 +21,8 @@
 // usable layers given to the road map and satellite.
 // --run then presses "4. Create Map Image", saves into FOLDER with the road
 // map and satellite layers, and takes the control panel alone MS into the
-// downloads (use a slow offline service: demo-map-server --delay-ms).
+// downloads (use a slow offline service: demo-map-server --delay-ms);
+// with --run-end, once the run is over (the tiles kept), with its images listed.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,6 +31,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -48,6 +52,7 @@
 #include "gui/CControlPanel.h"
 #include "gui/CMapSourcesDlg.h"
 #include "gui/CNumberInputDlg.h"
+#include "gui/CProxyDlg.h"
 #include "gui/CQuiltaraView.h"
 #include "gui/CSiteChooserDlg.h"
 #include "gui/QtPrompts.h"
@@ -55,6 +60,7 @@
 #include "gui/QtSourcePageHandler.h"
 #include "platform/BrowserSandbox.h"
 #include "platform/CurlHttpClient.h"
+#include "platform/ProxyChoice.h"
 #include "sources/MapServiceRoute.h"
 
 namespace {
@@ -146,6 +152,25 @@ void StartRunThroughPanel(quiltara::CQuiltaraApp& app, const QString& folder) {
         ->click();
 }
 
+// Waits for the run to end, keeping the tiles when asked.
+void WaitForRunEnd(quiltara::CQuiltaraApp& app) {
+    QTimer answer;
+    answer.setInterval(50);
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            QAbstractButton* no = box->button(QMessageBox::No);
+            (no != nullptr ? no : box->buttons().front())->click();
+        }
+    });
+    answer.start();
+    QEventLoop ended;
+    QObject::connect(app.ControlPanel(), &quiltara::CControlPanel::CreateMapFinished, &ended,
+                     &QEventLoop::quit);
+    QTimer::singleShot(120000, &ended, &QEventLoop::quit);
+    ended.exec();
+    Wait(300);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -159,10 +184,10 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr,
                      "usage: quiltara_screenshot OUT.png [--map-service HOST:PORT]\n"
                      "       [--url URL | --site URL]\n"
-                     "       [--about|--number|--map-sources|--site-chooser|\n"
+                     "       [--about|--number|--map-sources|--site-chooser|--proxy|\n"
                      "        --add-tile-source URL] [--wait MS]\n"
                      "       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z\n"
-                     "        [--run FOLDER --run-wait MS]]\n");
+                     "        [--run FOLDER (--run-wait MS | --run-end)]]\n");
         return 2;
     }
     const QString out = args[1];
@@ -175,6 +200,7 @@ int main(int argc, char* argv[]) {
     int outlineZoom = 0;
     QString runFolder;
     int runWaitMs = 3000;
+    bool runEnd = false;
     for (qsizetype i = 2; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--url") && i + 1 < args.size()) {
             url = args[++i];
@@ -193,6 +219,8 @@ int main(int argc, char* argv[]) {
             select = args[++i].split(QLatin1Char(','));
         } else if (args[i] == QStringLiteral("--run") && i + 1 < args.size()) {
             runFolder = args[++i];
+        } else if (args[i] == QStringLiteral("--run-end")) {
+            runEnd = true;
         } else if (args[i] == QStringLiteral("--run-wait") && i + 1 < args.size()) {
             runWaitMs = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--outline-zoom") && i + 1 < args.size()) {
@@ -202,7 +230,8 @@ int main(int argc, char* argv[]) {
             url = args[++i];
         } else if (args[i] == QStringLiteral("--about") || args[i] == QStringLiteral("--number") ||
                    args[i] == QStringLiteral("--map-sources") ||
-                   args[i] == QStringLiteral("--site-chooser")) {
+                   args[i] == QStringLiteral("--site-chooser") ||
+                   args[i] == QStringLiteral("--proxy")) {
             dialog = args[i];
         }
     }
@@ -239,9 +268,11 @@ int main(int argc, char* argv[]) {
             app.MainFrame());
     } else if (dialog == QStringLiteral("--map-sources")) {
         shown = std::make_unique<quiltara::CMapSourcesDlg>(settings, app.MainFrame());
-        // As a user would have it: road map and satellite chosen, satellite
-        // into a folder of its own.
-        for (const char* id : {"1029", "1031", "1036"}) {
+        // As a user would have it: road map, satellite and hybrid chosen,
+        // satellite into a folder of its own, the hybrid laid over it and
+        // the attribution drawn.
+        for (const char* id :
+             {"1029", "1031", "1036", "1041", "satelliteHybrid", "stampAttribution"}) {
             shown->findChild<QCheckBox*>(QString::fromLatin1(id))->click();
         }
         shown->findChild<QLineEdit*>(QStringLiteral("1020"))->setText(QStringLiteral("satellite"));
@@ -259,6 +290,10 @@ int main(int argc, char* argv[]) {
         satellite->setCurrentIndex(std::min(2, satellite->count() - 1));
         shown = std::move(add);
     }
+    if (dialog == QStringLiteral("--proxy")) {
+        settings.SetString(quiltara::kProxySetting, "http://proxy.example:3128");
+        shown = std::make_unique<quiltara::CProxyDlg>(settings, prompts, app.MainFrame());
+    }
     if (dialog == QStringLiteral("--site-chooser")) {
         shown = std::make_unique<quiltara::CSiteChooserDlg>(app.Catalogue(), app.MainFrame());
     }
@@ -270,7 +305,11 @@ int main(int argc, char* argv[]) {
         SelectThroughPanel(app, select, outlineZoom);
         if (!runFolder.isEmpty()) {
             StartRunThroughPanel(app, runFolder);
-            Wait(runWaitMs);
+            if (runEnd) {
+                WaitForRunEnd(app);
+            } else {
+                Wait(runWaitMs);
+            }
         }
     }
     // A dialog is taken on its own: on a virtual X server the browser's

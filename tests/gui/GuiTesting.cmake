@@ -29,13 +29,6 @@ function(quiltara_add_gui_test name)
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS gui TIMEOUT ${ARG_TIMEOUT})
-    # The discovered cases' property list cannot carry a list value, so the
-    # environment is set by a script CTest runs after it has read the cases.
-    set(environment_script "${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake")
-    file(WRITE "${environment_script}"
-        "foreach(test IN LISTS ${name}_TESTS)\n"
-        "    set_tests_properties(\"\${test}\" PROPERTIES ENVIRONMENT\n"
-        "        \"${QUILTARA_GUI_TEST_ENVIRONMENT}\")\n"
-        "endforeach()\n")
-    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${environment_script}")
+    quiltara_test_environment(${name}
+        "${QUILTARA_GUI_TEST_ENVIRONMENT};${QUILTARA_TEST_PROXY_ENVIRONMENT}")
 endfunction()

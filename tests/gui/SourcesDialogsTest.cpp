@@ -14,6 +14,7 @@
 #include "gui/CMapSourcesDlg.h"
 #include "gui/CSiteChooserDlg.h"
 #include "platform/MemorySettingsStore.h"
+#include "sources/PublishSettings.h"
 #include "sources/SourceCatalogue.h"
 #include "tiles/TileSources.h"
 
@@ -40,6 +41,10 @@ protected:
     QCheckBox* Box(int id) { return FindById<QCheckBox>(dialog_.get(), id); }
     QLineEdit* Edit(int id) { return FindById<QLineEdit>(dialog_.get(), id); }
     void Click(int id) { QTest::mouseClick(Box(id), Qt::LeftButton); }
+    // On the tick mark: a box wider than its text takes no click past the text.
+    static void Tick(QCheckBox* box) {
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+    }
     void Open() {
         dialog_ = std::make_unique<CMapSourcesDlg>(store_);
         dialog_->show();
@@ -224,6 +229,85 @@ TEST_F(MapSourcesDialog, CancelAndEscapeStoreNothing) {
         QTest::mouseClick(FindById<QPushButton>(dialog, 2), Qt::LeftButton);
     });
     EXPECT_EQ(provider.AskMapSources(), std::nullopt);
+}
+
+// The two boxes under the layers: the satellite-and-hybrid image can be
+// asked for only while both layers are chosen, and counts only then.
+TEST_F(MapSourcesDialog, TheImagesBoxesSetWhatIsMadeOfTheLayers) {
+    struct Row {
+        const char* name;
+        bool satellite, hybrid, composite, stamp;
+        bool compositeEnabled;
+        std::vector<CompositeLayers> composites;
+    };
+    const Row rows[] = {
+        {"nothing ticked", false, false, false, false, false, {}},
+        {"both layers and the box", true, true, true, false, true, {kSatelliteHybrid}},
+        {"both layers, box left empty", true, true, false, true, true, {}},
+        {"box ticked, hybrid not", true, false, true, true, false, {}},
+        {"box ticked, satellite not", false, true, true, false, false, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        store_.SetInt(kStampAttributionSetting, 0);
+        Open();
+        QCheckBox* composite = dialog_->findChild<QCheckBox*>(QStringLiteral("satelliteHybrid"));
+        QCheckBox* stamp = dialog_->findChild<QCheckBox*>(QStringLiteral("stampAttribution"));
+        ASSERT_TRUE(composite != nullptr && stamp != nullptr);
+        EXPECT_FALSE(composite->isEnabled());
+        // Ticked while both layers are, then a layer unticked: kept, but off.
+        Click(kLayers[1].download);
+        Click(kLayers[3].download);
+        EXPECT_TRUE(composite->isEnabled());
+        Tick(composite);
+        EXPECT_EQ(composite->isChecked(), true);
+        if (!row.composite) {
+            Tick(composite);
+        }
+        if (!row.satellite) {
+            Click(kLayers[1].download);
+        }
+        if (!row.hybrid) {
+            Click(kLayers[3].download);
+        }
+        EXPECT_EQ(composite->isEnabled(), row.compositeEnabled);
+        EXPECT_EQ(composite->isChecked(), row.composite);
+        if (row.stamp) {
+            Tick(stamp);
+        }
+        Press(1);
+        const PublishChoices& chosen = dialog_->Values().publish;
+        EXPECT_EQ(chosen.composites, row.composites);
+        EXPECT_EQ(chosen.stampAttribution, row.stamp);
+        EXPECT_EQ(store_.GetInt(kStampAttributionSetting, -1), row.stamp ? 1 : 0);
+    }
+}
+
+TEST_F(MapSourcesDialog, TheAttributionBoxIsRememberedOnlyByOk) {
+    const auto stamp = [this] {
+        return dialog_->findChild<QCheckBox*>(QStringLiteral("stampAttribution"));
+    };
+    Open();
+    EXPECT_FALSE(stamp()->isChecked());
+    Tick(stamp());
+    Press(2);
+    EXPECT_EQ(store_.GetInt(kStampAttributionSetting, -1), -1);
+    Open();
+    EXPECT_FALSE(stamp()->isChecked());
+    Tick(stamp());
+    Press(1);
+    Open();
+    EXPECT_TRUE(stamp()->isChecked());
+    EXPECT_TRUE(dialog_->Values().publish.composites.empty());
+
+    // Below the layers, above OK, and all of it inside the dialog.
+    const QRect hybridGroup = Box(kLayers[3].sameFolder)->geometry();
+    const QRect ok = FindById<QPushButton>(dialog_.get(), 1)->geometry();
+    EXPECT_GT(stamp()->geometry().top(), hybridGroup.bottom());
+    EXPECT_LT(
+        dialog_->findChild<QCheckBox*>(QStringLiteral("satelliteHybrid"))->geometry().bottom(),
+        ok.top());
+    EXPECT_TRUE(dialog_->rect().contains(ok));
 }
 
 class SiteChooser : public ::testing::Test {

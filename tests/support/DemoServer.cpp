@@ -15,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "UniqueFd.h"
 #include "tiles/TileSources.h"
 
 extern char** environ;
@@ -24,25 +25,6 @@ namespace {
 
 constexpr int kStartTimeoutMs = 30000;
 constexpr const char* kArrivalLine = "X-Demo-Arrival:";
-
-// Owns one file descriptor.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 // Owns posix_spawn's file actions.
 class SpawnActions {

@@ -161,6 +161,26 @@ TEST_F(MakeOptionsTest, BoxInDegreesCoversTheTilesItTouches) {
     EXPECT_NE(Error({"--box=0,0,5,5", "--zoom=0"}), "");
 }
 
+TEST_F(MakeOptionsTest, TheProxyIsTheEnvironmentsUnlessGivenAndAnyOtherTextIsRefused) {
+    using Kind = ProxyChoice::Kind;
+    EXPECT_EQ(Options({"--tiles=0,0,0,0", "--zoom=1"}).proxy.kind, Kind::Environment);
+    EXPECT_EQ(Options({"--tiles=0,0,0,0", "--zoom=1", "--proxy", ""}).proxy.kind, Kind::Direct);
+    const ProxyChoice given =
+        Options({"--tiles=0,0,0,0", "--zoom=1", "--proxy=http://u:p@proxy:3128"}).proxy;
+    EXPECT_EQ(given.kind, Kind::Given);
+    EXPECT_EQ(given.url, "http://u:p@proxy:3128");
+    EXPECT_EQ(given.origin, "--proxy");
+    const std::string error = Error({"--tiles=0,0,0,0", "--zoom=1", "--proxy=ftp://u:secret@h:1"});
+    EXPECT_NE(error.find("--proxy: 'ftp://***@h:1' is no proxy's address"), std::string::npos)
+        << error;
+    EXPECT_EQ(error.find("secret"), std::string::npos);
+    // The capabilities of --add-wmts come through it too.
+    const ParseOutcome wmts =
+        ParseMakeArguments({"--add-wmts", "caps.xml", "--proxy", "direct"}, catalogue_);
+    ASSERT_TRUE(wmts.addWmts.has_value()) << wmts.error;
+    EXPECT_EQ(wmts.addWmts->proxy.kind, Kind::Direct);
+}
+
 TEST_F(MakeOptionsTest, AreaMustBeGivenExactlyOnce) {
     EXPECT_NE(Error({"--zoom=3"}), "");
     EXPECT_NE(Error({"--tiles=0,0,1,1", "--box=0,0,5,5", "--zoom=3"}), "");

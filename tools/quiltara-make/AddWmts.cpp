@@ -18,7 +18,8 @@ std::optional<std::string> AddWmtsFrom(const GivenArguments& given,
         return "--add-wmts writes a tile source and makes no map: leave out the area, the zoom, "
                "the layers, --source and the output";
     }
-    request = AddWmtsRequest{*given.addWmts, given.wmtsLayers, given.newSourceId.value_or("")};
+    request = AddWmtsRequest{*given.addWmts, given.wmtsLayers, given.newSourceId.value_or(""),
+                             given.options.proxy};
     return std::nullopt;
 }
 

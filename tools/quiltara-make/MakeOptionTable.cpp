@@ -99,6 +99,17 @@ Complaint TakeMapService(GivenArguments& given, const OptionUse& use) {
     return std::nullopt;
 }
 
+Complaint TakeProxy(GivenArguments& given, const OptionUse& use) {
+    std::string why;
+    const std::optional<ProxyChoice> proxy =
+        ReadProxyText(use.value, "--proxy", ProxyChoice::Kind::Direct, why);
+    if (!proxy) {
+        return "--proxy: " + why;
+    }
+    given.options.proxy = *proxy;
+    return std::nullopt;
+}
+
 Complaint TakeFormat(GivenArguments& given, const OptionUse& use) {
     if (use.value != "png" && use.value != "tiff") {
         return "--format takes png or tiff";
@@ -213,6 +224,11 @@ constexpr MakeOption kOptions[] = {
      "send the requests for the map service's host names\nto HOST:PORT (the offline "
      "demo-map-server); the\nURLs and their Host headers stay as they are",
      false, TakeMapService},
+    {"--proxy", "URL", Takes::Value,
+     "fetch through this proxy (HOST:PORT or a URL, with\nUSER:PASSWORD@ if it wants them) "
+     "instead of the one\nhttp_proxy, https_proxy or all_proxy names; no_proxy\nstill applies. "
+     "\"\" or direct: no proxy at all",
+     false, TakeProxy},
     {"--quiet", "", Takes::Nothing, "no progress lines", false, Note<&MakeOptions::quiet>},
     {"--dry-run", "", Takes::Nothing,
      "print the estimate (downloads, image size, memory)\nand stop: nothing is fetched or written",

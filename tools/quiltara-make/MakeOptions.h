@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "download/ParallelTileFetch.h"
+#include "platform/ProxyChoice.h"
 #include "sources/MapServiceRoute.h"
 #include "sources/MapSourcesValues.h"
 #include "sources/SourceCatalogue.h"
@@ -40,6 +41,7 @@ struct MakeOptions {
     bool dryRun = false; // print the estimate only; nothing is fetched or written
     int jobs = kDefaultDownloadConnections;    // connections the tiles are fetched over
     std::optional<MapServiceRoute> mapService; // nothing: the addresses as they are
+    ProxyChoice proxy;                         // --proxy; by default the environment's
     bool inMemory = false;       // the desktop program's stitcher instead of streaming
     std::optional<int> pngLevel; // 0..9; nothing: the PNG writer's own level
     ImageFileFormat format = ImageFileFormat::Png;
@@ -62,6 +64,7 @@ struct AddWmtsRequest {
     std::string location;            // an address or a file
     std::vector<std::string> layers; // "ID" or "KIND=ID"; none: list the layers
     std::string id;                  // empty: made from the service's title
+    ProxyChoice proxy;               // the capabilities are fetched through it
 };
 
 struct ParseOutcome {

@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
         Console errors(stderr, false);
         try {
             quiltara::CurlHttpClient http;
+            http.SetProxy(parsed.addWmts->proxy);
             return RunAddWmts(*parsed.addWmts, out, errors, http);
         } catch (const ConsoleWriteError&) {
             return kExitFailed;
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
         // Every connection goes where the first one goes.
         const auto connect = [&options = *parsed.options] {
             auto client = std::make_unique<quiltara::CurlHttpClient>();
+            client->SetProxy(options.proxy);
             if (options.mapService) {
                 client->SetConnectTo(options.mapService->ConnectToEntries());
             }
