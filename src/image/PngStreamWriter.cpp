@@ -15,7 +15,6 @@ constexpr std::array<std::uint8_t, 8> kSignature = {0x89, 'P', 'N', 'G', '\r', '
 // Image data chunks of this size keep the file's framing small while the
 // buffer stays a fraction of the data in flight.
 constexpr std::size_t kDataChunkBytes = 1 << 20;
-constexpr int kBytesPerPixel = 3;
 
 void PutBigEndian(std::uint8_t* out, std::uint32_t value) {
     out[0] = static_cast<std::uint8_t>(value >> 24);
@@ -83,7 +82,7 @@ bool PngStreamWriter::WriteChunk(const char type[4], std::span<const std::uint8_
 }
 
 bool PngStreamWriter::WriteHeader(std::uint32_t width, std::uint32_t height,
-                                  std::uint32_t pixelsPerMetre,
+                                  std::uint32_t pixelsPerMetre, bool alpha,
                                   const std::vector<PngTextEntry>& text) {
     if (out_.Write(kSignature.data(), 1, kSignature.size()) != kSignature.size()) {
         failed_ = true;
@@ -92,8 +91,8 @@ bool PngStreamWriter::WriteHeader(std::uint32_t width, std::uint32_t height,
     std::array<std::uint8_t, 13> header{};
     PutBigEndian(header.data(), width);
     PutBigEndian(header.data() + 4, height);
-    header[8] = 8; // bits per sample
-    header[9] = 2; // RGB; compression, filter and interlace methods stay 0
+    header[8] = 8;             // bits per sample
+    header[9] = alpha ? 6 : 2; // RGB(A); compression, filter and interlace methods stay 0
     // White, as the codec writes for an image without a transparent colour.
     const std::array<std::uint8_t, 6> background = {0, 255, 0, 255, 0, 255};
     std::array<std::uint8_t, 9> physical{};
@@ -148,12 +147,12 @@ bool PngStreamWriter::Finish() {
 }
 
 void FilterRgbRow(const std::uint8_t* prior, const std::uint8_t* row, std::size_t length,
-                  std::uint8_t* out) {
+                  std::uint8_t* out, std::size_t pixelBytes) {
     // One plain loop per candidate, free of branches and of dependencies
     // between bytes, so the compiler turns each into vector code: filtering
     // would otherwise cost as much as deflate itself.
     const std::size_t n = length;
-    const std::size_t bpp = std::min<std::size_t>(kBytesPerPixel, n);
+    const std::size_t bpp = std::min<std::size_t>(pixelBytes, n);
     std::array<std::uint64_t, 5> sums{};
     for (std::size_t i = 0; i < bpp; ++i) {
         sums[kNone] += Magnitude(row[i]);

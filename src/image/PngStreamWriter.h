@@ -21,8 +21,9 @@ class PngStreamWriter {
 public:
     explicit PngStreamWriter(ByteStream& out) : out_(out) {}
 
+    // alpha: the rows are red, green, blue and alpha (not premultiplied).
     bool WriteHeader(std::uint32_t width, std::uint32_t height, std::uint32_t pixelsPerMetre,
-                     const std::vector<PngTextEntry>& text = {});
+                     bool alpha = false, const std::vector<PngTextEntry>& text = {});
     // Part of the zlib stream; gathered into image data chunks.
     bool AddImageData(std::span<const std::uint8_t> data);
     // The last data chunk, the end chunk, and a flush of the stream.
@@ -39,11 +40,11 @@ private:
     bool failed_ = false;
 };
 
-// PNG row filtering of 3-byte pixels: the filter deflate does best with,
+// PNG row filtering of 3-byte pixels (4 with alpha): the filter deflate does best with,
 // chosen per row by the smallest sum of the filtered bytes taken as signed
 // values. prior is the row above in the same byte order (zeros above the
 // first row of the picture). out receives the filter type byte and the row.
 void FilterRgbRow(const std::uint8_t* prior, const std::uint8_t* row, std::size_t length,
-                  std::uint8_t* out);
+                  std::uint8_t* out, std::size_t pixelBytes = 3);
 
 } // namespace quiltara

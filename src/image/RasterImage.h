@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -232,6 +233,14 @@ public:
     // Copies source's pixels with its bottom-left corner at (xOffset, yOffset),
     // leaving out its transparent pixels; parts outside this image are dropped.
     void PasteOver(const RasterImage& source, std::int32_t xOffset, std::int32_t yOffset);
+    // Lays source over this 24-bit image as source's opacity says (alpha
+    // plane, palette opacity, transparent colour or index): opaque pixels are
+    // copied as PasteOver copies them, fully transparent ones leave this image
+    // as it was, the others are mixed with what is there. With an alpha plane
+    // this image keeps the result's opacity too (colour not premultiplied);
+    // without one the result is opaque, so over black it is the colour
+    // premultiplied by its alpha. A palette target is pasted as PasteOver does.
+    void BlendOver(const RasterImage& source, std::int32_t xOffset, std::int32_t yOffset);
 
     // Alpha plane: width x height opacity bytes, bottom row first, no padding.
     bool CreateAlpha();
@@ -291,6 +300,10 @@ protected:
 private:
     void PasteRows(const RasterImage& source, std::int32_t xOffset, std::int32_t yOffset);
     void PastePixels(const RasterImage& source, std::int32_t xOffset, std::int32_t yOffset);
+    // Source's colour and opacity (blue, green, red, alpha) over columns
+    // [first, last) of its row y.
+    void OpacityRow(std::int32_t y, std::int32_t first, std::int32_t last,
+                    const std::array<RgbQuad, 256>& lut, RgbQuad* out) const;
     void WriteIndex(std::uint8_t* row, std::int32_t x, std::uint8_t index);
 
     // Lengths of the owned layer and frame arrays. Kept apart from the counts

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "image/RasterImage.h"
 
@@ -138,6 +139,122 @@ void RasterImage::PasteRows(const RasterImage& source, std::int32_t xOffset, std
             out[0] = c.blue;
             out[1] = c.green;
             out[2] = c.red;
+        }
+    }
+}
+
+} // namespace quiltara
+
+namespace quiltara {
+
+namespace {
+
+// (value + 127) / 255 without the division: exact for every product of two bytes.
+inline std::uint32_t DivideBy255(std::uint32_t value) {
+    value += 128;
+    return (value + (value >> 8)) >> 8;
+}
+
+// Colour c of opacity a over an opaque colour d.
+inline std::uint8_t Mix(std::uint32_t c, std::uint32_t d, std::uint32_t a) {
+    return static_cast<std::uint8_t>(DivideBy255(c * a + d * (255 - a)));
+}
+
+} // namespace
+
+void RasterImage::OpacityRow(std::int32_t y, std::int32_t first, std::int32_t last,
+                             const std::array<RgbQuad, 256>& lut, RgbQuad* out) const {
+    const std::uint8_t* in = RowPointer(static_cast<std::uint32_t>(y));
+    const std::uint8_t* alphaRow =
+        alpha_ != nullptr ? alpha_ + static_cast<std::size_t>(y) * static_cast<std::size_t>(Width())
+                          : nullptr;
+    const bool keyed = HasTransparentColor();
+    const RgbQuad key = settings_.transparentColor;
+    const bool palette = ColorCount() != 0;
+    const std::uint16_t depth = BitsPerPixel();
+    for (std::int32_t x = first; x < last; ++x, ++out) {
+        RgbQuad c;
+        bool transparent = false;
+        if (palette) {
+            const std::uint8_t index = IndexInRow(in, x, depth);
+            c = lut[index];
+            transparent = keyed && index == settings_.transparentIndex;
+        } else {
+            const std::uint8_t* p = in + static_cast<std::size_t>(x) * 3;
+            c = RgbQuad{p[0], p[1], p[2], 255};
+            transparent = keyed && p[0] == key.blue && p[1] == key.green && p[2] == key.red;
+        }
+        if (alphaRow != nullptr) {
+            c.reserved =
+                static_cast<std::uint8_t>(DivideBy255(std::uint32_t{c.reserved} * alphaRow[x]));
+        }
+        if (transparent) {
+            c.reserved = 0;
+        }
+        *out = c;
+    }
+}
+
+void RasterImage::BlendOver(const RasterImage& source, std::int32_t xOffset, std::int32_t yOffset) {
+    if (block_ == nullptr || source.block_ == nullptr) {
+        return;
+    }
+    const bool paletteAlpha = source.ColorCount() != 0 && source.PaletteHasAlpha();
+    const bool opaque = !source.HasAlpha() && !source.HasTransparentColor() && !paletteAlpha;
+    if (header_.bitCount != 24 || &source == this || (opaque && alpha_ == nullptr)) {
+        PasteOver(source, xOffset, yOffset);
+        return;
+    }
+    const Span cols = Clip(source.Width(), Width(), xOffset);
+    const Span rows = Clip(source.Height(), Height(), yOffset);
+    if (cols.Empty() || rows.Empty()) {
+        return;
+    }
+    std::array<RgbQuad, 256> lut{};
+    if (source.ColorCount() != 0) {
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            lut[i] = source.PaletteEntry(static_cast<std::uint8_t>(i));
+            if (!paletteAlpha) {
+                lut[i].reserved = 255;
+            }
+        }
+    }
+    const std::size_t width = static_cast<std::size_t>(Width());
+    std::vector<RgbQuad> row(static_cast<std::size_t>(cols.last - cols.first));
+    for (std::int32_t y = rows.first; y < rows.last; ++y) {
+        source.OpacityRow(y, cols.first, cols.last, lut, row.data());
+        const auto targetRow = static_cast<std::uint32_t>(yOffset + y);
+        std::uint8_t* out =
+            RowPointer(targetRow) + static_cast<std::size_t>(xOffset + cols.first) * 3;
+        std::uint8_t* outAlpha =
+            alpha_ != nullptr
+                ? alpha_ + targetRow * width + static_cast<std::size_t>(xOffset + cols.first)
+                : nullptr;
+        for (std::size_t i = 0; i < row.size(); ++i, out += 3) {
+            const RgbQuad c = row[i];
+            const std::uint32_t a = c.reserved;
+            if (a == 0) {
+                continue;
+            }
+            if (outAlpha == nullptr) {
+                out[0] = Mix(c.blue, out[0], a);
+                out[1] = Mix(c.green, out[1], a);
+                out[2] = Mix(c.red, out[2], a);
+                continue;
+            }
+            // Porter and Duff's "over" with colours that are not premultiplied:
+            // weights in 255ths of 255ths.
+            const std::uint32_t below = outAlpha[i];
+            const std::uint32_t top = a * 255;
+            const std::uint32_t under = below * (255 - a);
+            const std::uint32_t total = top + under;
+            auto over = [&](std::uint32_t s, std::uint32_t d) {
+                return static_cast<std::uint8_t>((s * top + d * under + total / 2) / total);
+            };
+            out[0] = over(c.blue, out[0]);
+            out[1] = over(c.green, out[1]);
+            out[2] = over(c.red, out[2]);
+            outAlpha[i] = static_cast<std::uint8_t>((total + 127) / 255);
         }
     }
 }

@@ -23,4 +23,13 @@ bool LoadTile(RasterImage& tile, const std::filesystem::path& file);
 // a tile that is missing from one that is there but cannot be used.
 bool AnythingAt(const std::filesystem::path& path);
 
+// Side of the square a tile fills in a map image.
+inline constexpr std::int64_t kTileSide = 256;
+
+// The tile's top left kTileSide x kTileSide pixels (fewer where the tile is
+// smaller): the part of a larger tile that belongs to its own square.
+// Palette, transparency and alpha go along. False when the copy cannot be
+// made.
+bool CropTile(const RasterImage& tile, RasterImage& cell);
+
 } // namespace quiltara

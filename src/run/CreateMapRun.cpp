@@ -185,6 +185,27 @@ std::optional<std::string> SubfolderError(MapLayer layer, const std::string& sub
            "without '/' and other than '.' or '..', or leave it empty for the output folder.";
 }
 
+std::optional<std::string> CompositeError(const MapSourcesValues& sources) {
+    for (const CompositeLayers& composite : sources.publish.composites) {
+        if (composite.base == composite.overlay) {
+            return FormatText(
+                "A composite image lays one layer over another: the %s layer cannot "
+                "be laid over itself.",
+                LayerName(composite.base));
+        }
+        for (MapLayer layer : {composite.base, composite.overlay}) {
+            if (!sources.IsDownloaded(layer)) {
+                return FormatText(
+                    "The composite image of the %s layer over the %s layer needs both layers, "
+                    "but the %s layer is not downloaded in this run.  Download both layers, or "
+                    "leave the composite out.",
+                    LayerName(composite.overlay), LayerName(composite.base), LayerName(layer));
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 void SplitChosenPath(const std::string& path, std::string& folder, std::string& fileName) {
     const auto slash = path.find_last_of('/');
     const std::string::size_type nameStart = slash == std::string::npos ? 0 : slash + 1;
@@ -262,7 +283,11 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     }
     const MapSourcesValues& sources = *asked;
     SplitChosenPath(chosen->path, outcome.outputFolder, outcome.fileName);
-    if (std::optional<std::string> refused = CheckSubfolders(sources)) {
+    std::optional<std::string> refused = CheckSubfolders(sources);
+    if (!refused) {
+        refused = CompositeError(sources);
+    }
+    if (refused) {
         services.prompts.ShowMessage(*refused, MessageButtons::Ok);
         outcome.status = CreateMapStatus::Refused;
         outcome.endingError = *refused;

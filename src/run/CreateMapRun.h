@@ -100,6 +100,10 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
 // and images elsewhere and have the delete step remove files there, is refused.
 std::optional<std::string> SubfolderError(MapLayer layer, const std::string& subfolder);
 
+// Why a composite of the run's choices cannot be made, or nothing when every
+// one can: a composite lays one downloaded layer over another downloaded one.
+std::optional<std::string> CompositeError(const MapSourcesValues& sources);
+
 // Splits the chosen full path into the output folder (everything before the
 // file name, separator included) and the file name.
 void SplitChosenPath(const std::string& path, std::string& folder, std::string& fileName);

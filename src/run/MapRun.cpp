@@ -21,9 +21,11 @@ std::unique_ptr<TileFetcher> MakeFetcher(const MapRunParts& parts,
 
 std::unique_ptr<LayerStitcher> MakeStitcher(const StitchChoice& choice) {
     if (choice.inMemory) {
-        return std::make_unique<InMemoryStitcher>();
+        return std::make_unique<InMemoryStitcher>(choice.overlay);
     }
-    return std::make_unique<StreamingStitcher>(choice.streaming, choice.offerTypes);
+    StreamingOptions options = choice.streaming;
+    options.overlay = choice.overlay;
+    return std::make_unique<StreamingStitcher>(options, choice.offerTypes);
 }
 
 } // namespace

@@ -22,6 +22,9 @@ struct StitchChoice {
     bool inMemory = false;      // each image whole in memory (quiltara-make's --in-memory)
     StreamingOptions streaming; // otherwise streamed band by band with these
     bool offerTypes = false;    // the save dialog offers PNG and GeoTIFF, and its type decides
+    // The transparent pixels of either stitcher's images (quiltara-make's
+    // --overlay); it decides streaming.overlay too.
+    OverlayOutput overlay = OverlayOutput::Black;
 };
 
 // What a front end brings to a create-map run. The overwrite choice, the run

@@ -15,44 +15,10 @@ namespace {
 
 constexpr std::int32_t kTileSize = kBandTileSide;
 
-// The tile's opacity over its square in the band, as the paste saw it: 0
-// where the paste left the band alone, else the tile's own alpha.
-void PlaceOpacity(RasterImage& band, const RasterImage& tile, std::int32_t left,
-                  std::int32_t stripTop) {
-    const std::int32_t width = std::min(tile.Width(), kTileSize);
-    const std::int32_t height = std::min(tile.Height(), kTileSize);
-    const bool paletteAlpha = tile.ColorCount() != 0 && tile.PaletteHasAlpha();
-    const bool opaque = !tile.HasAlpha() && !tile.HasTransparentColor() && !paletteAlpha;
-    const std::int32_t last = std::min(height, stripTop + band.Height());
-    for (std::int32_t ty = stripTop; ty < last; ++ty) {
-        const std::int32_t tileRow = tile.Height() - 1 - ty;
-        const std::int32_t bandRow = band.Height() - 1 - (ty - stripTop);
-        std::uint8_t* out =
-            band.AlphaPlane() +
-            static_cast<std::size_t>(bandRow) * static_cast<std::size_t>(band.Width()) +
-            static_cast<std::size_t>(left);
-        if (opaque) {
-            std::memset(out, 255, static_cast<std::size_t>(width));
-            continue;
-        }
-        for (std::int32_t tx = 0; tx < width; ++tx) {
-            std::uint8_t alpha = 255;
-            if (tile.IsTransparentAt(tx, tileRow)) {
-                alpha = 0;
-            } else if (tile.HasAlpha()) {
-                alpha = tile.AlphaAt(tx, tileRow);
-            } else if (paletteAlpha) {
-                alpha = tile.PixelColorUnchecked(tx, tileRow).reserved;
-            }
-            out[tx] = alpha;
-        }
-    }
-}
-
-// Puts one tile into its square of the band: top-left corner on the
-// square's, never beyond the square. The band holds the strip of the tile
-// row that starts stripTop rows below the row's top, from the band's first
-// column on. Returns what was wrong with the tile, if anything.
+// Lays one tile over its square of the band, as its opacity says: top-left
+// corner on the square's, never beyond the square. The band holds the strip
+// of the tile row that starts stripTop rows below the row's top, from the
+// band's first column on. Returns what was wrong with the tile, if anything.
 std::optional<TileProblem> PlaceTile(RasterImage& band, const std::string& path, int column,
                                      int stripTop) {
     RasterImage tile(kFormatPng);
@@ -64,25 +30,17 @@ std::optional<TileProblem> PlaceTile(RasterImage& band, const std::string& path,
             path, AnythingAt(path) ? TileProblem::Kind::Unreadable : TileProblem::Kind::Missing, 0,
             0};
     }
-    const std::int32_t left = column * kTileSize;
-    // Rows count from the bottom: the tile's top row goes to the top of its
-    // square, stripTop rows above the band's top.
-    const std::int32_t bottom = band.Height() + stripTop - height;
-    if (width <= kTileSize) {
-        // The band's own edges cut a tall tile at the square's bottom.
-        band.PasteOver(tile, left, bottom);
-    } else {
-        // Through a square of its own, so nothing spills into the next square.
-        RasterImage square(kTileSize, kTileSize, 24, kFormatPng);
-        if (!square.HasPixels()) {
+    if (width > kTileSize || height > kTileSize) {
+        // Its own square only, so nothing spills into the next square.
+        RasterImage square(kFormatPng);
+        if (!CropTile(tile, square) || !tile.AdoptFrom(square, true)) {
             throw std::bad_alloc();
         }
-        square.PasteOver(tile, 0, kTileSize - height);
-        band.PasteOver(square, left, band.Height() + stripTop - kTileSize);
     }
-    if (band.HasAlpha()) {
-        PlaceOpacity(band, tile, left, stripTop);
-    }
+    // Rows count from the bottom: the tile's top row goes to the top of its
+    // square, stripTop rows above the band's top; the band's own edges cut
+    // the rest of the tile.
+    band.BlendOver(tile, column * kTileSize, band.Height() + stripTop - tile.Height());
     if (width == kTileSize && height == kTileSize) {
         return std::nullopt;
     }
@@ -96,6 +54,16 @@ void BandRowToRgb(const std::uint8_t* stored, std::size_t pixels, std::uint8_t* 
         out[0] = stored[2];
         out[1] = stored[1];
         out[2] = stored[0];
+    }
+}
+
+void BandRowToRgba(const std::uint8_t* stored, const std::uint8_t* alpha, std::size_t pixels,
+                   std::uint8_t* out) {
+    for (std::size_t i = 0; i < pixels; ++i, stored += 3, out += 4) {
+        out[0] = stored[2];
+        out[1] = stored[1];
+        out[2] = stored[0];
+        out[3] = alpha[i];
     }
 }
 
@@ -292,11 +260,14 @@ void BandPipeline::DecodeTile(BandSlot& slot, int band, int column) {
     const BandPlace place = PlaceOf(band);
     const int x = tiles_.range.xFirst + place.firstColumn + column;
     const int y = tiles_.range.yFirst + place.tileRow;
-    std::optional<TileProblem> problem = PlaceTile(
-        slot.image, tiles_.folder + tiles_.FileName(x, y), column, place.strip * shape_.rows);
-    if (problem && place.strip == 0) {
-        const std::lock_guard lock(notesMutex_);
-        problems_.push_back(TileNote{x, y, std::move(*problem)});
+    // A composite's overlay tile goes over its base tile.
+    for (const std::string& path : tiles_.PathsAt(x, y)) {
+        std::optional<TileProblem> problem =
+            PlaceTile(slot.image, path, column, place.strip * shape_.rows);
+        if (problem && place.strip == 0) {
+            const std::lock_guard lock(notesMutex_);
+            problems_.push_back(TileNote{x, y, std::move(*problem)});
+        }
     }
 }
 
@@ -339,8 +310,8 @@ StreamedLayer BandPipeline::Run() {
     return result_;
 }
 
-bool KeepStreamedImage(StreamedLayer& result, const TileRange& range) {
-    if (result.written && !AnyTilePlaced(result.tileProblems, range)) {
+bool KeepStreamedImage(StreamedLayer& result, const LayerTiles& tiles) {
+    if (result.written && !AnyTilePlaced(result.tileProblems, tiles.range, tiles.LayerCount())) {
         result.written = false;
         result.noTilePlaced = true;
     }

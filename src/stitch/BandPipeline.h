@@ -160,10 +160,13 @@ private:
 
 // Whether a written image is to be kept: not when no tile of the range went
 // into it (it must not replace an earlier image), which result then says.
-bool KeepStreamedImage(StreamedLayer& result, const TileRange& range);
+bool KeepStreamedImage(StreamedLayer& result, const LayerTiles& tiles);
 
 // Stored band row (bottom-up, blue-green-red) to file order (red, green, blue).
 void BandRowToRgb(const std::uint8_t* stored, std::size_t pixels, std::uint8_t* out);
+// The same with the row's alpha after each pixel's colour.
+void BandRowToRgba(const std::uint8_t* stored, const std::uint8_t* alpha, std::size_t pixels,
+                   std::uint8_t* out);
 
 // What a failed write of an image says: with the system's reason when the
 // file system gave one (a full disk, a file-size limit).

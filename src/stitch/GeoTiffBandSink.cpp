@@ -26,29 +26,6 @@ constexpr std::size_t kHalf = kSide / 2;
 // Tiles across a band: enough for both cores, few enough that a very wide
 // map's bands stay small beside its overviews.
 constexpr int kMostBandColumns = 32;
-// Tiles looked at for transparency before the layer's kind is settled.
-constexpr int kTilesProbed = 16;
-
-// Whether the layer's image needs an alpha channel: the hybrid overlay does,
-// and so does any layer whose first readable tile has transparent pixels.
-bool LayerCarriesTransparency(const LayerTiles& tiles) {
-    if (tiles.layer == MapLayer::Hybrid) {
-        return true;
-    }
-    int probed = 0;
-    for (int y = tiles.range.yFirst; y <= tiles.range.yLast && probed < kTilesProbed; ++y) {
-        for (int x = tiles.range.xFirst; x <= tiles.range.xLast && probed < kTilesProbed; ++x) {
-            ++probed;
-            RasterImage tile(kFormatPng);
-            if (LoadTile(tile, tiles.folder + tiles.FileName(x, y)) && tile.HasPixels()) {
-                return tile.HasAlpha() || tile.HasTransparentColor() ||
-                       (tile.ColorCount() != 0 && tile.PaletteHasAlpha());
-            }
-        }
-    }
-    return false;
-}
-
 using Pixels = std::vector<std::uint8_t>;
 
 // Each output pixel the mean of the (up to) four below it that lie inside
@@ -334,7 +311,7 @@ StreamedLayer StreamGeoTiffToFile(const LayerTiles& tiles, const std::string& pa
             BandPipeline pipeline(tiles, sink, options);
             result = pipeline.Run();
         }
-        if (KeepStreamedImage(result, tiles.range)) {
+        if (KeepStreamedImage(result, tiles)) {
             file.Commit(); // an uncommitted file goes with `file`
         }
     } catch (const std::system_error& failure) {

@@ -1,9 +1,26 @@
 #include "stitch/LayerStitcher.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 
 namespace quiltara {
+namespace {
+
+// A wrapped strip is only worth a progress line; a strip cut short or missing
+// is something the user asked for and did not get, said once after the images.
+void NoteStamp(const StitchedLayer& stitched, ProgressSink& progress, std::string& problems) {
+    if (!stitched.saved || stitched.stampNote.empty()) {
+        return;
+    }
+    if (stitched.stampWhole) {
+        progress.AddLine(stitched.stampNote);
+    } else {
+        problems += (problems.empty() ? "" : "\n") + stitched.stampNote;
+    }
+}
+
+} // namespace
 
 LayerStitcher::LayerCredit LayerStitcher::CreditFor(const LayerTiles& tiles,
                                                     StitchedLayer& stitched) const {
@@ -49,19 +66,41 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
             continue;
         }
         progress.StitchStarted(layer, stitched.path);
-        const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom};
+        const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom, {}};
         goOn = StitchLayer(tiles, stitched, prompts, cancel);
-        if (stitched.saved && !stitched.stampNote.empty()) {
-            // A wrapped strip is only worth a line; a strip cut short or
-            // missing is something the user asked for and did not get.
-            if (stitched.stampWhole) {
-                progress.AddLine(stitched.stampNote);
-            } else {
-                stampProblems += (stampProblems.empty() ? "" : "\n") + stitched.stampNote;
-            }
-        }
+        NoteStamp(stitched, progress, stampProblems);
         result.push_back(stitched);
         progress.StitchFinished(layer, stitched.path, stitched.saved);
+    }
+    std::vector<CompositeLayers> made;
+    for (const CompositeLayers& composite : sources.publish.composites) {
+        const MapLayer base = composite.base;
+        if (composite.base == composite.overlay || !sources.IsDownloaded(base) ||
+            !sources.IsDownloaded(composite.overlay) ||
+            std::find(made.begin(), made.end(), composite) != made.end()) {
+            continue; // the run refuses such a choice before anything is fetched
+        }
+        made.push_back(composite);
+        StitchedLayer stitched;
+        stitched.layer = base;
+        stitched.overlay = composite.overlay;
+        stitched.path = CompositeImagePath(outputFolder, fileName, base, composite.overlay,
+                                           sources[base].subfolder);
+        if (cancel != nullptr && cancel->Requested()) {
+            stitched.stopped = true;
+        } else if (goOn) {
+            progress.StitchStarted(base, stitched.path);
+            const LayerTiles tiles{
+                LayerFolder(outputFolder, sources[base].subfolder), base, range, zoom,
+                LayerTiles::Overlay{LayerFolder(outputFolder, sources[composite.overlay].subfolder),
+                                    composite.overlay}};
+            goOn = StitchLayer(tiles, stitched, prompts, cancel);
+            NoteStamp(stitched, progress, stampProblems);
+            // The tiles are those of the two layers' own images, which name them.
+            stitched.tileProblems.clear();
+            progress.StitchFinished(base, stitched.path, stitched.saved);
+        }
+        result.push_back(stitched);
     }
     if (!stampProblems.empty()) {
         prompts.ShowMessage(stampProblems, MessageButtons::Ok);

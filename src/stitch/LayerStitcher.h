@@ -24,7 +24,9 @@ public:
     virtual ~LayerStitcher() = default;
 
     // One entry per enabled layer, in layer order, each image made from the
-    // tile files of range at zoom in the layer's folder; messages through
+    // tile files of range at zoom in the layer's folder, then one per
+    // composite of sources.publish whose two layers are enabled, the
+    // overlay's tiles laid over the base's, in the base's folder; messages through
     // prompts. A stop through cancel (may be null), looked at before each
     // layer and by the stitcher as it works, ends it: the layer under way and
     // those after it are marked stopped and write nothing.

@@ -41,46 +41,11 @@ bool CreateOutput(RasterImage& output, std::int64_t width, std::int64_t height,
     return output.HasPixels();
 }
 
-// The tile's top left 256 x 256 pixels (fewer where the tile is smaller):
-// the part of a larger tile that belongs to its own square. Palette,
-// transparency and alpha go along. False when the copy cannot be made.
-bool CropToCell(const RasterImage& tile, RasterImage& cell) {
-    const auto width = static_cast<std::uint32_t>(std::min<std::int64_t>(tile.Width(), kTileSize));
-    const auto height =
-        static_cast<std::uint32_t>(std::min<std::int64_t>(tile.Height(), kTileSize));
-    const std::uint32_t depth = tile.BitsPerPixel();
-    if (cell.Create(width, height, depth, kFormatPng) == nullptr) {
-        return false;
-    }
-    if (depth <= 8) {
-        for (std::uint32_t i = 0; i < (1U << depth); ++i) {
-            cell.SetPaletteEntry(static_cast<std::uint8_t>(i),
-                                 tile.PaletteEntry(static_cast<std::uint8_t>(i)));
-        }
-    }
-    // Rows count from the bottom: the tile's top rows are its last ones.
-    const std::uint32_t skipped = static_cast<std::uint32_t>(tile.Height()) - height;
-    const std::size_t rowBytes = (std::size_t{width} * depth + 7) / 8;
-    for (std::uint32_t y = 0; y < height; ++y) {
-        std::memcpy(cell.RowPointer(y), tile.RowPointer(skipped + y), rowBytes);
-    }
-    cell.SetTransparentIndex(tile.TransparentIndex());
-    cell.SetTransparentColor(tile.TransparentColor());
-    if (tile.HasAlpha() && cell.CreateAlpha()) {
-        for (std::uint32_t y = 0; y < height; ++y) {
-            for (std::uint32_t x = 0; x < width; ++x) {
-                cell.SetAlphaAt(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
-                                tile.AlphaAt(static_cast<std::int32_t>(x),
-                                             static_cast<std::int32_t>(skipped + y)));
-            }
-        }
-    }
-    return true;
-}
-
 // Pastes one tile into its square: (column, rowFromTop) squares of 256
 // pixels from the image's top left, the tile's top left corner at the
-// square's. Rows of the image count from the bottom.
+// square's. Rows of the image count from the bottom. The 256-colour image
+// takes tiles as the palette builder pastes them; the true-colour one lays
+// them over what is there as their opacity says.
 void PasteIntoCell(RasterImage& output, const RasterImage& tile, std::int64_t column,
                    std::int64_t rowFromTop, PaletteBuilder* palette) {
     const std::int64_t xOffset = column * kTileSize;
@@ -93,15 +58,36 @@ void PasteIntoCell(RasterImage& output, const RasterImage& tile, std::int64_t co
         palette->PasteTile(tile, static_cast<std::int32_t>(xOffset),
                            static_cast<std::int32_t>(yOffset));
     } else {
-        output.PasteOver(tile, static_cast<std::int32_t>(xOffset),
+        output.BlendOver(tile, static_cast<std::int32_t>(xOffset),
                          static_cast<std::int32_t>(yOffset));
     }
 }
 
+// Reads the tile at path, cut to its square when it is larger. Tiles that
+// are missing, unreadable or not 256 x 256 are listed in problems; false
+// when there is nothing to place.
+bool ReadSquare(const std::string& path, RasterImage& tile, std::vector<TileProblem>& problems) {
+    LoadTile(tile, path);
+    if (!tile.HasPixels() || tile.Width() <= 0 || tile.Height() <= 0) {
+        problems.push_back(TileProblem{
+            path, AnythingAt(path) ? TileProblem::Kind::Unreadable : TileProblem::Kind::Missing, 0,
+            0});
+        return false;
+    }
+    if (tile.Width() == kTileSize && tile.Height() == kTileSize) {
+        return true;
+    }
+    problems.push_back(TileProblem{path, TileProblem::Kind::OffSize, tile.Width(), tile.Height()});
+    if (tile.Width() <= kTileSize && tile.Height() <= kTileSize) {
+        return true;
+    }
+    RasterImage cell(kFormatPng);
+    return CropTile(tile, cell) && tile.AdoptFrom(cell, true);
+}
+
 // Pastes every tile of the range, column by column, into its square: tile
-// (xFirst, yFirst) at the top left. Tiles that are missing, unreadable or not
-// 256 x 256 are listed in problems.
-// False when a stop came first.
+// (xFirst, yFirst) at the top left; a composite's overlay tile over its base
+// tile. False when a stop came first.
 bool PasteTiles(RasterImage& output, const LayerTiles& tiles, PaletteBuilder* palette,
                 std::vector<TileProblem>& problems, const CancelFlag* cancel) {
     const TileRange& range = tiles.range;
@@ -110,31 +96,33 @@ bool PasteTiles(RasterImage& output, const LayerTiles& tiles, PaletteBuilder* pa
             if (cancel != nullptr && cancel->Requested()) {
                 return false;
             }
-            const std::string path = tiles.folder + tiles.FileName(x, y);
-            RasterImage tile(kFormatPng);
-            LoadTile(tile, path);
-            if (!tile.HasPixels() || tile.Width() <= 0 || tile.Height() <= 0) {
-                problems.push_back(TileProblem{
-                    path,
-                    AnythingAt(path) ? TileProblem::Kind::Unreadable : TileProblem::Kind::Missing,
-                    0, 0});
-                continue;
-            }
             const std::int64_t column = std::int64_t{x} - range.xFirst;
             const std::int64_t rowFromTop = std::int64_t{y} - range.yFirst;
-            if (tile.Width() == kTileSize && tile.Height() == kTileSize) {
-                PasteIntoCell(output, tile, column, rowFromTop, palette);
-                continue;
+            const std::vector<std::string> paths = tiles.PathsAt(x, y);
+            // The palette builder pastes without mixing: a composite's tiles
+            // are laid over each other in a true-colour square of their own.
+            std::optional<RasterImage> square;
+            if (palette != nullptr && paths.size() > 1) {
+                square.emplace(kTileSize, kTileSize, 24, kFormatPng);
+                if (!square->HasPixels()) {
+                    throw std::bad_alloc();
+                }
+                std::memset(square->RowPointer(0), 0, std::size_t{square->RowBytes()} * kTileSize);
             }
-            problems.push_back(
-                TileProblem{path, TileProblem::Kind::OffSize, tile.Width(), tile.Height()});
-            if (tile.Width() <= kTileSize && tile.Height() <= kTileSize) {
-                PasteIntoCell(output, tile, column, rowFromTop, palette);
-                continue;
+            for (const std::string& path : paths) {
+                RasterImage tile(kFormatPng);
+                if (!ReadSquare(path, tile, problems)) {
+                    continue;
+                }
+                if (square) {
+                    square->BlendOver(tile, 0,
+                                      static_cast<std::int32_t>(kTileSize - tile.Height()));
+                } else {
+                    PasteIntoCell(output, tile, column, rowFromTop, palette);
+                }
             }
-            RasterImage cell(kFormatPng);
-            if (CropToCell(tile, cell)) {
-                PasteIntoCell(output, cell, column, rowFromTop, palette);
+            if (square) {
+                PasteIntoCell(output, *square, column, rowFromTop, palette);
             }
         }
     }
@@ -235,6 +223,16 @@ bool InMemoryStitcher::StitchLayer(const LayerTiles& tiles, StitchedLayer& stitc
     stitched.created = true;
 
     try {
+        if (!stitched.paletteMode && overlay_ == OverlayOutput::Alpha &&
+            LayerCarriesTransparency(tiles)) {
+            // Transparent until a tile lands.
+            if (!output.CreateAlpha()) {
+                throw std::bad_alloc();
+            }
+            std::memset(output.AlphaPlane(), 0,
+                        static_cast<std::size_t>(output.Width()) *
+                            static_cast<std::size_t>(output.Height()));
+        }
         bool pasted = false;
         if (stitched.paletteMode) {
             PaletteBuilder palette(output, [&prompts](const std::string& message) {
@@ -246,7 +244,7 @@ bool InMemoryStitcher::StitchLayer(const LayerTiles& tiles, StitchedLayer& stitc
         }
         if (!pasted) {
             stitched.stopped = true;
-        } else if (AnyTilePlaced(stitched.tileProblems, range)) {
+        } else if (AnyTilePlaced(stitched.tileProblems, range, tiles.LayerCount())) {
             const LayerCredit credit = CreditFor(tiles, stitched);
             if (credit.stamp) {
                 credit.stamp->DrawInto(output, 0, 0);

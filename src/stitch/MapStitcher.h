@@ -37,13 +37,21 @@ inline constexpr const char* kPaletteModeFailedMessage =
 // temporary name and takes its own name only when complete, so a failed save
 // leaves an earlier image of that name as it was. A stop is looked at between
 // tiles.
+// Tiles are laid over the image as their opacity says: over black, or,
+// with OverlayOutput::Alpha, into an image whose alpha keeps the layer's
+// transparency (the 256-colour image has none).
 class InMemoryStitcher : public LayerStitcher {
 public:
+    explicit InMemoryStitcher(OverlayOutput overlay = OverlayOutput::Black) : overlay_(overlay) {}
+
     bool Streamed() const override { return false; }
 
 protected:
     bool StitchLayer(const LayerTiles& tiles, StitchedLayer& stitched, Prompts& prompts,
                      const CancelFlag* cancel) override;
+
+private:
+    OverlayOutput overlay_;
 };
 
 // The in-memory stitcher's images of every enabled layer, in layer order.

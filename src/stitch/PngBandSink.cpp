@@ -29,7 +29,9 @@ bool PngBandSink::Shape(int columns, int tileRows, const StreamingOptions& optio
     }
     width_ = static_cast<std::size_t>(width);
     height_ = static_cast<std::size_t>(height);
-    rowBytes_ = width_ * 3;
+    pixelBytes_ = alpha_ ? 4 : 3;
+    rowBytes_ = width_ * pixelBytes_;
+    shape.alpha = alpha_;
     // A row of tiles too wide for the memory allowed is made in strips, each
     // tile decoded once per strip: slower, but a map of any width fits.
     while (bandRows_ > kMinBandRows &&
@@ -50,7 +52,7 @@ void PngBandSink::Begin(BandPipeline& pipeline) {
     const auto pixelsPerMetre = static_cast<std::uint32_t>(fresh.Header().xPelsPerMeter);
     errno = 0;
     if (!writer_.WriteHeader(static_cast<std::uint32_t>(width_),
-                             static_cast<std::uint32_t>(height_), pixelsPerMetre,
+                             static_cast<std::uint32_t>(height_), pixelsPerMetre, alpha_,
                              PngTextEntries(pipeline.Options().metadata)) ||
         !writer_.AddImageData(ZlibStreamJoiner::Header(level_))) {
         pipeline.Fail(WriteFailure(errno));
@@ -64,8 +66,8 @@ void PngBandSink::BandDecoded(BandPipeline& pipeline, BandSlot& slot, int band) 
         auto rows = std::make_unique<RowsAbove>();
         rows->secondLast.resize(rowBytes_);
         rows->last.resize(rowBytes_);
-        BandRowToRgb(slot.image.RowPointer(1), width_, rows->secondLast.data());
-        BandRowToRgb(slot.image.RowPointer(0), width_, rows->last.data());
+        StoredRow(slot, 1, rows->secondLast.data());
+        StoredRow(slot, 0, rows->last.data());
         above_[band + 1] = std::move(rows);
     }
     const auto found = above_.find(band);
@@ -108,11 +110,19 @@ void PngBandSink::WriteReadyParts(BandPipeline& pipeline) {
     }
 }
 
+void PngBandSink::StoredRow(const BandSlot& slot, std::uint32_t stored, std::uint8_t* out) const {
+    if (alpha_) {
+        BandRowToRgba(slot.image.RowPointer(stored), slot.image.AlphaPlane() + stored * width_,
+                      width_, out);
+    } else {
+        BandRowToRgb(slot.image.RowPointer(stored), width_, out);
+    }
+}
+
 bool PngBandSink::FileOrderRow(const BandSlot& slot, const RowsAbove* above, int row,
                                std::uint8_t* out) const {
     if (row >= 0) {
-        BandRowToRgb(slot.image.RowPointer(static_cast<std::uint32_t>(bandRows_ - 1 - row)), width_,
-                     out);
+        StoredRow(slot, static_cast<std::uint32_t>(bandRows_ - 1 - row), out);
         return true;
     }
     if (above == nullptr) {
@@ -136,13 +146,13 @@ std::unique_ptr<DeflatePart> PngBandSink::CompressPart(const BandSlot& slot, con
         if (!FileOrderRow(slot, above, first - 2, prior.data())) {
             std::fill(prior.begin(), prior.end(), 0);
         }
-        FilterRgbRow(prior.data(), row.data(), rowBytes_, filtered.data());
+        FilterRgbRow(prior.data(), row.data(), rowBytes_, filtered.data(), pixelBytes_);
         deflater->SetDictionary(filtered);
         prior.swap(row);
     }
     for (int r = first; r < last && !deflater->Failed(); ++r) {
         FileOrderRow(slot, above, r, row.data());
-        FilterRgbRow(prior.data(), row.data(), rowBytes_, filtered.data());
+        FilterRgbRow(prior.data(), row.data(), rowBytes_, filtered.data(), pixelBytes_);
         deflater->Add(filtered);
         prior.swap(row);
     }

@@ -17,10 +17,12 @@ namespace quiltara {
 
 // The PNG output of the streaming stitcher: each band filtered and deflated
 // in parts on the workers, the parts joined into one zlib stream written to
-// out in order.
+// out in order. With alpha the image is RGBA, the band's alpha beside its
+// colour.
 class PngBandSink : public BandSink {
 public:
-    PngBandSink(ByteStream& out, int level) : writer_(out), level_(level) {}
+    PngBandSink(ByteStream& out, int level, bool alpha = false)
+        : writer_(out), level_(level), alpha_(alpha) {}
 
     bool Shape(int columns, int tileRows, const StreamingOptions& options, BandShape& shape,
                std::string& error) override;
@@ -29,7 +31,7 @@ public:
     void Finish(BandPipeline& pipeline) override;
 
 private:
-    // The two rows just above a band, in file byte order (red, green, blue): the
+    // The two rows just above a band, in file byte order (red, green, blue, and alpha): the
     // first part of the band filters its top row against them and takes the
     // filtered row above as its dictionary.
     struct RowsAbove {
@@ -42,10 +44,14 @@ private:
                                               int band, int part, int bands) const;
     bool FileOrderRow(const BandSlot& slot, const RowsAbove* above, int row,
                       std::uint8_t* out) const;
+    // Stored row `stored` of the band in file byte order.
+    void StoredRow(const BandSlot& slot, std::uint32_t stored, std::uint8_t* out) const;
 
     PngStreamWriter writer_;
     ZlibStreamJoiner joiner_;
     const int level_;
+    const bool alpha_;
+    std::size_t pixelBytes_ = 3;
     std::size_t width_ = 0;    // pixels
     std::size_t height_ = 0;   // pixels
     std::size_t rowBytes_ = 0; // file bytes of a row, filter byte excluded

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,36 @@ struct LayerTiles {
     MapLayer layer = MapLayer::Map;
     TileRange range;
     int zoom = 0;
+    // A composite image: the tiles of this layer laid over those of `layer`.
+    struct Overlay {
+        std::string folder;
+        MapLayer layer = MapLayer::Hybrid;
+    };
+    std::optional<Overlay> overlay;
 
     std::string FileName(int column, int row) const;
+    // The files that make square (column, row), the lowest first.
+    std::vector<std::string> PathsAt(int column, int row) const;
+    int LayerCount() const { return overlay ? 2 : 1; }
 };
+
+// The prefix of a composite image: the base layer's prefix without its
+// underscore, then the overlay's ("Sat_" and "Hyb_" make "SatHyb_").
+std::string CompositePrefix(MapLayer base, MapLayer overlay);
+
+// A composite image goes into the base layer's folder.
+std::string CompositeImagePath(const std::string& outputFolder, const std::string& fileName,
+                               MapLayer base, MapLayer overlay, const std::string& baseSubfolder);
+
+// Whether a layer's image has transparent pixels to keep: the hybrid overlay
+// has, and so has any layer whose first readable tile has transparent
+// pixels. A composite is as transparent as its base layer.
+bool LayerCarriesTransparency(const LayerTiles& tiles);
+
+// What becomes of the transparent pixels of a layer's tiles: left black (and
+// partly transparent ones mixed with black), or kept as the image's alpha
+// channel, so that the image can be laid over another.
+enum class OverlayOutput { Black, Alpha };
 
 // A tile file of the range that did not go into the image as it came.
 struct TileProblem {
@@ -49,7 +77,8 @@ struct TileProblem {
 
 // What became of one enabled layer.
 struct StitchedLayer {
-    MapLayer layer = MapLayer::Map;
+    MapLayer layer = MapLayer::Map;  // a composite's base layer
+    std::optional<MapLayer> overlay; // set for a composite image
     std::string path;
     bool created = false; // an output image could be made
     bool paletteMode = false;
@@ -69,8 +98,10 @@ struct StitchedLayer {
 };
 
 // Whether any tile of range went into a layer's image, given the tiles the
-// stitch listed as problems (missing and unreadable ones were not placed).
-bool AnyTilePlaced(const std::vector<TileProblem>& problems, const TileRange& range);
+// stitch listed as problems (missing and unreadable ones were not placed);
+// a composite has two layers of tiles.
+bool AnyTilePlaced(const std::vector<TileProblem>& problems, const TileRange& range,
+                   int layers = 1);
 
 // What a streamed image is written as. Chosen by the user, never by the
 // name's extension.
@@ -83,6 +114,9 @@ struct StreamingOptions {
     // transparency keep it losslessly: their tiles are always deflated.
     TiffCompression tiffCompression = TiffCompression::Deflate;
     int jpegQuality = 75; // 1..100
+    // PNG: layers with transparency as RGBA, or over black. A GeoTIFF keeps
+    // their alpha either way, its colour premultiplied: the black image's.
+    OverlayOutput overlay = OverlayOutput::Black;
     unsigned threads = 0; // 0: one per core
     // Room for the bands of decoded tiles: two bands in flight let the next
     // row of tiles be decoded while the current one is compressed; a band

@@ -13,7 +13,8 @@ namespace quiltara {
 
 StreamedLayer StreamLayerImage(const LayerTiles& tiles, ByteStream& out,
                                const StreamingOptions& options) {
-    PngBandSink sink(out, options.pngLevel);
+    PngBandSink sink(out, options.pngLevel,
+                     options.overlay == OverlayOutput::Alpha && LayerCarriesTransparency(tiles));
     BandPipeline pipeline(tiles, sink, options);
     return pipeline.Run();
 }
@@ -28,7 +29,7 @@ StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string&
         AtomicFile file(path);
         FileStream stream(file.Stream());
         result = StreamLayerImage(tiles, stream, options);
-        if (KeepStreamedImage(result, tiles.range)) {
+        if (KeepStreamedImage(result, tiles)) {
             file.Commit(); // an uncommitted file goes with `file`
         }
     } catch (const std::system_error& failure) {

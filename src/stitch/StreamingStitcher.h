@@ -25,9 +25,10 @@ StreamedLayer StreamLayerImage(const LayerTiles& tiles, ByteStream& out,
 // into it (an image of no tile at all must not replace an earlier one). With
 // options.format GeoTiff the file is a tiled GeoTIFF with internal overviews
 // and the layer's place on the Earth (WGS 84 / Pseudo-Mercator) inside; its
-// pixels at full resolution are the PNG's, and layers whose tiles carry
-// transparency get an alpha channel (colour premultiplied) that is 0 where
-// the PNG stays black.
+// pixels at full resolution are the PNG's (over black), and layers whose
+// tiles carry transparency get an alpha channel beside them (so the colour
+// is premultiplied) that is 0 where the PNG stays black. With
+// options.overlay Alpha the PNG of such a layer is RGBA instead.
 StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string& path,
                                      const StreamingOptions& options);
 

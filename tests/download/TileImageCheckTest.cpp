@@ -194,7 +194,7 @@ TEST(RasterImageCheck, StitchersRefuseCutTilesOfEveryFormatAsTheCheckDoes) {
         const TileRange range{0, 0, 0, 0};
         const auto layers = Stitch(folder, "m.png", sources, range, 3, prompts, progress);
         const StreamedLayer streamed = StreamLayerImageToFile(
-            LayerTiles{folder, MapLayer::Map, range, 3}, folder + "s.png", StreamingOptions{});
+            LayerTiles{folder, MapLayer::Map, range, 3, {}}, folder + "s.png", StreamingOptions{});
         for (const auto& problems : {layers.at(0).tileProblems, streamed.tileProblems}) {
             ASSERT_EQ(problems.size(), 1u) << format;
             EXPECT_EQ(problems[0].kind, TileProblem::Kind::Unreadable) << format;

@@ -39,6 +39,18 @@ std::uint32_t Rgb(RgbQuad c) {
     return (std::uint32_t{c.red} << 16) | (std::uint32_t{c.green} << 8) | c.blue;
 }
 
+// A tile's pixel as the map image shows it: its colour mixed with black by
+// its opacity (a hybrid tile's transparent pixels stay black).
+RgbQuad OverBlack(const RasterImage& tile, int x, int y) {
+    RgbQuad c = tile.PixelColorUnchecked(x, y, true);
+    if (tile.HasAlpha()) {
+        for (std::uint8_t* sample : {&c.blue, &c.green, &c.red}) {
+            *sample = static_cast<std::uint8_t>((*sample * c.reserved + 127) / 255);
+        }
+    }
+    return c;
+}
+
 } // namespace
 
 ControlPanel::ControlPanel(const DemoServerOptions& options)
@@ -181,7 +193,7 @@ void ControlPanel::ExpectServersTilesIn(const fs::path& image, MapLayer layer,
             for (int y = 0; y < 256; ++y) {
                 for (int x = 0; x < 256; ++x) {
                     // Both images count rows from the bottom.
-                    differing += Rgb(tile.PixelColorUnchecked(x, 255 - y)) !=
+                    differing += Rgb(OverBlack(tile, x, 255 - y)) !=
                                          Rgb(map.PixelColor(left + x, height - 1 - top - y))
                                      ? 1
                                      : 0;

@@ -38,6 +38,18 @@ std::uint32_t Rgb(RgbQuad c) {
     return (std::uint32_t{c.red} << 16) | (std::uint32_t{c.green} << 8) | c.blue;
 }
 
+// A tile's pixel as the map image shows it: its colour mixed with black by
+// its opacity (a hybrid tile's transparent pixels stay black).
+RgbQuad OverBlack(const RasterImage& tile, int x, int y) {
+    RgbQuad c = tile.PixelColorUnchecked(x, y, true);
+    if (tile.HasAlpha()) {
+        for (std::uint8_t* sample : {&c.blue, &c.green, &c.red}) {
+            *sample = static_cast<std::uint8_t>((*sample * c.reserved + 127) / 255);
+        }
+    }
+    return c;
+}
+
 // Answers every OK box and says No to every question, recording the texts;
 // for runs whose number of OK boxes depends on the tiles.
 class SayNoPrompts : public Prompts {
@@ -114,7 +126,7 @@ protected:
                 for (int y = 0; y < 256; ++y) {
                     for (int x = 0; x < 256; ++x) {
                         // Both images count rows from the bottom.
-                        const RgbQuad want = tile.PixelColorUnchecked(x, 255 - y);
+                        const RgbQuad want = OverBlack(tile, x, 255 - y);
                         const RgbQuad got = image.PixelColor(left + x, 511 - top - y);
                         differing += Rgb(want) != Rgb(got) ? 1 : 0;
                     }

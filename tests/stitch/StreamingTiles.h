@@ -46,8 +46,8 @@ private:
 class StreamingStitcherTest : public ::testing::Test {
 protected:
     LayerTiles Tiles(int xLast, int yLast) const {
-        return LayerTiles{tiles_.Folder(), MapLayer::Map, TileRange{0, 0, xLast, yLast},
-                          kStreamingZoom};
+        return LayerTiles{
+            tiles_.Folder(), MapLayer::Map, TileRange{0, 0, xLast, yLast}, kStreamingZoom, {}};
     }
 
     // The in-memory stitcher's image of the same tiles, read back.

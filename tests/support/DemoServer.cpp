@@ -106,6 +106,9 @@ std::vector<std::string> Arguments(const DemoServerOptions& options,
     if (options.tileStatus != 200) {
         args.insert(args.end(), {"--tile-status", std::to_string(options.tileStatus)});
     }
+    if (options.hiddenColours) {
+        args.push_back("--hidden-colours");
+    }
     if (!options.requiredHeader.empty()) {
         args.insert(args.end(), {"--require-header", options.requiredHeader});
     }

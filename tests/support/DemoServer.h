@@ -48,6 +48,7 @@ struct DemoServerOptions {
     std::string redirectTo;     // tiles answered 302 to the same target there ("/": this host)
     int tileStatus = 200;       // the status tiles come with, their image all the same
     std::string requiredHeader; // "Name: value": tiles without that line get 403 + HTML
+    bool hiddenColours = false; // hybrid tiles keep colours under their transparent pixels
 
     DemoServerOptions& ErrorServer(int number) {
         errorServers.insert(number);

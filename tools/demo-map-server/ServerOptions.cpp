@@ -57,6 +57,8 @@ faults, for tests:
   --log-arrivals        the log notes, after each request's header lines, a
                         line "X-Demo-Arrival: CONNECTION MILLISECONDS" (the
                         client connection's number and the time since start)
+  --hidden-colours      hybrid tiles keep colours under their fully transparent
+                        pixels, as real label tiles often do
 )";
 
 bool ReadInt(const std::string& text, int& value) {
@@ -102,6 +104,9 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
             continue;
         } else if (arg == "--stop-on-input-end") {
             options.stopOnInputEnd = true;
+            continue;
+        } else if (arg == "--hidden-colours") {
+            options.hiddenColours = true;
             continue;
         } else if (!hasValue) {
             ok = false;

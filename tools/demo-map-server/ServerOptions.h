@@ -33,6 +33,7 @@ struct ServerOptions {
     std::string requiredHeader;         // "Name: value": tiles without that line get 403
     bool logArrivals = false;           // the log notes each request's connection and arrival time
     bool stopOnInputEnd = false;        // end when standard input reaches its end
+    bool hiddenColours = false;         // hybrid pixels of alpha 0 keep a colour of their own
 };
 
 // Reads the options; nothing when they are wrong (after printing why on

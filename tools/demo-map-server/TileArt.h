@@ -38,6 +38,11 @@ const std::vector<Rgba>& TerrainPalette();
 // the layer) is drawn with mirror-asymmetric glyphs, so a flipped tile shows.
 TileCanvas DrawTile(const TileRequest& tile);
 
+// Gives every fully transparent pixel a loud colour of its own (stripes of
+// magenta and green): what a map image shows when it pastes a label tile
+// without looking at its alpha.
+void HideColours(TileCanvas& canvas);
+
 // Draws text with a 5x7 pixel font at the given scale, with a one-pixel halo.
 void DrawLabel(TileCanvas& canvas, int left, int top, const char* text, int scale, Rgba ink,
                Rgba halo);

@@ -131,9 +131,12 @@ std::shared_ptr<const TileService::Tile> TileService::EncodedTile(const TileRequ
         }
     }
     const TileEncoding encoding = EncodingOf(request.layer);
-    auto tile = std::make_shared<const Tile>(
-        Tile{EncodeTile(DrawTile(request), encoding),
-             encoding == TileEncoding::Jpeg ? "image/jpeg" : "image/png"});
+    TileCanvas canvas = DrawTile(request);
+    if (options_.hiddenColours && request.layer == TileLayer::Hybrid) {
+        HideColours(canvas);
+    }
+    auto tile = std::make_shared<const Tile>(Tile{
+        EncodeTile(canvas, encoding), encoding == TileEncoding::Jpeg ? "image/jpeg" : "image/png"});
     std::lock_guard<std::mutex> lock(cacheMutex_);
     if (cache_.size() >= kCacheLimit) {
         cache_.clear();

@@ -88,6 +88,7 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     parts.requestStyle = options.RequestStyle();
     parts.cancel = cancel;
     parts.stitch.inMemory = options.inMemory;
+    parts.stitch.overlay = options.overlay;
     StreamingOptions& streaming = parts.stitch.streaming;
     streaming.pngLevel = options.pngLevel.value_or(kDefaultDeflateLevel);
     streaming.format = options.format;
@@ -115,7 +116,9 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         return ExitStatusFor(outcome);
     }
     for (const StitchedLayer& image : outcome.images) {
-        const std::string layer = LayerOptionName(image.layer);
+        const std::string layer =
+            std::string(LayerOptionName(image.layer)) +
+            (image.overlay ? std::string("+") + LayerOptionName(*image.overlay) : "");
         if (image.stopped) {
             continue; // the run's own message says what became of it
         }

@@ -163,6 +163,29 @@ Complaint TakeWmtsLayer(GivenArguments& given, const OptionUse& use) {
     return std::nullopt;
 }
 
+Complaint TakeOverlay(GivenArguments& given, const OptionUse& use) {
+    if (use.value != "black" && use.value != "alpha") {
+        return "--overlay takes black or alpha";
+    }
+    given.options.overlay = use.value == "alpha" ? OverlayOutput::Alpha : OverlayOutput::Black;
+    return std::nullopt;
+}
+
+Complaint TakeComposite(GivenArguments& given, const OptionUse& use) {
+    const auto plus = use.value.find('+');
+    const std::optional<MapLayer> base =
+        plus == std::string::npos ? std::nullopt : LayerFromName(use.value.substr(0, plus));
+    const std::optional<MapLayer> overlay =
+        plus == std::string::npos ? std::nullopt : LayerFromName(use.value.substr(plus + 1));
+    if (!base || !overlay || *base == *overlay) {
+        return "--composite takes two different layers, the base first: BASE+OVERLAY, such as "
+               "satellite+hybrid, not '" +
+               use.value + "'";
+    }
+    given.options.composites.push_back(CompositeLayers{*base, *overlay});
+    return std::nullopt;
+}
+
 constexpr MakeOption kOptions[] = {
     {"--tiles", "X1,Y1,X2,Y2", Takes::Value,
      "first and last tile column and row at the output zoom", true, Note<&AreaArguments::tiles>},
@@ -254,6 +277,16 @@ constexpr MakeOption kOptions[] = {
      false, TakeTiffCompression},
     {"--jpeg-quality", "N", Takes::CheckedValue,
      "JPEG quality of GeoTIFF tiles, 1 to 100 (default 75)", false, TakeJpegQuality},
+    {"--overlay", "black|alpha", Takes::CheckedValue,
+     "transparent pixels of a layer's tiles: left black\n(default; partly transparent ones mixed "
+     "with black)\nor kept as the PNG's alpha channel (RGBA); a\nGeoTIFF keeps them as its "
+     "alpha either way",
+     false, TakeOverlay},
+    {"--composite", "BASE+OVERLAY", Takes::CheckedValue,
+     "also lay OVERLAY's tiles over BASE's into an image\nof its own in BASE's folder, named with "
+     "both\nprefixes (satellite+hybrid: SatHyb_FILE); both\nlayers must be in --layers "
+     "(repeatable)",
+     false, TakeComposite},
     {"-h, --help", "", Takes::Alone, "this text", false, Note<&GivenArguments::helpAsked>},
 };
 

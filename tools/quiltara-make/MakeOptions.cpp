@@ -372,6 +372,7 @@ MapSourcesValues MakeOptions::SourcesValues() const {
         values[layer].subfolder = subfolders[i];
     }
     values.publish.stampAttribution = stampAttribution;
+    values.publish.composites = composites;
     return values;
 }
 

@@ -49,6 +49,8 @@ struct MakeOptions {
     TiffCompression tiffCompression = TiffCompression::Deflate;
     std::optional<int> jpegQuality;   // 1..100; nothing: the writer's default
     std::optional<TileSource> source; // --source: a catalogue source instead of the map service
+    OverlayOutput overlay = OverlayOutput::Black; // --overlay
+    std::vector<CompositeLayers> composites;      // --composite, in the order given
 
     // The map sources values of the run: chosen layers, templates, subfolders.
     MapSourcesValues SourcesValues() const;

@@ -46,6 +46,11 @@ void TerminalProgress::StitchStarted(MapLayer layer, const std::string& outputPa
     if (quiet_) {
         return;
     }
+    if (layers_ > 0 && layersStitched_ > layers_) {
+        // The layers' own images are done: this is a composite of two of them.
+        console_.Line("Laying one layer over another into " + outputPath);
+        return;
+    }
     console_.Line(StitchText(layersStitched_, layers_ > 0 ? layers_ : layersStitched_,
                              LayerOptionName(layer)) +
                   " into " + outputPath);
