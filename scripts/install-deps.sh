@@ -16,6 +16,8 @@ packages=(
     libcurl4-openssl-dev libcpp-httplib-dev curl libjs-leaflet
     # tile source catalogue files, and WMTS capabilities documents
     nlohmann-json3-dev libxml2-dev
+    # MBTiles and GeoPackage map packages
+    libsqlite3-dev
     # desktop application (openbox: window captions in the README picture taken under Xvfb)
     qt6-base-dev qt6-webengine-dev libgl-dev xvfb xauth fonts-dejavu-core openbox
     # benchmark helpers

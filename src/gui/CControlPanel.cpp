@@ -22,6 +22,7 @@
 #include "gui/PanelRunOutput.h"
 #include "gui/RunImagesList.h"
 #include "gui/ShellOpen.h"
+#include "gui/ZoomRangeChoice.h"
 #include "platform/HttpClient.h"
 #include "run/MapRun.h"
 #include "sources/SiteChoice.h"
@@ -175,6 +176,7 @@ void CControlPanel::BuildControls() {
     place(zoomList_, kIdZoomList, 13, 89, 96, 12);
     zoomList_->setMaxVisibleItems(10);
     selectionDetails_.push_back(zoomList_);
+    fromZoom_ = new ZoomRangeChoice(zoomList_, services_.settings, this, units);
 
     progress_ = new QListWidget(this);
     place(progress_, kIdProgress, 109, 162, 133, 52);
@@ -422,6 +424,7 @@ void CControlPanel::OnCreateMap() {
     CreateMapInputs inputs;
     inputs.range = Range();
     inputs.outputZoom = state_.OutputZoom();
+    fromZoom_->FillInputs(inputs);
     // Read here: the settings store belongs to the GUI thread.
     int connections = DownloadConnectionsSetting(services_.settings);
     // The source on show decides how its tiles are asked for; the worker reads
@@ -449,7 +452,7 @@ void CControlPanel::RunCreateMap(const CreateMapInputs& inputs, const std::strin
     GuiThreadMapSources chosenSources(services_.settings, owner, calls_, source);
     std::optional<TileLimitedMapSources> limited;
     if (source != nullptr) {
-        limited.emplace(chosenSources, *source, inputs.tiles.size(), prompts);
+        limited.emplace(chosenSources, *source, TilesOfRun(inputs), prompts);
     }
     MapSourcesProvider& mapSources =
         limited ? static_cast<MapSourcesProvider&>(*limited) : chosenSources;
@@ -500,6 +503,7 @@ void CControlPanel::FinishRun(const CreateMapOutcome& outcome, const std::string
                               const std::vector<RunImage>& made) {
     worker_.join();
     SetRunning(false);
+    fromZoom_->TypeChosen(outcome.saveType);
     // The list ends with where the images are, and the folder is one click away.
     savedFolder_ = AddSavedLines(progress_, outcome);
     openFolder_->setVisible(!savedFolder_.empty());

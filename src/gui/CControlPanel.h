@@ -38,6 +38,7 @@ struct RunImage;
 class Prompts;
 struct SelectionState;
 class SettingsStore;
+class ZoomRangeChoice;
 
 inline constexpr const char* kStopAndQuitQuestion = "A map is being made. Stop it and quit?";
 
@@ -136,6 +137,7 @@ public:
     const std::vector<CTileCell>& TileList() const { return state_.TileList(); }
     const TileRange& Range() const { return state_.Range(); }
     const OverwriteRunState& RunState() const { return runState_; }
+    const ZoomRangeChoice& FromZoom() const { return *fromZoom_; }
     // What the location readout wrote last.
     const PanelValues& Values() const { return values_; }
 
@@ -179,6 +181,7 @@ private:
     QPushButton* stitch_ = nullptr;
     QPushButton* drawHelper_ = nullptr;
     QComboBox* zoomList_ = nullptr;
+    ZoomRangeChoice* fromZoom_ = nullptr; // a package's first zoom, beside the list
     QListWidget* progress_ = nullptr;
     QLabel* runStatus_ = nullptr;
     QProgressBar* runProgress_ = nullptr;

@@ -112,16 +112,18 @@ std::optional<SaveChoice> QtPrompts::AskSaveFile(const SaveDialogOptions& option
     // A name typed without extension gets the chosen type's ("*.tif": tif);
     // a type of any name ("*") leaves the default one.
     const QString defaultSuffix = dialog.defaultSuffix();
-    QObject::connect(
-        &dialog, &QFileDialog::filterSelected, &dialog,
-        [&dialog, defaultSuffix](const QString& filter) {
-            const qsizetype dot = filter.indexOf(QStringLiteral("(*."));
-            const qsizetype end = filter.indexOf(QLatin1Char(')'), dot);
-            const QString suffix =
-                dot < 0 || end < 0 ? QString() : filter.mid(dot + 3, end - dot - 3);
-            dialog.setDefaultSuffix(
-                suffix.isEmpty() || suffix.contains(QLatin1Char(' ')) ? defaultSuffix : suffix);
-        });
+    const auto useSuffix = [&dialog, defaultSuffix](const QString& filter) {
+        const qsizetype dot = filter.indexOf(QStringLiteral("(*."));
+        const qsizetype end = filter.indexOf(QLatin1Char(')'), dot);
+        const QString suffix = dot < 0 || end < 0 ? QString() : filter.mid(dot + 3, end - dot - 3);
+        dialog.setDefaultSuffix(
+            suffix.isEmpty() || suffix.contains(QLatin1Char(' ')) ? defaultSuffix : suffix);
+    };
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, useSuffix);
+    if (options.filterIndex > 0 && options.filterIndex < filters.size()) {
+        dialog.selectNameFilter(filters[options.filterIndex]);
+        useSuffix(filters[options.filterIndex]);
+    }
     if (!options.initialFileName.empty()) {
         dialog.selectFile(QString::fromStdString(options.initialFileName));
     }

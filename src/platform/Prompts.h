@@ -15,6 +15,7 @@ struct SaveDialogOptions {
     bool overwritePrompt = true;  // ask before choosing an existing file
     bool hideReadOnly = true;
     std::string filter; // "name|pattern|name|pattern||"
+    int filterIndex = 0; // the type shown first: its place in the filter, from 0
 };
 
 // A file chosen in the save dialog, with the file type picked there: its

@@ -185,6 +185,11 @@ std::optional<std::string> SubfolderError(MapLayer layer, const std::string& sub
            "without '/' and other than '.' or '..', or leave it empty for the output folder.";
 }
 
+std::size_t TilesOfRun(const CreateMapInputs& inputs) {
+    return TilesOverZooms(
+        RunZooms(inputs.range, inputs.outputZoom, inputs.firstZoom, inputs.tiles.size()));
+}
+
 std::optional<std::string> CompositeError(const MapSourcesValues& sources) {
     for (const CompositeLayers& composite : sources.publish.composites) {
         if (composite.base == composite.overlay) {
@@ -271,11 +276,13 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
     const std::string filter = services.stitcher.SaveFilter();
     if (!filter.empty()) {
         dialog.filter = filter;
+        dialog.filterIndex = inputs.saveType;
     }
     const std::optional<SaveChoice> chosen = services.prompts.AskSaveFile(dialog);
     if (!chosen) {
         return outcome;
     }
+    outcome.saveType = chosen->filterIndex;
     services.stitcher.UseSaveType(chosen->filterIndex);
     const std::optional<MapSourcesValues> asked = services.mapSources.AskMapSources();
     if (!asked) {
@@ -294,13 +301,19 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
         return outcome;
     }
     std::vector<std::string> failedPaths;
-    RunEstimate estimate =
-        EstimateRun(inputs.tiles.size(), inputs.range, sources, MachineMemoryBytes());
+    // A package fills shallow zooms first: the area shows whole at once and
+    // grows sharper, as a person looking at it would want.
+    const bool zoomRange = services.stitcher.TakesZoomRange();
+    const std::vector<ZoomTiles> zooms =
+        RunZooms(inputs.range, zoom, zoomRange ? inputs.firstZoom : -1, inputs.tiles.size());
+    const std::size_t count = TilesOverZooms(zooms);
+    RunEstimate estimate = EstimateRun(count, inputs.range, sources, MachineMemoryBytes());
     estimate.streamed = services.stitcher.Streamed();
+    estimate.package = zoomRange;
+    NoteZooms(estimate, zooms);
     estimate.requestRate = services.fetcher.RequestRate();
     services.progress.RunEstimated(estimate);
 
-    const std::size_t count = inputs.tiles.size();
     try {
         // Fetches may still be under way when the next tile's line is added;
         // their results arrive here, on this thread, tile by tile in list order.
@@ -311,14 +324,31 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
         };
         // A stop is looked at between tiles; the tiles already handed out
         // (those in flight) are finished below.
-        for (std::size_t i = 0; i < count && !StopRequested(services); ++i) {
-            const CTileCell& cell = inputs.tiles[i];
-            services.progress.TileStarted(i, count);
-            services.progress.AddLine(FormatText("Getting image x=%i y=%i", cell.column, cell.row));
-            const std::string tileName = TileFileName(cell.column, cell.row, zoom);
+        std::size_t i = 0;
+        const auto submit = [&](int column, int row, int atZoom) {
+            services.progress.TileStarted(i++, count);
+            services.progress.AddLine(
+                zooms.size() > 1
+                    ? FormatText("Getting image x=%i y=%i zoom=%i", column, row, atZoom)
+                    : FormatText("Getting image x=%i y=%i", column, row));
+            const std::string tileName = TileFileName(column, row, atZoom);
             tileNames.push_back(tileName);
-            SubmitTileForAllLayers(tileName, cell.column, cell.row, zoom, outcome.outputFolder,
-                                   sources, services.fetcher, noteFailure);
+            SubmitTileForAllLayers(tileName, column, row, atZoom, outcome.outputFolder, sources,
+                                   services.fetcher, noteFailure);
+        };
+        for (const ZoomTiles& z : zooms) {
+            if (z.zoom == zoom) {
+                for (std::size_t t = 0; t < inputs.tiles.size() && !StopRequested(services); ++t) {
+                    submit(inputs.tiles[t].column, inputs.tiles[t].row, zoom);
+                }
+                continue;
+            }
+            for (int row = z.range.yFirst; row <= z.range.yLast; ++row) {
+                for (int column = z.range.xFirst;
+                     column <= z.range.xLast && !StopRequested(services); ++column) {
+                    submit(column, row, z.zoom);
+                }
+            }
         }
         services.fetcher.Finish();
     } catch (const TileDownloadError& error) {
@@ -349,9 +379,9 @@ CreateMapOutcome CreateMap(const CreateMapInputs& inputs, CreateMapServices& ser
         }
         services.prompts.ShowMessage(text, MessageButtons::Ok);
     }
-    outcome.images = services.stitcher.StitchLayers(outcome.outputFolder, outcome.fileName, sources,
-                                                    inputs.range, zoom, services.prompts,
-                                                    services.progress, services.cancel);
+    outcome.images = services.stitcher.StitchLayers(
+        outcome.outputFolder, outcome.fileName, sources, inputs.range, zoom, services.prompts,
+        services.progress, services.cancel, zooms.front().zoom);
     if (std::any_of(outcome.images.begin(), outcome.images.end(),
                     [](const StitchedLayer& image) { return image.stopped; })) {
         // Stopped while stitching: the images finished before the stop stand

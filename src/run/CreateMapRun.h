@@ -33,6 +33,11 @@ struct CreateMapInputs {
     std::span<const CTileCell> tiles; // rows top to bottom, columns left to right
     TileRange range;
     int outputZoom = 0; // the zoom list's current entry
+    // The shallowest zoom of a package (-1: outputZoom alone). Packages hold
+    // the area at every zoom from here to outputZoom; images take outputZoom.
+    int firstZoom = -1;
+    // The file type the save dialog shows first (its place in the filter).
+    int saveType = 0;
 };
 
 // The collaborators of a run: the questions to the user, the map sources, the
@@ -59,6 +64,7 @@ struct CreateMapOutcome {
     CreateMapStatus status = CreateMapStatus::NothingToDo;
     std::string outputFolder; // ends with a separator, or empty for the current folder
     std::string fileName;
+    int saveType = -1;       // the file type picked in the save dialog; -1: none was
     std::string endingError; // what ended the run (status Ended) or refused it (Refused)
     bool tilesFailed = false;
     std::vector<StitchedLayer> images;
@@ -71,6 +77,10 @@ struct CreateMapOutcome {
     std::size_t tilesFetched = 0;    // cells with every enabled layer fetched (or kept)
     bool georeferenceFailed = false; // a saved image lacks its world or projection file
 };
+
+// The tiles of every zoom the inputs ask for, per layer, when the run makes
+// packages (the zoom list's zoom alone for images).
+std::size_t TilesOfRun(const CreateMapInputs& inputs);
 
 // The failed-tiles message: kDownloadErrorsMessage for the map service, the
 // same naming a catalogue source instead, then the longest wait a server

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -25,6 +26,35 @@ std::string Counted(std::int64_t count, const char* noun) {
 }
 
 } // namespace
+
+std::vector<ZoomTiles> RunZooms(const TileRange& range, int zoom, int firstZoom,
+                                std::size_t deepestTiles) {
+    std::vector<ZoomTiles> zooms;
+    for (int z = firstZoom < 0 ? zoom : std::min(firstZoom, zoom); z < zoom; ++z) {
+        const TileRange shallower = RangeAtZoom(range, zoom, z);
+        zooms.push_back(ZoomTiles{z, shallower, TileCount(shallower)});
+    }
+    // The deepest zoom's tiles are the list's, which the selection decides.
+    zooms.push_back(ZoomTiles{zoom, range, static_cast<std::int64_t>(deepestTiles)});
+    return zooms;
+}
+
+std::size_t TilesOverZooms(const std::vector<ZoomTiles>& zooms) {
+    std::size_t total = 0;
+    for (const ZoomTiles& z : zooms) {
+        total += static_cast<std::size_t>(z.tiles);
+    }
+    return total;
+}
+
+void NoteZooms(RunEstimate& estimate, const std::vector<ZoomTiles>& zooms) {
+    estimate.zoomTiles.clear();
+    if (zooms.size() > 1) {
+        for (const ZoomTiles& z : zooms) {
+            estimate.zoomTiles.emplace_back(z.zoom, z.tiles);
+        }
+    }
+}
 
 RunEstimate EstimateRun(std::size_t tileCount, const TileRange& range,
                         const MapSourcesValues& sources, std::uint64_t machineBytes) {
@@ -52,9 +82,17 @@ RunEstimate EstimateRun(std::size_t tileCount, const TileRange& range,
 }
 
 std::string EstimateText(const RunEstimate& e) {
-    std::string text = "Estimate: " + Counted(e.tiles, "tile") + " x " +
-                       Counted(e.layers, "layer") + " = " + Counted(e.downloads, "download") +
-                       ", roughly " + ByteSizeText(e.downloadBytes);
+    std::string text = "Estimate: " + Counted(e.tiles, "tile");
+    if (!e.zoomTiles.empty()) {
+        std::string perZoom;
+        for (const auto& [zoom, tiles] : e.zoomTiles) {
+            perZoom += FormatText("%szoom %i: %lld", perZoom.empty() ? "" : ", ", zoom,
+                                  static_cast<long long>(tiles));
+        }
+        text += " (" + perZoom + ")";
+    }
+    text += " x " + Counted(e.layers, "layer") + " = " + Counted(e.downloads, "download") +
+            ", roughly " + ByteSizeText(e.downloadBytes);
     if (e.requestRate > 0.0 && e.downloads > 0) {
         // The source's terms set the pace: the time it takes is worth knowing first.
         text += FormatText(", at most %g requests a second: at least ", e.requestRate) +
@@ -64,6 +102,10 @@ std::string EstimateText(const RunEstimate& e) {
     }
     if (e.layers == 0) {
         return text + "; no image to stitch";
+    }
+    if (e.package) {
+        // The tiles go in as they came: no image is held or made.
+        return text + "; one package per layer, of about that size";
     }
     text += FormatText("; each image %lld x %lld pixels, ", static_cast<long long>(e.imageWidth),
                        static_cast<long long>(e.imageHeight)) +

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sources/MapSourcesValues.h"
 #include "tiles/TileGrid.h"
@@ -22,6 +24,9 @@ struct RunEstimate {
     std::uint64_t machineBytes = 0;  // physical memory; 0 when unknown
     bool streamed = false;           // the images go to their files band by band
     double requestRate = 0.0;        // the most requests per second the run sends; 0: no limit
+    bool package = false;            // the tiles go into packages, not images
+    // The tiles of each zoom, shallowest first, when the run fetches several.
+    std::vector<std::pair<int, std::int64_t>> zoomTiles;
 
     // The downloads cannot take less than this at the request rate (0 without one).
     double LeastDownloadSeconds() const {
@@ -41,6 +46,21 @@ struct RunEstimate {
         return !streamed && machineBytes != 0 && paletteBytes > machineBytes;
     }
 };
+
+// The zooms a run fetches, shallowest first: the tiles at each cover the
+// area of range at zoom. One zoom alone when firstZoom is -1 or not shallower.
+struct ZoomTiles {
+    int zoom = 0;
+    TileRange range;
+    std::int64_t tiles = 0;
+};
+std::vector<ZoomTiles> RunZooms(const TileRange& range, int zoom, int firstZoom,
+                                std::size_t deepestTiles);
+// The tiles of every zoom together.
+std::size_t TilesOverZooms(const std::vector<ZoomTiles>& zooms);
+
+// Notes the tiles of each zoom in the estimate when there are several.
+void NoteZooms(RunEstimate& estimate, const std::vector<ZoomTiles>& zooms);
 
 // The estimate for tileCount tiles of range with the enabled layers of
 // sources, on a machine with machineBytes of memory (0: unknown).

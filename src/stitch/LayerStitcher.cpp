@@ -43,7 +43,7 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
                                                        const MapSourcesValues& sources,
                                                        const TileRange& range, int zoom,
                                                        Prompts& prompts, ProgressSink& progress,
-                                                       const CancelFlag* cancel) {
+                                                       const CancelFlag* cancel, int firstZoom) {
     std::vector<StitchedLayer> result;
     stamping_ = sources.publish.stampAttribution;
     std::string stampProblems; // said once, after the layers
@@ -66,11 +66,17 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
             continue;
         }
         progress.StitchStarted(layer, stitched.path);
-        const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom, {}};
+        const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom, {},
+                               TakesZoomRange() ? firstZoom : -1};
         goOn = StitchLayer(tiles, stitched, prompts, cancel);
         NoteStamp(stitched, progress, stampProblems);
         result.push_back(stitched);
         progress.StitchFinished(layer, stitched.path, stitched.saved);
+    }
+    if (TakesZoomRange()) {
+        // A package holds the tiles as they were sent: a composite, drawn one
+        // layer over another, is an image, and packages make none.
+        return result;
     }
     std::vector<CompositeLayers> made;
     for (const CompositeLayers& composite : sources.publish.composites) {

@@ -29,12 +29,13 @@ public:
     // overlay's tiles laid over the base's, in the base's folder; messages through
     // prompts. A stop through cancel (may be null), looked at before each
     // layer and by the stitcher as it works, ends it: the layer under way and
-    // those after it are marked stopped and write nothing.
+    // those after it are marked stopped and write nothing. firstZoom: the
+    // shallowest zoom of a stitcher that TakesZoomRange() (-1: zoom alone).
     std::vector<StitchedLayer> StitchLayers(const std::string& outputFolder,
                                             const std::string& fileName,
                                             const MapSourcesValues& sources, const TileRange& range,
                                             int zoom, Prompts& prompts, ProgressSink& progress,
-                                            const CancelFlag* cancel);
+                                            const CancelFlag* cancel, int firstZoom = -1);
 
     // The save dialog's filter when the user chooses the file type there;
     // empty keeps the classic dialog, whose files are PNG.
@@ -44,6 +45,9 @@ public:
     // Whether the images go to their files band by band, so that a map of
     // any size needs only a few bands of memory.
     virtual bool Streamed() const = 0;
+    // Whether it makes packages of the tiles over a range of zooms (the
+    // run then fetches every zoom of the range) rather than images of one.
+    virtual bool TakesZoomRange() const { return false; }
 
     // The credit every image made from now on carries; drawn on them too when
     // a run's sources ask for it (publish.stampAttribution). Until it is

@@ -21,8 +21,8 @@ std::string LayerImagePath(const std::string& outputFolder, const std::string& f
     return LayerFolder(outputFolder, subfolder) + LayerPrefix(layer) + fileName;
 }
 
-std::string LayerTiles::FileName(int column, int row) const {
-    return LayerPrefix(layer) + TileFileName(column, row, zoom);
+std::string LayerTiles::FileName(int column, int row, int atZoom) const {
+    return LayerPrefix(layer) + TileFileName(column, row, atZoom);
 }
 
 std::vector<std::string> LayerTiles::PathsAt(int column, int row) const {

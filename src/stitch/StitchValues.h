@@ -38,7 +38,13 @@ struct LayerTiles {
     };
     std::optional<Overlay> overlay;
 
-    std::string FileName(int column, int row) const;
+    // A package's shallowest zoom (its tiles at every zoom from here to zoom
+    // cover range); -1: zoom alone, as for every image.
+    int firstZoom = -1;
+
+    std::string FileName(int column, int row) const { return FileName(column, row, zoom); }
+    std::string FileName(int column, int row, int atZoom) const;
+    int FirstZoom() const { return firstZoom < 0 ? zoom : firstZoom; }
     // The files that make square (column, row), the lowest first.
     std::vector<std::string> PathsAt(int column, int row) const;
     int LayerCount() const { return overlay ? 2 : 1; }
@@ -104,8 +110,13 @@ bool AnyTilePlaced(const std::vector<TileProblem>& problems, const TileRange& ra
                    int layers = 1);
 
 // What a streamed image is written as. Chosen by the user, never by the
-// name's extension.
-enum class ImageFileFormat { Png, GeoTiff };
+// name's extension. The packages are no image: they hold the tiles as the
+// server sent them, over a range of zooms.
+enum class ImageFileFormat { Png, GeoTiff, Mbtiles, GeoPackage };
+
+inline bool IsPackage(ImageFileFormat format) {
+    return format == ImageFileFormat::Mbtiles || format == ImageFileFormat::GeoPackage;
+}
 
 struct StreamingOptions {
     ImageFileFormat format = ImageFileFormat::Png;
@@ -132,6 +143,8 @@ struct StreamingOptions {
     ImageMetadata metadata;
     // Drawn into the bands it lies in, before they are written; none: no strip.
     const CornerStamp* stamp = nullptr;
+    // Who the tiles are from, recorded in packages; empty: not known.
+    std::string tileAttribution;
 };
 
 // What became of one layer's streamed image.

@@ -7,6 +7,7 @@
 #include "platform/AtomicFile.h"
 #include "stitch/BandPipeline.h"
 #include "stitch/GeoTiffBandSink.h"
+#include "stitch/PackageLayer.h"
 #include "stitch/PngBandSink.h"
 
 namespace quiltara {
@@ -26,6 +27,9 @@ StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string&
         if (options.format == ImageFileFormat::GeoTiff) {
             return StreamGeoTiffToFile(tiles, path, options);
         }
+        if (IsPackage(options.format)) {
+            return WritePackageToFile(tiles, path, options);
+        }
         AtomicFile file(path);
         FileStream stream(file.Stream());
         result = StreamLayerImage(tiles, stream, options);
@@ -44,13 +48,20 @@ StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string&
     return result;
 }
 
+ImageFileFormat SaveTypeFormat(int filterIndex) {
+    static constexpr ImageFileFormat kTypes[] = {ImageFileFormat::Png, ImageFileFormat::GeoTiff,
+                                                 ImageFileFormat::Mbtiles,
+                                                 ImageFileFormat::GeoPackage};
+    return filterIndex >= 0 && filterIndex < 4 ? kTypes[filterIndex] : ImageFileFormat::Png;
+}
+
 std::string StreamingStitcher::SaveFilter() const {
     return offerTypes_ ? kStreamedMapFileFilter : "";
 }
 
 void StreamingStitcher::UseSaveType(int filterIndex) {
     if (offerTypes_) {
-        options_.format = filterIndex == 1 ? ImageFileFormat::GeoTiff : ImageFileFormat::Png;
+        options_.format = SaveTypeFormat(filterIndex);
     }
 }
 
@@ -68,7 +79,8 @@ bool StreamingStitcher::StitchLayer(const LayerTiles& tiles, StitchedLayer& stit
     stitched.tileProblems = streamed.tileProblems;
     stitched.noTilePlaced = streamed.noTilePlaced;
     stitched.stopped = streamed.stopped;
-    stitched.georeferenced = options_.format == ImageFileFormat::GeoTiff;
+    // A GeoTIFF and the packages hold their place themselves.
+    stitched.georeferenced = options_.format != ImageFileFormat::Png;
     return true; // a layer that did not fit leaves room for the next one
 }
 

@@ -34,7 +34,11 @@ StreamedLayer StreamLayerImageToFile(const LayerTiles& tiles, const std::string&
 
 // The save dialog's file types when the user picks the format there.
 inline constexpr const char* kStreamedMapFileFilter =
-    "PNG image (*.png)|*.png|GeoTIFF (*.tif)|*.tif||";
+    "PNG image (*.png)|*.png|GeoTIFF (*.tif)|*.tif|MBTiles (*.mbtiles)|*.mbtiles|"
+    "GeoPackage (*.gpkg)|*.gpkg||";
+
+// The format of a type of kStreamedMapFileFilter, by its place there (from 0).
+ImageFileFormat SaveTypeFormat(int filterIndex);
 
 // The layers of a run, each streamed into its file. The result carries each
 // layer's tile problems and save error as the in-memory stitcher gives them,
@@ -52,6 +56,7 @@ public:
     const StreamingOptions& Options() const { return options_; }
 
     bool Streamed() const override { return true; }
+    bool TakesZoomRange() const override { return IsPackage(options_.format); }
 
 protected:
     bool StitchLayer(const LayerTiles& tiles, StitchedLayer& stitched, Prompts& prompts,

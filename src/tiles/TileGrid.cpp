@@ -50,6 +50,18 @@ std::string SpanText(double from, double to) {
 
 } // namespace
 
+TileRange RangeAtZoom(const TileRange& range, int zoom, int shallowerZoom) {
+    const int k = zoom - shallowerZoom;
+    if (k <= 0) {
+        return range;
+    }
+    if (k >= 31) {
+        return TileRange{}; // every int tile number halves to 0 by then
+    }
+    // Tile numbers are never negative: a shift is the halving k times.
+    return TileRange{range.xFirst >> k, range.yFirst >> k, range.xLast >> k, range.yLast >> k};
+}
+
 double TileLongitude(std::int64_t x, int zoom) {
     const MercatorScale scale(zoom);
     return (256.0 * static_cast<double>(x) - scale.origin) / scale.pixelsPerDegree;

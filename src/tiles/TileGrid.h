@@ -75,6 +75,15 @@ inline constexpr std::int64_t kMaxTileListSize = 4 * 1024 * 1024;
 RangeUpdate ComputeRange(const CTileRect& selection, int pageZoom, const ZoomChoice& choice,
                          int originX, int originY);
 
+// The tiles at the shallower zoom that cover range at zoom: each step up
+// halves every tile number, so the shallower range covers the same area.
+TileRange RangeAtZoom(const TileRange& range, int zoom, int shallowerZoom);
+
+// The number of tiles of range.
+inline std::int64_t TileCount(const TileRange& range) {
+    return std::int64_t{range.Columns()} * range.Rows();
+}
+
 // Longitude in degrees of the west edge of column x at zoom z.
 double TileLongitude(std::int64_t x, int zoom);
 

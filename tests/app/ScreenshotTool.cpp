@@ -7,7 +7,7 @@
 //   quiltara_screenshot OUT.png [--map-service HOST:PORT] [--url URL | --site URL]
 //       [--about | --number | --map-sources | --site-chooser | --proxy |
 //        --add-tile-source URL]
-//       [--wait MS]
+//       [--wait MS] [--setting NAME=NUMBER]
 //       [--select LEFT,TOP,RIGHT,BOTTOM --outline-zoom Z
 //        [--run FOLDER (--run-wait MS | --run-end)]]
 //
@@ -197,6 +197,7 @@ int main(int argc, char* argv[]) {
     std::optional<quiltara::MapServiceRoute> route;
     int waitMs = 3000;
     QStringList select;
+    QStringList intSettings;
     int outlineZoom = 0;
     QString runFolder;
     int runWaitMs = 3000;
@@ -225,6 +226,8 @@ int main(int argc, char* argv[]) {
             runWaitMs = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--outline-zoom") && i + 1 < args.size()) {
             outlineZoom = args[++i].toInt();
+        } else if (args[i] == QStringLiteral("--setting") && i + 1 < args.size()) {
+            intSettings << args[++i]; // NAME=NUMBER, stored before the program starts
         } else if (args[i] == QStringLiteral("--add-tile-source") && i + 1 < args.size()) {
             dialog = args[i];
             url = args[++i];
@@ -238,6 +241,10 @@ int main(int argc, char* argv[]) {
 
     QTemporaryDir settingsDir;
     quiltara::QtSettingsStore settings(settingsDir.filePath(QStringLiteral("Quiltara.ini")));
+    for (const QString& setting : intSettings) {
+        settings.SetInt(setting.section(QLatin1Char('='), 0, 0).toStdString(),
+                        setting.section(QLatin1Char('='), 1).toInt());
+    }
     quiltara::QtPrompts prompts;
     quiltara::CQuiltaraApp app(settings, prompts);
     app.SetMapServiceRoute(route);

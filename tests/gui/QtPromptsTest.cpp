@@ -14,6 +14,7 @@
 #include "GuiTestSupport.h"
 #include "TestPaths.h"
 #include "gui/QtPrompts.h"
+#include "stitch/StreamingStitcher.h"
 
 namespace quiltara {
 namespace {
@@ -177,6 +178,31 @@ TEST(QtPromptsTest, TheTypePickedInTheSaveDialogComesBackWithItsExtension) {
         EXPECT_EQ(choice->filterIndex, second ? 1 : 0);
         EXPECT_EQ(choice->path, (dir / (second ? "map.tif" : "map.png")).string());
     }
+}
+
+TEST(QtPromptsTest, TheSaveDialogOpensOnTheTypeAskedForWithItsExtension) {
+    test::TempDir dir;
+    QtPrompts prompts;
+    SaveDialogOptions options = MapOptions();
+    options.filter = kStreamedMapFileFilter;
+    options.filterIndex = 3;
+    test::WhenModalOpens([&dir](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        auto* name = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (dialog == nullptr || name == nullptr) {
+            ADD_FAILURE() << "not the save dialog with its name box";
+            modal->close();
+            return;
+        }
+        EXPECT_EQ(dialog->selectedNameFilter(), QStringLiteral("GeoPackage (*.gpkg)"));
+        dialog->setDirectory(QString::fromStdString(dir.Path().string()));
+        name->setText(QStringLiteral("map"));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    const std::optional<SaveChoice> choice = prompts.AskSaveFile(options);
+    ASSERT_TRUE(choice.has_value());
+    EXPECT_EQ(choice->filterIndex, 3);
+    EXPECT_EQ(choice->path, (dir / "map.gpkg").string());
 }
 
 } // namespace

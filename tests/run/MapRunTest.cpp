@@ -91,5 +91,54 @@ TEST(MapRun, TheStitcherTheFileTypeAndTheConnectionsChosenAreTheRunsOwn) {
     }
 }
 
+TEST(MapRun, APackageTypeChosenInTheDialogTakesEveryZoomFromTheFirstAnImageOnlyTheDeepest) {
+    struct Case {
+        const char* name;
+        int filterIndex;
+        const char* file;
+        std::size_t fetched; // tiles of every zoom fetched
+        const char* magic;   // how the file starts
+    };
+    const Case cases[] = {
+        {"PNG", 0, "Map_city.png", 3, "\x89PNG"},
+        {"MBTiles", 2, "Map_city.png", 3 + 2 + 2, "SQLite format 3"},
+        {"GeoPackage", 3, "Map_city.png", 3 + 2 + 2, "SQLite format 3"},
+    };
+    test::DemoServer server;
+    MapSourcesValues sources;
+    sources[MapLayer::Map] = LayerSource{true, server.Template(MapLayer::Map), ""};
+    const std::vector<CTileCell> tiles = {
+        {10, 20, 0, 0, 0, 0}, {11, 20, 0, 0, 0, 0}, {12, 20, 0, 0, 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        ScriptedPrompts prompts;
+        prompts.QueueSavePath((dir / "city.png").string(), c.filterIndex);
+        prompts.QueueAnswer(MessageAnswer::No); // keep the tiles
+        FixedMapSources provider(sources);
+        EstimateProgress progress;
+        CurlHttpClient http(test::QuickTimeouts());
+        OverwriteChoice choice;
+        OverwriteRunState runState;
+        RememberedServerNumber remembered;
+        const std::string languageCode;
+        MapRunParts parts{prompts, provider, progress,   http,
+                          choice,  runState, remembered, languageCode};
+        parts.stitch.offerTypes = true;
+
+        const CreateMapOutcome outcome =
+            MapRun(parts).Create(CreateMapInputs{tiles, TileRange{10, 20, 12, 20}, 5, 3});
+
+        EXPECT_EQ(outcome.status, CreateMapStatus::Finished);
+        EXPECT_EQ(outcome.tilesFetched, c.fetched);
+        ASSERT_EQ(outcome.images.size(), 1u);
+        EXPECT_TRUE(outcome.images[0].saved) << outcome.images[0].saveError;
+        // Whatever the name's extension: the type chosen decides.
+        EXPECT_EQ(test::ReadFile(dir / c.file).substr(0, std::string(c.magic).size()), c.magic);
+        EXPECT_EQ(std::filesystem::exists(dir / "Map_x=2y=5zoom=3.png"), c.filterIndex != 0);
+        EXPECT_FALSE(std::filesystem::exists(dir / "Map_city.pgw") && c.filterIndex != 0);
+    }
+}
+
 } // namespace
 } // namespace quiltara

@@ -163,7 +163,7 @@ TEST(StreamingMake, TheFormatsOptionsAreCheckedAndBelongTogether) {
         std::vector<std::string> args;
         const char* error;
     } refused[] = {
-        {{"--format=jpg"}, "--format takes png or tiff"},
+        {{"--format=jpg"}, "--format takes png, tiff, mbtiles or gpkg"},
         {{"--format=tiff", "--tiff-compression=lzw"}, "--tiff-compression takes deflate or jpeg"},
         {{"--format=tiff", "--tiff-compression=jpeg", "--jpeg-quality=0"}, "from 1 to 100"},
         {{"--format=tiff", "--jpeg-quality=80"}, "--jpeg-quality needs --tiff-compression jpeg"},

@@ -53,22 +53,29 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
         options.deleteTiles.value_or(interactive ? DeletePolicy::Ask : DeletePolicy::Keep);
     TerminalPrompts prompts(out, input, existing, deleteTiles, options.outputPath);
     const MapSourcesValues sources = options.SourcesValues();
+    const std::vector<ZoomTiles> zooms =
+        RunZooms(options.range, options.zoom, options.firstZoom, options.tiles.size());
     if (!options.quiet) {
-        out.Line(FormatText("Making %s from %zu tiles (%i x %i) at zoom %i: ",
-                            LayerList(sources).c_str(), options.tiles.size(),
-                            options.range.Columns(), options.range.Rows(), options.zoom) +
+        const std::string zoomText =
+            zooms.size() > 1 ? FormatText("zooms %i to %i", zooms.front().zoom, options.zoom)
+                             : FormatText("zoom %i", options.zoom);
+        out.Line(FormatText("Making %s from %zu tiles (%i x %i) at %s: ",
+                            LayerList(sources).c_str(), TilesOverZooms(zooms),
+                            options.range.Columns(), options.range.Rows(), zoomText.c_str()) +
                  options.areaText);
     }
     if (options.dryRun) {
         RunEstimate estimate =
-            EstimateRun(options.tiles.size(), options.range, sources, MachineMemoryBytes());
+            EstimateRun(TilesOverZooms(zooms), options.range, sources, MachineMemoryBytes());
         estimate.streamed = !options.inMemory;
+        estimate.package = IsPackage(options.format);
+        NoteZooms(estimate, zooms);
         out.Line(EstimateText(estimate));
         const auto layers = static_cast<std::size_t>(
             std::count(options.layers.begin(), options.layers.end(), true));
-        if (const auto excess =
-                options.source ? TileLimitExcess(*options.source, options.tiles.size() * layers)
-                               : std::nullopt) {
+        if (const auto excess = options.source
+                                    ? TileLimitExcess(*options.source, options.TileCount() * layers)
+                                    : std::nullopt) {
             out.Line("Beyond the source's terms: " + *excess +
                      "; a run goes ahead only with --beyond-tile-limit.");
         }
@@ -94,7 +101,8 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     streaming.format = options.format;
     streaming.tiffCompression = options.tiffCompression;
     streaming.jpegQuality = options.jpegQuality.value_or(streaming.jpegQuality);
-    const CreateMapInputs inputs{options.tiles, options.range, options.zoom};
+    streaming.tileAttribution = options.source ? options.source->attribution : std::string();
+    const CreateMapInputs inputs{options.tiles, options.range, options.zoom, options.firstZoom};
 
     const CreateMapOutcome outcome = MapRun(parts).Create(inputs);
     // The errors below go to the other output, usually the same terminal.
@@ -123,7 +131,7 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
             continue; // the run's own message says what became of it
         }
         if (image.saved) {
-            out.Line(layer + " image: " + image.path);
+            out.Line(layer + (IsPackage(options.format) ? " package: " : " image: ") + image.path);
         } else if (image.noTilePlaced) {
             errors.Line("quiltara-make: no " + layer + " image: no tile could be placed; " +
                         image.path + " was left as it was");
@@ -137,7 +145,10 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     const bool anySaved = std::any_of(outcome.images.begin(), outcome.images.end(),
                                       [](const StitchedLayer& image) { return image.saved; });
     if (outcome.tilesFailed && anySaved) {
-        errors.Line("quiltara-make: some tiles could not be downloaded; their squares are black");
+        errors.Line(
+            IsPackage(options.format)
+                ? "quiltara-make: some tiles could not be downloaded; the packages lack them"
+                : "quiltara-make: some tiles could not be downloaded; their squares are black");
     }
     if (!outcome.tileProblems.empty()) {
         const std::size_t count = outcome.tileProblems.size();

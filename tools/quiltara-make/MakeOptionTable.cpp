@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <type_traits>
+#include <utility>
 
 #include "ArgumentText.h"
 #include "run/CreateMapRun.h"
@@ -111,11 +112,18 @@ Complaint TakeProxy(GivenArguments& given, const OptionUse& use) {
 }
 
 Complaint TakeFormat(GivenArguments& given, const OptionUse& use) {
-    if (use.value != "png" && use.value != "tiff") {
-        return "--format takes png or tiff";
+    static constexpr std::pair<std::string_view, ImageFileFormat> kFormats[] = {
+        {"png", ImageFileFormat::Png},
+        {"tiff", ImageFileFormat::GeoTiff},
+        {"mbtiles", ImageFileFormat::Mbtiles},
+        {"gpkg", ImageFileFormat::GeoPackage}};
+    for (const auto& [name, format] : kFormats) {
+        if (use.value == name) {
+            given.options.format = format;
+            return std::nullopt;
+        }
     }
-    given.options.format = use.value == "png" ? ImageFileFormat::Png : ImageFileFormat::GeoTiff;
-    return std::nullopt;
+    return "--format takes png, tiff, mbtiles or gpkg";
 }
 
 Complaint TakeTiffCompression(GivenArguments& given, const OptionUse& use) {
@@ -196,7 +204,10 @@ constexpr MakeOption kOptions[] = {
      Note<&AreaArguments::selection>},
     {"--page-zoom", "N", Takes::Value, "the zoom the selection was measured at", true,
      Note<&AreaArguments::pageZoom>},
-    {"--zoom", "Z", Takes::Value, "the output zoom", true, Note<&AreaArguments::zoom>},
+    {"--zoom", "Z|A-B", Takes::Value,
+     "the output zoom; A-B: every zoom from A to B (for\n--format mbtiles or gpkg), the area at "
+     "each",
+     true, Note<&AreaArguments::zoom>},
 
     {"-o, --output", "FILE", Takes::Value, "the map image name; its folder must exist", false,
      TakeOutput},
@@ -264,9 +275,10 @@ constexpr MakeOption kOptions[] = {
      "stitch each image whole in memory (with the\n256-colour fallback) instead of streaming it "
      "to the\nfile band by band",
      false, Note<&MakeOptions::inMemory>},
-    {"--format", "png|tiff", Takes::CheckedValue,
+    {"--format", "png|tiff|mbtiles|gpkg", Takes::CheckedValue,
      "the images' file format (default png); tiff makes a\ntiled GeoTIFF with overviews and its "
-     "place inside.\nThe name's extension never changes the format",
+     "place inside;\nmbtiles and gpkg make offline map packages (MBTiles,\nGeoPackage) of the "
+     "tiles as sent, over --zoom A-B.\nThe name's extension never changes the format",
      false, TakeFormat},
     {"--stamp-attribution", "", Takes::Nothing,
      "draw the source's attribution in a small strip in\nthe bottom right corner of each image",
@@ -425,7 +437,9 @@ Area (exactly one):
            others + R"(
 Every message of the run is printed as it would be shown in a message box.
 Each PNG image gets a world file (.pgw) and a projection file (.prj) beside
-it; a GeoTIFF holds its place (EPSG:3857) itself.
+it; a GeoTIFF and the packages hold their place (EPSG:3857) themselves. A
+package holds the tiles of every zoom of --zoom A-B, fetched shallowest first;
+the tile files stay in the output folder as for images.
 Ctrl-C stops at once, keeps every finished tile and makes no image; run
 again with --existing=keep to fetch the rest. A second Ctrl-C ends at once.
 Exit status: 0 every image made; 1 the run ended early, or an image or its

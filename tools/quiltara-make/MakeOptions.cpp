@@ -10,6 +10,7 @@
 #include "ArgumentText.h"
 #include "MakeOptionTable.h"
 #include "run/CreateMapRun.h"
+#include "run/RunEstimate.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara::make {
@@ -42,8 +43,31 @@ RangeUpdate RangeForTiles(const TileRange& range) {
     return update;
 }
 
-std::optional<RangeUpdate> ResolveArea(const AreaArguments& area, int& zoom, std::string& text,
-                                       std::string& error) {
+// --zoom Z, or A-B for every zoom from A to B: zoom is the deepest, and
+// firstZoom A (-1 for a single zoom).
+bool ReadZooms(const std::string& text, int& zoom, int& firstZoom, std::string& error) {
+    const auto dash = text.find('-', 1);
+    firstZoom = -1;
+    if (dash == std::string::npos) {
+        if (ParseInt(text, zoom) && zoom >= 0 && zoom <= kMaxZoom) {
+            return true;
+        }
+    } else if (ParseInt(text.substr(0, dash), firstZoom) && ParseInt(text.substr(dash + 1), zoom) &&
+               firstZoom >= 0 && zoom <= kMaxZoom) {
+        if (firstZoom <= zoom) {
+            firstZoom = firstZoom == zoom ? -1 : firstZoom;
+            return true;
+        }
+        error = "--zoom A-B: the first zoom must not be deeper than the last";
+        return false;
+    }
+    error = FormatText(
+        "the output zoom must be a whole number from 0 to %i, or a range A-B of them", kMaxZoom);
+    return false;
+}
+
+std::optional<RangeUpdate> ResolveArea(const AreaArguments& area, int& zoom, int& firstZoom,
+                                       std::string& text, std::string& error) {
     const int given = (area.tiles ? 1 : 0) + (area.box ? 1 : 0) + (area.selection ? 1 : 0);
     if (given != 1) {
         error = "give the area with exactly one of --tiles, --box and --selection";
@@ -53,8 +77,7 @@ std::optional<RangeUpdate> ResolveArea(const AreaArguments& area, int& zoom, std
         error = "the output zoom is missing (--zoom)";
         return std::nullopt;
     }
-    if (!ParseInt(*area.zoom, zoom) || zoom < 0 || zoom > kMaxZoom) {
-        error = FormatText("the output zoom must be a whole number from 0 to %i", kMaxZoom);
+    if (!ReadZooms(*area.zoom, zoom, firstZoom, error)) {
         return std::nullopt;
     }
     if (area.pageZoom && !area.selection) {
@@ -152,6 +175,13 @@ Complaint CheckImageOptions(const GivenArguments& given) {
         return "--png-level applies to the streaming stitcher, not to --in-memory";
     }
     const bool tiff = options.format == ImageFileFormat::GeoTiff;
+    const bool package = IsPackage(options.format);
+    if (package && (options.inMemory || options.pngLevel)) {
+        return "a package holds the tiles as they came: --in-memory and --png-level make images";
+    }
+    if (given.area.zoom && given.area.zoom->find('-', 1) != std::string::npos && !package) {
+        return "a zoom range (--zoom A-B) makes a package: give --format mbtiles or gpkg";
+    }
     if (tiff && options.inMemory) {
         return "--format tiff is streamed; it cannot be made --in-memory";
     }
@@ -245,7 +275,8 @@ Complaint CheckTemplates(const MakeOptions& options) {
 
 Complaint ResolveTiles(const AreaArguments& area, MakeOptions& options) {
     std::string error;
-    std::optional<RangeUpdate> update = ResolveArea(area, options.zoom, options.areaText, error);
+    std::optional<RangeUpdate> update =
+        ResolveArea(area, options.zoom, options.firstZoom, options.areaText, error);
     if (!update) {
         return error;
     }
@@ -260,17 +291,22 @@ Complaint CheckSourceBounds(const MakeOptions& options, bool beyondTileLimit) {
         return std::nullopt;
     }
     const TileSource& source = *options.source;
-    if (options.zoom < source.minZoom || options.zoom > source.maxZoom) {
+    const int firstZoom = options.firstZoom < 0 ? options.zoom : options.firstZoom;
+    if (firstZoom < source.minZoom || options.zoom > source.maxZoom) {
         // Its server has no tiles there: every request would only fail.
-        return FormatText("the tile source '%s' has zooms %i to %i, not %i", source.id.c_str(),
-                          source.minZoom, source.maxZoom, options.zoom);
+        return firstZoom == options.zoom
+                   ? FormatText("the tile source '%s' has zooms %i to %i, not %i",
+                                source.id.c_str(), source.minZoom, source.maxZoom, options.zoom)
+                   : FormatText("the tile source '%s' has zooms %i to %i, not all of %i to %i",
+                                source.id.c_str(), source.minZoom, source.maxZoom, firstZoom,
+                                options.zoom);
     }
     if (beyondTileLimit || options.dryRun) {
         return std::nullopt;
     }
     const auto chosen =
         static_cast<std::size_t>(std::count(options.layers.begin(), options.layers.end(), true));
-    if (const auto excess = TileLimitExcess(source, options.tiles.size() * chosen)) {
+    if (const auto excess = TileLimitExcess(source, options.TileCount() * chosen)) {
         // No one to ask here: the run is refused unless the command line says to go on.
         return *excess + " (--beyond-tile-limit fetches them anyway)";
     }
@@ -357,6 +393,10 @@ std::optional<MapLayer> LayerFromName(const std::string& name) {
 
 const char* LayerOptionName(MapLayer layer) {
     return LayerName(layer);
+}
+
+std::size_t MakeOptions::TileCount() const {
+    return TilesOverZooms(RunZooms(range, zoom, firstZoom, tiles.size()));
 }
 
 MapSourcesValues MakeOptions::SourcesValues() const {

@@ -26,7 +26,8 @@ enum class DeletePolicy { Ask, Delete, Keep };
 struct MakeOptions {
     std::vector<CTileCell> tiles; // rows top to bottom, columns left to right
     TileRange range;
-    int zoom = 0;
+    int zoom = 0;         // the output zoom; with a range, its deepest
+    int firstZoom = -1;   // --zoom A-B: A, the shallowest zoom of a package; -1: zoom alone
     std::string areaText; // the area as the user gave it, for the report
 
     std::string outputPath; // the chosen file, absolute
@@ -52,6 +53,8 @@ struct MakeOptions {
     OverlayOutput overlay = OverlayOutput::Black; // --overlay
     std::vector<CompositeLayers> composites;      // --composite, in the order given
 
+    // The tiles of every zoom the run fetches, per layer.
+    std::size_t TileCount() const;
     // The map sources values of the run: chosen layers, templates, subfolders.
     MapSourcesValues SourcesValues() const;
     // How tiles are asked for: the source's way, the map service's otherwise
