@@ -10,6 +10,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # image codecs
     zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev libgeotiff-dev
+    # the attribution drawn on the images (the font comes with fonts-dejavu-core below)
+    libfreetype-dev
     # HTTP client and the bundled offline map service
     libcurl4-openssl-dev libcpp-httplib-dev curl libjs-leaflet
     # tile source catalogue files, and WMTS capabilities documents

@@ -18,6 +18,7 @@
 
 #include "image/MemoryStream.h"
 #include "image/RasterImage.h"
+#include "image/TiffMetadata.h"
 
 namespace quiltara {
 namespace {
@@ -388,7 +389,10 @@ bool GeoTiffWriter::Begin(const GeoTiffFrame& frame) {
     s.waiting.assign(s.levels.size(), {});
     // The GeoTIFF tags become known to libtiff, for every file from now on.
     static std::once_flag tagsKnown;
-    std::call_once(tagsKnown, [] { XTIFFInitialize(); });
+    std::call_once(tagsKnown, [] {
+        XTIFFInitialize();
+        KnowGdalMetadataTag();
+    });
 
     s.scratch.Reset(NamelessScratchFile(s.scratchFolder));
     if (s.levels.size() > 1 && s.scratch.get() < 0) {
@@ -409,6 +413,9 @@ bool GeoTiffWriter::Begin(const GeoTiffFrame& frame) {
     for (std::size_t i = 0; i < s.levels.size(); ++i) {
         if (!s.SetLevelFields(i, frame) || (i == 0 && !s.SetGeoreference(frame))) {
             return false;
+        }
+        if (i == 0 && !SetTiffMetadata(s.tif, frame.metadata)) {
+            return s.Fail("the image's credit could not be set");
         }
         // Offsets come last, once known; the directories stay at the front.
         if (!TIFFDeferStrileArrayWriting(s.tif) || !TIFFWriteCheck(s.tif, 1, "GeoTIFF") ||

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "image/ImageMetadata.h"
+
 namespace quiltara {
 
 // Side of the square tiles a GeoTIFF is cut into: one map tile, one TIFF tile.
@@ -45,6 +47,8 @@ struct GeoTiffFrame {
     double left = 0.0;
     double top = 0.0;
     double pixelSize = 1.0;
+    // The credit, in the full resolution's directory.
+    ImageMetadata metadata;
 };
 
 // A tile's pixels as stored: rows from the top, samples interleaved, 256 x

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "image/ByteStream.h"
+#include "image/PngText.h"
 
 namespace quiltara {
 
@@ -580,6 +581,7 @@ void PngCodec::WriteBody(png_structp png, png_infop info, std::vector<std::uint8
         png_set_tRNS(png, info, writesPalette ? &entryZero : nullptr, 1, &transColor);
     }
 
+    SetPngText(png, info, text_);
     png_write_info(png, info);
     const int passes = png_set_interlace_handling(png);
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
+#include "image/ImageMetadata.h"
 #include "image/RasterImage.h"
 
 struct png_struct_def;
@@ -22,6 +24,8 @@ public:
     using RasterImage::Encode;
     bool Decode(ByteStream* stream) override;
     bool Encode(ByteStream* stream) override;
+    // Text chunks the next Encode writes (the map images' credit).
+    void SetText(std::vector<PngTextEntry> text) { text_ = std::move(text); }
 
 private:
     // libpng leaves these by longjmp on any error, so they own nothing: the
@@ -36,6 +40,8 @@ private:
                       bool swapped);
     void WriteBody(png_struct_def* png, png_info_def* info, std::vector<std::uint8_t>& row,
                    bool swapped);
+
+    std::vector<PngTextEntry> text_;
 };
 
 } // namespace quiltara

@@ -82,7 +82,8 @@ bool PngStreamWriter::WriteChunk(const char type[4], std::span<const std::uint8_
 }
 
 bool PngStreamWriter::WriteHeader(std::uint32_t width, std::uint32_t height,
-                                  std::uint32_t pixelsPerMetre, bool alpha) {
+                                  std::uint32_t pixelsPerMetre, bool alpha,
+                                  const std::vector<PngTextEntry>& text) {
     if (out_.Write(kSignature.data(), 1, kSignature.size()) != kSignature.size()) {
         failed_ = true;
         return false;
@@ -98,8 +99,24 @@ bool PngStreamWriter::WriteHeader(std::uint32_t width, std::uint32_t height,
     PutBigEndian(physical.data(), pixelsPerMetre);
     PutBigEndian(physical.data() + 4, pixelsPerMetre);
     physical[8] = 1; // the metre
-    return WriteChunk("IHDR", header) && WriteChunk("bKGD", background) &&
-           WriteChunk("pHYs", physical);
+    if (!(WriteChunk("IHDR", header) && WriteChunk("bKGD", background) &&
+          WriteChunk("pHYs", physical))) {
+        return false;
+    }
+    for (const PngTextEntry& entry : text) {
+        // keyword, NUL, then for iTXt: not compressed, no language, no
+        // translated keyword; then the text itself.
+        std::vector<std::uint8_t> data(entry.keyword.begin(), entry.keyword.end());
+        data.push_back(0);
+        if (entry.international) {
+            data.insert(data.end(), {0, 0, 0, 0});
+        }
+        data.insert(data.end(), entry.text.begin(), entry.text.end());
+        if (!WriteChunk(entry.international ? "iTXt" : "tEXt", data)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool PngStreamWriter::AddImageData(std::span<const std::uint8_t> data) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/ByteStream.h"
+#include "image/ImageMetadata.h"
 
 namespace quiltara {
 
@@ -14,14 +15,15 @@ namespace quiltara {
 // around the data are those the PNG codec writes for a 24-bit image: the
 // header, a white background and the physical size, then the data, then the
 // end. The caller supplies the zlib stream (filtered rows, deflated); this
-// class only frames it.
+// class only frames it. Text chunks go before the data, where a reader that
+// stops at the first data chunk still finds them.
 class PngStreamWriter {
 public:
     explicit PngStreamWriter(ByteStream& out) : out_(out) {}
 
     // alpha: the rows are red, green, blue and alpha (not premultiplied).
     bool WriteHeader(std::uint32_t width, std::uint32_t height, std::uint32_t pixelsPerMetre,
-                     bool alpha = false);
+                     bool alpha = false, const std::vector<PngTextEntry>& text = {});
     // Part of the zlib stream; gathered into image data chunks.
     bool AddImageData(std::span<const std::uint8_t> data);
     // The last data chunk, the end chunk, and a flush of the stream.

@@ -36,7 +36,9 @@ MapRun::MapRun(const MapRunParts& parts)
       stitcher_(MakeStitcher(parts.stitch)),
       services_{parts.prompts, parts.mapSources, parts.progress,
                 *fetcher_,     *stitcher_,       parts.cancel},
-      cache_(parts.cache) {}
+      cache_(parts.cache) {
+    stitcher_->UseCredit(CreditOf(parts.requestStyle));
+}
 
 CreateMapOutcome MapRun::Create(const CreateMapInputs& inputs) {
     CreateMapOutcome outcome = CreateMap(inputs, services_);

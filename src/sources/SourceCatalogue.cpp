@@ -445,6 +445,8 @@ TileRequestStyle TileSource::RequestStyle() const {
     style.subdomains = subdomains;
     style.headerLines = RequestHeaders();
     style.sourceName = name;
+    style.attribution = attribution;
+    style.terms = terms;
     style.requestsPerSecond = rate.value_or(0.0);
     for (const SourceLayer& layer : layers) {
         style.templates.push_back(layer.tileTemplate);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "image/TileFile.h"
+#include "stitch/AttributionStamp.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara {
@@ -236,6 +237,13 @@ void BandPipeline::HandDecodedBands() {
         BandSlot* slot = SlotOf(nextHanded_);
         if (slot == nullptr || !slot->decoded) {
             return;
+        }
+        if (options_.stamp != nullptr) {
+            // The strip lies in the last bands; the others pass untouched.
+            const BandPlace place = PlaceOf(nextHanded_);
+            options_.stamp->DrawInto(
+                slot->image, std::int64_t{place.firstColumn} * kTileSize,
+                std::int64_t{place.tileRow} * kTileSize + std::int64_t{place.strip} * shape_.rows);
         }
         sink_.BandDecoded(*this, *slot, nextHanded_++);
     }

@@ -159,6 +159,7 @@ void GeoTiffBandSink::Begin(BandPipeline& pipeline) {
     frame.pixelSize = place.pixelWidth;
     frame.left = place.centreX - place.pixelWidth / 2;
     frame.top = place.centreY - place.pixelHeight / 2;
+    frame.metadata = pipeline.Options().metadata;
     if (!writer_.Begin(frame)) {
         FailWriting(pipeline);
     }

@@ -1,8 +1,42 @@
 #include "stitch/LayerStitcher.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <ctime>
 
 namespace quiltara {
+namespace {
+
+// A wrapped strip is only worth a progress line; a strip cut short or missing
+// is something the user asked for and did not get, said once after the images.
+void NoteStamp(const StitchedLayer& stitched, ProgressSink& progress, std::string& problems) {
+    if (!stitched.saved || stitched.stampNote.empty()) {
+        return;
+    }
+    if (stitched.stampWhole) {
+        progress.AddLine(stitched.stampNote);
+    } else {
+        problems += (problems.empty() ? "" : "\n") + stitched.stampNote;
+    }
+}
+
+} // namespace
+
+LayerStitcher::LayerCredit LayerStitcher::CreditFor(const LayerTiles& tiles,
+                                                    StitchedLayer& stitched) const {
+    const ImageCredit given = credit_.value_or(ImageCredit{});
+    LayerCredit credit{credit_ ? CreditMetadata(given, std::time(nullptr)) : ImageMetadata{},
+                       std::nullopt};
+    if (stamping_) {
+        const TileRange& range = tiles.range;
+        credit.stamp.emplace(given.attribution,
+                             (std::int64_t{range.xLast} - range.xFirst + 1) * 256,
+                             (std::int64_t{range.yLast} - range.yFirst + 1) * 256, given.fontPath);
+        stitched.stampNote = credit.stamp->Note(stitched.path);
+        stitched.stampWhole = credit.stamp->Whole();
+    }
+    return credit;
+}
 
 std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& outputFolder,
                                                        const std::string& fileName,
@@ -11,6 +45,8 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
                                                        Prompts& prompts, ProgressSink& progress,
                                                        const CancelFlag* cancel, int firstZoom) {
     std::vector<StitchedLayer> result;
+    stamping_ = sources.publish.stampAttribution;
+    std::string stampProblems; // said once, after the layers
     bool goOn = true;
     for (MapLayer layer : kAllLayers) {
         const LayerSource& source = sources[layer];
@@ -33,6 +69,7 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
         const LayerTiles tiles{LayerFolder(outputFolder, source.subfolder), layer, range, zoom, {},
                                TakesZoomRange() ? firstZoom : -1};
         goOn = StitchLayer(tiles, stitched, prompts, cancel);
+        NoteStamp(stitched, progress, stampProblems);
         result.push_back(stitched);
         progress.StitchFinished(layer, stitched.path, stitched.saved);
     }
@@ -64,11 +101,15 @@ std::vector<StitchedLayer> LayerStitcher::StitchLayers(const std::string& output
                 LayerTiles::Overlay{LayerFolder(outputFolder, sources[composite.overlay].subfolder),
                                     composite.overlay}};
             goOn = StitchLayer(tiles, stitched, prompts, cancel);
+            NoteStamp(stitched, progress, stampProblems);
             // The tiles are those of the two layers' own images, which name them.
             stitched.tileProblems.clear();
             progress.StitchFinished(base, stitched.path, stitched.saved);
         }
         result.push_back(stitched);
+    }
+    if (!stampProblems.empty()) {
+        prompts.ShowMessage(stampProblems, MessageButtons::Ok);
     }
     return result;
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/CancelFlag.h"
 #include "platform/Prompts.h"
 #include "sources/MapSourcesValues.h"
+#include "stitch/AttributionStamp.h"
 #include "stitch/StitchValues.h"
 #include "tiles/ProgressSink.h"
 #include "tiles/TileGrid.h"
@@ -46,12 +49,30 @@ public:
     // run then fetches every zoom of the range) rather than images of one.
     virtual bool TakesZoomRange() const { return false; }
 
+    // The credit every image made from now on carries; drawn on them too when
+    // a run's sources ask for it (publish.stampAttribution). Until it is
+    // given, images carry no text of their own.
+    void UseCredit(ImageCredit credit) { credit_ = std::move(credit); }
+
 protected:
+    // What one layer's image carries: its metadata, made now, and the strip
+    // when the run asks for one (what the user should know of the strip goes
+    // into stitched.stampNote).
+    struct LayerCredit {
+        ImageMetadata metadata;
+        std::optional<CornerStamp> stamp;
+    };
+    LayerCredit CreditFor(const LayerTiles& tiles, StitchedLayer& stitched) const;
+
     // Makes the image of tiles at stitched.path (its layer and path are set)
     // and notes there what became of it. False when the layers after this
     // one are not to be tried: they are listed without an image.
     virtual bool StitchLayer(const LayerTiles& tiles, StitchedLayer& stitched, Prompts& prompts,
                              const CancelFlag* cancel) = 0;
+
+private:
+    std::optional<ImageCredit> credit_;
+    bool stamping_ = false; // the run under way asks for the strip
 };
 
 } // namespace quiltara

@@ -10,6 +10,8 @@
 #include <system_error>
 
 #include "image/ColourReduction.h"
+#include "image/FileStream.h"
+#include "image/PngCodec.h"
 #include "image/RasterImage.h"
 #include "image/TileFile.h"
 #include "platform/AtomicFile.h"
@@ -127,12 +129,18 @@ bool PasteTiles(RasterImage& output, const LayerTiles& tiles, PaletteBuilder* pa
     return true;
 }
 
-// Encodes the image as PNG under a temporary name and renames it over path.
-bool SaveImage(RasterImage& output, const std::string& path, std::string& error) {
+// Encodes the image as PNG, with the credit's text chunks, under a
+// temporary name and renames it over path.
+bool SaveImage(const RasterImage& output, const std::string& path, const ImageMetadata& metadata,
+               std::string& error) {
     try {
         AtomicFile file(path);
-        if (!output.Encode(file.Stream(), kFormatPng)) {
-            error = output.ErrorText();
+        FileStream stream(file.Stream());
+        PngCodec codec;
+        codec.BorrowFrom(output);
+        codec.SetText(PngTextEntries(metadata));
+        if (!codec.Encode(&stream)) {
+            error = codec.ErrorText();
             return false; // the temporary file goes with `file`
         }
         file.Commit();
@@ -237,7 +245,11 @@ bool InMemoryStitcher::StitchLayer(const LayerTiles& tiles, StitchedLayer& stitc
         if (!pasted) {
             stitched.stopped = true;
         } else if (AnyTilePlaced(stitched.tileProblems, range, tiles.LayerCount())) {
-            stitched.saved = SaveImage(output, stitched.path, stitched.saveError);
+            const LayerCredit credit = CreditFor(tiles, stitched);
+            if (credit.stamp) {
+                credit.stamp->DrawInto(output, 0, 0);
+            }
+            stitched.saved = SaveImage(output, stitched.path, credit.metadata, stitched.saveError);
         } else {
             stitched.noTilePlaced = true;
         }

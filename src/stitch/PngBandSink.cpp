@@ -52,7 +52,8 @@ void PngBandSink::Begin(BandPipeline& pipeline) {
     const auto pixelsPerMetre = static_cast<std::uint32_t>(fresh.Header().xPelsPerMeter);
     errno = 0;
     if (!writer_.WriteHeader(static_cast<std::uint32_t>(width_),
-                             static_cast<std::uint32_t>(height_), pixelsPerMetre, alpha_) ||
+                             static_cast<std::uint32_t>(height_), pixelsPerMetre, alpha_,
+                             PngTextEntries(pipeline.Options().metadata)) ||
         !writer_.AddImageData(ZlibStreamJoiner::Header(level_))) {
         pipeline.Fail(WriteFailure(errno));
     }

@@ -7,11 +7,14 @@
 
 #include "image/DeflateParts.h"
 #include "image/GeoTiffWriter.h"
+#include "image/ImageMetadata.h"
 #include "platform/CancelFlag.h"
 #include "tiles/MapLayer.h"
 #include "tiles/TileGrid.h"
 
 namespace quiltara {
+
+class CornerStamp;
 
 // The folder of a layer's tiles and image: the output folder, then the
 // subfolder and a separator when there is one. outputFolder is empty (the
@@ -94,6 +97,10 @@ struct StitchedLayer {
     // The run was stopped while the image was being made: nothing was written.
     bool stopped = false;
     std::vector<TileProblem> tileProblems; // in the order the tiles were pasted
+    // What became of the attribution asked for on the image, when the user
+    // should know: wrapped, shortened or left off, and why. Empty otherwise.
+    std::string stampNote;
+    bool stampWhole = true; // the strip asked for holds all of the attribution
 };
 
 // Whether any tile of range went into a layer's image, given the tiles the
@@ -132,6 +139,10 @@ struct StreamingOptions {
     std::size_t partBytes = std::size_t{2} << 20;
     // Looked at as the work goes on: a stop ends the image unwritten.
     const CancelFlag* cancel = nullptr;
+    // The credit every file written carries.
+    ImageMetadata metadata;
+    // Drawn into the bands it lies in, before they are written; none: no strip.
+    const CornerStamp* stamp = nullptr;
     // Who the tiles are from, recorded in packages; empty: not known.
     std::string tileAttribution;
 };

@@ -69,6 +69,9 @@ bool StreamingStitcher::StitchLayer(const LayerTiles& tiles, StitchedLayer& stit
                                     Prompts& /*prompts*/, const CancelFlag* cancel) {
     StreamingOptions options = options_;
     options.cancel = cancel;
+    const LayerCredit credit = CreditFor(tiles, stitched);
+    options.metadata = credit.metadata;
+    options.stamp = credit.stamp && credit.stamp->Drawn() ? &*credit.stamp : nullptr;
     const StreamedLayer streamed = StreamLayerImageToFile(tiles, stitched.path, options);
     stitched.created = streamed.bandsAllocated;
     stitched.saved = streamed.written;

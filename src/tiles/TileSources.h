@@ -108,6 +108,12 @@ TileFileResult FetchTileWithRetries(const std::string& sourceTemplate, int colum
                                     std::string_view languageCode,
                                     RememberedServerNumber& remembered, TileUrlFetcher& fetcher);
 
+// The map service's own credit, as its owner asks for it where space is
+// short, and its terms of use.
+inline constexpr const char* kMapServiceName = "Google Maps";
+inline constexpr const char* kMapServiceAttribution = "Google Maps";
+inline constexpr const char* kMapServiceTerms = "https://www.google.com/help/terms_maps/";
+
 // How the tiles of a run are asked for. A run on the map service keeps its
 // header lines and its retries over server numbers and words; a run from a
 // catalogue source sends that source's header lines, fills {s} from its
@@ -127,6 +133,10 @@ struct TileRequestStyle {
     // The source's own templates: a layer's template text found here is
     // expanded as the source reads it (its zoom names, say).
     std::vector<TileTemplate> templates;
+    // The credit the images carry: the source's attribution and terms link
+    // (the map service's own for its templates; empty where a source has none).
+    std::string attribution = kMapServiceAttribution;
+    std::string terms = kMapServiceTerms;
 };
 
 inline constexpr std::size_t kMostSubdomainsTried = 3;

@@ -317,6 +317,9 @@ constexpr MakeOption kOptions[] = {
      "place inside;\nmbtiles and gpkg make offline map packages (MBTiles,\nGeoPackage) of the "
      "tiles as sent, over --zoom A-B.\nThe name's extension never changes the format",
      false, TakeFormat},
+    {"--stamp-attribution", "", Takes::Nothing,
+     "draw the source's attribution in a small strip in\nthe bottom right corner of each image",
+     false, Note<&MakeOptions::stampAttribution>},
     {"--tiff-compression", "deflate|jpeg", Takes::CheckedValue,
      "GeoTIFF tiles deflated (lossless, default) or JPEG;\nlayers with transparency are always "
      "deflated",

@@ -416,6 +416,7 @@ MapSourcesValues MakeOptions::SourcesValues() const {
                                                : DefaultSourceUrl(layer);
         values[layer].subfolder = subfolders[i];
     }
+    values.publish.stampAttribution = stampAttribution;
     values.publish.composites = composites;
     return values;
 }

@@ -48,6 +48,7 @@ struct MakeOptions {
     bool inMemory = false;       // the desktop program's stitcher instead of streaming
     std::optional<int> pngLevel; // 0..9; nothing: the PNG writer's own level
     ImageFileFormat format = ImageFileFormat::Png;
+    bool stampAttribution = false; // the source's attribution drawn in each image's corner
     TiffCompression tiffCompression = TiffCompression::Deflate;
     std::optional<int> jpegQuality;   // 1..100; nothing: the writer's default
     std::optional<TileSource> source; // --source: a catalogue source instead of the map service
