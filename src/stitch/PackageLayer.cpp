@@ -36,7 +36,7 @@ PackageDescription Describe(const LayerTiles& tiles, const std::string& path,
                             const StreamingOptions& options) {
     PackageDescription d;
     d.name = std::filesystem::path(path).stem().string();
-    d.attribution = options.tileAttribution;
+    d.attribution = options.metadata.copyright;
     d.overlay = tiles.layer == MapLayer::Hybrid;
     d.range = tiles.range;
     d.firstZoom = tiles.FirstZoom();

@@ -143,8 +143,6 @@ struct StreamingOptions {
     ImageMetadata metadata;
     // Drawn into the bands it lies in, before they are written; none: no strip.
     const CornerStamp* stamp = nullptr;
-    // Who the tiles are from, recorded in packages; empty: not known.
-    std::string tileAttribution;
 };
 
 // What became of one layer's streamed image.

@@ -128,7 +128,6 @@ int RunMapMaker(const MakeOptions& options, Console& out, Console& errors, std::
     streaming.format = options.format;
     streaming.tiffCompression = options.tiffCompression;
     streaming.jpegQuality = options.jpegQuality.value_or(streaming.jpegQuality);
-    streaming.tileAttribution = options.source ? options.source->attribution : std::string();
     const CreateMapInputs inputs{options.tiles, options.range, options.zoom, options.firstZoom};
 
     const CreateMapOutcome outcome = MapRun(parts).Create(inputs);
