@@ -78,6 +78,18 @@ std::optional<MapPosition> PositionOf(const std::map<std::string, std::string>& 
                        static_cast<int>(*zoom)};
 }
 
+
+// JSON for inside a <script>: "</" would end the script early.
+std::string ScriptJson(const nlohmann::json& value) {
+    std::string text = value.dump();
+    for (auto at = text.find("</"); at != std::string::npos; at = text.find("</", at + 3)) {
+        text.replace(at, 2, "<\\/");
+    }
+    return text;
+}
+
+} // namespace
+
 std::string HtmlEscaped(std::string_view text) {
     std::string escaped;
     for (char c : text) {
@@ -100,17 +112,6 @@ std::string HtmlEscaped(std::string_view text) {
     }
     return escaped;
 }
-
-// JSON for inside a <script>: "</" would end the script early.
-std::string ScriptJson(const nlohmann::json& value) {
-    std::string text = value.dump();
-    for (auto at = text.find("</"); at != std::string::npos; at = text.find("</", at + 3)) {
-        text.replace(at, 2, "<\\/");
-    }
-    return text;
-}
-
-} // namespace
 
 std::string SourcePageAddress(const std::string& sourceId) {
     return std::string(kSourcePageScheme) + ":/map?source=" + sourceId;

@@ -34,6 +34,10 @@ MapPosition SourcePageStart(const TileSource& source, const std::optional<MapPos
 // False when the address is not such a report.
 bool RememberSourcePosition(std::string_view address, SettingsStore& settings);
 
+// The text with the characters that mean something in HTML (& < > ") as
+// their entities, for a page or a package that takes its texts as HTML.
+std::string HtmlEscaped(std::string_view text);
+
 // The page: Leaflet with the source's layers in a switcher, its attribution and
 // terms link, whole zoom steps only and tiles at their natural size (no
 // retina doubling), so that one screen pixel is one tile pixel for the probe.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "sources/SourcePage.h"
 #include "tiles/TextFormat.h"
 
 namespace quiltara {
@@ -25,15 +26,6 @@ double LatitudeAt(double fraction) {
 // A number as text, exactly enough to come back as the same double.
 std::string Number(double value) {
     return FormatText("%.17g", value);
-}
-
-// MBTiles takes the attribution as HTML: the source's plain text, escaped.
-std::string HtmlText(const std::string& text) {
-    std::string html;
-    for (char c : text) {
-        html += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
-    }
-    return html;
 }
 
 // MBTiles 1.3: a metadata table of names and values and one tiles table,
@@ -71,7 +63,7 @@ public:
         put("minzoom", std::to_string(d.firstZoom));
         put("maxzoom", std::to_string(d.lastZoom));
         if (!d.attribution.empty()) {
-            put("attribution", HtmlText(d.attribution));
+            put("attribution", HtmlEscaped(d.attribution));
         }
         put("description", d.description);
         put("type", d.overlay ? "overlay" : "baselayer");
