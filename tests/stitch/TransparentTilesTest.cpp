@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "PictureReadback.h"
 #include "TestPaths.h"
 #include "image/RasterImage.h"
 #include "platform/ScriptedPrompts.h"
@@ -119,46 +120,14 @@ std::uint8_t OverBlack(std::uint8_t c, std::uint8_t a) {
     return static_cast<std::uint8_t>((c * a + 127) / 255);
 }
 
-// A picture as red, green, blue (and alpha) rows from the top.
-struct Picture {
-    int samples = 0;
-    std::vector<std::uint8_t> pixels;
-};
+using test::Picture;
 
 Picture ReadPng(const std::string& path) {
-    const RasterImage image(path, kFormatPng);
-    Picture picture;
-    EXPECT_TRUE(image.HasPixels() && image.Width() == kSide && image.Height() == kSide) << path;
-    if (!image.HasPixels()) {
-        return picture;
-    }
-    picture.samples = image.HasAlpha() ? 4 : 3;
-    for (int y = kSide - 1; y >= 0; --y) {
-        for (int x = 0; x < kSide; ++x) {
-            const RgbQuad c = image.PixelColor(x, y);
-            picture.pixels.insert(picture.pixels.end(), {c.red, c.green, c.blue});
-            if (image.HasAlpha()) {
-                picture.pixels.push_back(image.AlphaAt(x, y));
-            }
-        }
-    }
-    return picture;
+    return test::ReadPngPicture(path, kSide, kSide);
 }
 
 Picture ReadTiff(const std::string& path) {
-    Picture picture;
-    const std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpen(path.c_str(), "r"), TIFFClose);
-    std::uint16_t samples = 0;
-    if (!tif || !TIFFGetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples)) {
-        ADD_FAILURE() << path;
-        return picture;
-    }
-    picture.samples = samples;
-    picture.pixels.resize(std::size_t{kSide} * kSide * samples);
-    EXPECT_GT(TIFFReadEncodedTile(tif.get(), 0, picture.pixels.data(),
-                                  static_cast<tmsize_t>(picture.pixels.size())),
-              0);
-    return picture;
+    return test::ReadTiffPicture(path, kSide, kSide);
 }
 
 // How an image is made and read back.

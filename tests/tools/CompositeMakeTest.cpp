@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "PictureReadback.h"
 #include "QuiltaraMakeFixture.h"
 #include "image/RasterImage.h"
 
@@ -23,66 +24,19 @@ constexpr int kRows = 2;
 constexpr int kWidth = kColumns * 256;
 constexpr int kHeight = kRows * 256;
 
-// A picture as red, green, blue (and alpha) rows from the top.
-struct Picture {
-    int samples = 0;
-    std::vector<std::uint8_t> pixels;
-
-    const std::uint8_t* At(int x, int y) const {
-        return &pixels[(std::size_t(y) * kWidth + x) * std::size_t(samples)];
-    }
-};
+using test::Picture;
 
 Picture ReadPng(const fs::path& path) {
-    const RasterImage image(path.string(), kFormatPng);
-    Picture picture;
-    if (!image.HasPixels() || image.Width() != kWidth || image.Height() != kHeight) {
-        ADD_FAILURE() << path << " is not a " << kWidth << " x " << kHeight << " image";
-        return picture;
-    }
-    picture.samples = image.HasAlpha() ? 4 : 3;
-    for (int y = kHeight - 1; y >= 0; --y) {
-        for (int x = 0; x < kWidth; ++x) {
-            const RgbQuad c = image.PixelColor(x, y);
-            picture.pixels.insert(picture.pixels.end(), {c.red, c.green, c.blue});
-            if (image.HasAlpha()) {
-                picture.pixels.push_back(image.AlphaAt(x, y));
-            }
-        }
-    }
-    return picture;
+    return test::ReadPngPicture(path, kWidth, kHeight);
 }
 
 Picture ReadTiff(const fs::path& path) {
-    Picture picture;
-    const std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpen(path.c_str(), "r"), TIFFClose);
-    std::uint16_t samples = 0;
-    if (!tif || !TIFFGetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples)) {
-        ADD_FAILURE() << path << " is no TIFF";
-        return picture;
-    }
-    picture.samples = samples;
-    picture.pixels.resize(std::size_t{kWidth} * kHeight * samples);
-    std::vector<std::uint8_t> tile(std::size_t{256} * 256 * samples);
-    for (int ty = 0; ty < kRows; ++ty) {
-        for (int tx = 0; tx < kColumns; ++tx) {
-            EXPECT_GT(
-                TIFFReadEncodedTile(tif.get(), TIFFComputeTile(tif.get(), tx * 256, ty * 256, 0, 0),
-                                    tile.data(), static_cast<tmsize_t>(tile.size())),
-                0);
-            for (int r = 0; r < 256; ++r) {
-                std::copy_n(
-                    &tile[std::size_t(r) * 256 * samples], 256 * samples,
-                    &picture.pixels[((std::size_t(ty) * 256 + r) * kWidth + tx * 256) * samples]);
-            }
-        }
-    }
-    return picture;
+    return test::ReadTiffPicture(path, kWidth, kHeight);
 }
 
 // The tiles of a layer as one picture, their colour and alpha as stored.
 Picture TilesOf(const fs::path& folder, const std::string& prefix) {
-    Picture picture{4, std::vector<std::uint8_t>(std::size_t{kWidth} * kHeight * 4)};
+    Picture picture{kWidth, 4, std::vector<std::uint8_t>(std::size_t{kWidth} * kHeight * 4)};
     for (int ty = 0; ty < kRows; ++ty) {
         for (int tx = 0; tx < kColumns; ++tx) {
             const RasterImage tile((folder / (prefix + TileFileName(10 + tx, 20 + ty, 5))).string(),
